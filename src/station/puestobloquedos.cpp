@@ -1,0 +1,97 @@
+#include "puestobloquedos.h"
+
+#include "cp1252.h"
+#include "error.h"
+#include "text.h"
+
+#include <type_traits>
+
+namespace orvendal::station {
+namespace {
+
+constexpr std::size_t kLcOffset = 0;
+constexpr std::size_t kConnectedOffset = 1;
+constexpr std::size_t kTallyOffset = 3;
+constexpr std::size_t kExtra1Offset = 4;
+constexpr std::size_t kExtra2Offset = 5;
+constexpr std::size_t kStationNumberOffset = 7;
+constexpr std::size_t kConnectionTextOffset = 11;
+constexpr std::size_t kStationNameOffset = 31;
+static_assert(kStationNameOffset + 50 == kRecordLength);
+
+// Replaces the bytes of `value` that `bytes` holds, least significant first; the bytes past the
+// end of `bytes` keep their old value.
+template <typename T>
+void overlayInteger(std::span<const std::uint8_t> bytes, std::size_t offset, T& value) {
+    using U = std::make_unsigned_t<T>;
+    std::uint64_t v = static_cast<U>(value);
+    for (std::size_t k = 0; k < sizeof(T) && offset + k < bytes.size(); ++k) {
+        v = (v & ~(std::uint64_t{0xFF} << (8 * k))) | (std::uint64_t{bytes[offset + k]} << (8 * k));
+    }
+    value = static_cast<T>(static_cast<U>(v));
+}
+
+template <std::size_t N>
+void overlayText(std::span<const std::uint8_t> bytes, std::size_t offset, FixedText<N>& text) {
+    for (std::size_t k = 0; k < N && offset + k < bytes.size(); ++k) {
+        text[k] = decodeCp1252(bytes[offset + k]);
+    }
+}
+
+template <typename T>
+void storeInteger(std::array<std::uint8_t, kRecordLength>& out, std::size_t offset, T value) {
+    const auto v = static_cast<std::make_unsigned_t<T>>(value);
+    for (std::size_t k = 0; k < sizeof(T); ++k) {
+        out[offset + k] = static_cast<std::uint8_t>(v >> (8 * k));
+    }
+}
+
+template <std::size_t N>
+void storeText(std::array<std::uint8_t, kRecordLength>& out, std::size_t offset,
+               const FixedText<N>& text) {
+    for (std::size_t k = 0; k < N; ++k) {
+        const auto byte = encodeCp1252(text[k]);
+        if (!byte) {
+            throw Error(errc::Unencodable, "the character \"" + toUtf8({&text[k], 1}) +
+                                               "\" cannot be stored in code page 1252");
+        }
+        out[offset + k] = *byte;
+    }
+}
+
+} // namespace
+
+void ClearRecord(PuestoBloquedos& record) {
+    record.Connected = kFalse;
+    record.StationNumber = 0;
+    record.ConnectionText.fill(u' ');
+    record.Lc.fill(u' ');
+    record.StationName.fill(u' ');
+    record.Tally = 0;
+}
+
+void decodeRecord(std::span<const std::uint8_t> bytes, PuestoBloquedos& record) {
+    overlayText(bytes, kLcOffset, record.Lc);
+    overlayInteger(bytes, kConnectedOffset, record.Connected);
+    overlayInteger(bytes, kTallyOffset, record.Tally);
+    overlayInteger(bytes, kExtra1Offset, record.Extra1);
+    overlayInteger(bytes, kExtra2Offset, record.Extra2);
+    overlayInteger(bytes, kStationNumberOffset, record.StationNumber);
+    overlayText(bytes, kConnectionTextOffset, record.ConnectionText);
+    overlayText(bytes, kStationNameOffset, record.StationName);
+}
+
+std::array<std::uint8_t, kRecordLength> encodeRecord(const PuestoBloquedos& record) {
+    std::array<std::uint8_t, kRecordLength> out{};
+    storeText(out, kLcOffset, record.Lc);
+    storeInteger(out, kConnectedOffset, record.Connected);
+    storeInteger(out, kTallyOffset, record.Tally);
+    storeInteger(out, kExtra1Offset, record.Extra1);
+    storeInteger(out, kExtra2Offset, record.Extra2);
+    storeInteger(out, kStationNumberOffset, record.StationNumber);
+    storeText(out, kConnectionTextOffset, record.ConnectionText);
+    storeText(out, kStationNameOffset, record.StationName);
+    return out;
+}
+
+} // namespace orvendal::station

@@ -1,0 +1,81 @@
+#include "stationfile.h"
+
+#include "error.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace orvendal::station {
+namespace {
+
+constexpr std::uint64_t recordOffset(std::uint64_t number) {
+    return (number - 1) * kRecordLength;
+}
+
+} // namespace
+
+void readRecord(const SharedFile& file, std::uint64_t number, PuestoBloquedos& record) {
+    if (file.findLock(recordOffset(number), kRecordLength)) {
+        throw Error(errc::RecordLocked, "record locked by another process");
+    }
+    std::array<std::uint8_t, kRecordLength> bytes{};
+    const std::size_t n = file.readAt(recordOffset(number), bytes);
+    decodeRecord(std::span(bytes).first(n), record);
+}
+
+std::vector<bool> findLockedRecords(const SharedFile& file, std::uint64_t first,
+                                    std::uint64_t count) {
+    std::vector<bool> locked(count, false);
+    // Ranges of record numbers [from, to) still to probe. The kernel returns the first conflicting
+    // lock in its own list order, not the lowest one, so both sides of a found lock are probed
+    // again.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> pending{{first, first + count}};
+    while (!pending.empty()) {
+        const auto [from, to] = pending.back();
+        pending.pop_back();
+        const auto lock = file.findLock(recordOffset(from), (to - from) * kRecordLength);
+        if (!lock) {
+            continue;
+        }
+        // Every record that shares a byte with the lock is locked; the lock may reach past the
+        // range.
+        const std::uint64_t lockedFrom = std::max(from, lock->start / kRecordLength + 1);
+        const std::uint64_t lockedTo = std::min(to, (lock->end - 1) / kRecordLength + 2);
+        for (std::uint64_t n = lockedFrom; n < lockedTo; ++n) {
+            locked[n - first] = true;
+        }
+        if (from < lockedFrom) {
+            pending.emplace_back(from, lockedFrom);
+        }
+        if (lockedTo < to) {
+            pending.emplace_back(lockedTo, to);
+        }
+    }
+    return locked;
+}
+
+RecordBlock::RecordBlock(const SharedFile& file, std::uint64_t first, std::uint64_t count)
+    : first_(first), bytes_(count * kRecordLength) {
+    try {
+        locked_ = findLockedRecords(file, first, count);
+        bytes_.resize(file.readAt(recordOffset(first), bytes_));
+    } catch (const Error&) {
+        readable_ = false;
+    }
+}
+
+bool RecordBlock::read(std::uint64_t number, PuestoBloquedos& record) const {
+    const std::uint64_t index = number - first_;
+    if (!readable_ || locked_[index]) {
+        return false;
+    }
+    const std::uint64_t offset = index * kRecordLength;
+    const std::size_t available =
+        offset < bytes_.size() ? std::min<std::size_t>(kRecordLength, bytes_.size() - offset) : 0;
+    decodeRecord(std::span(bytes_).subspan(std::min<std::size_t>(offset, bytes_.size()), available),
+                 record);
+    return true;
+}
+
+} // namespace orvendal::station

@@ -1,0 +1,205 @@
+#include "stationmonitor.h"
+
+#include "error.h"
+#include "stationfile.h"
+#include "text.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <string_view>
+#include <utility>
+
+namespace orvendal::station {
+namespace {
+
+constexpr std::array<std::u16string_view, 7> kHeadings = {
+    u"Rec", u"LC", u"Conectado", u"Puesto", u"Conexión", u"Nombre Puesto", u"Contador"};
+// What the Spanish desktop shows for a boolean.
+constexpr std::u16string_view kTrueWord = u"Verdadero";
+constexpr std::u16string_view kFalseWord = u"Falso";
+
+// Records probed and read together: big enough that a sweep costs a few probes, small enough
+// that a refresh holds at most a few hundred kilobytes of the file.
+constexpr std::uint64_t kBlockRecords = 4096;
+
+template <std::size_t N> std::u16string_view view(const FixedText<N>& text) {
+    return {text.data(), N};
+}
+
+std::u16string errorText(std::exception_ptr failure, char separator) {
+    return fromUtf8(toError(std::move(failure)).text(separator));
+}
+
+} // namespace
+
+void StationMonitor::MLP_Show() {
+    try {
+        showStations();
+    } catch (const Error& e) {
+        // The file cannot be opened or its header read: a rename, a network drop or a workstation
+        // holding the header for a moment. The monitor keeps running and tells it once.
+        if (!outage_ && !openFailed_) {
+            window_.messageBox(fromUtf8(e.text('-')));
+        }
+        outage_ = true;
+        window_.setCaption(std::u16string(kCaptionLabel) + std::u16string(kOutageMark));
+    }
+}
+
+void StationMonitor::showStations() {
+    OpenStationFile();
+    const SharedFile& file = openFile();
+    PuestoBloquedos record{};
+    readRecord(file, 1, record);
+    list_.clearListItems();
+
+    std::uint64_t records = 0;
+    try {
+        records = recordCount(file.length());
+    } catch (const Error&) {
+        // Listed as a file without station records; the next refresh asks again.
+    }
+    const std::uint64_t last = std::min(records, kMaxListedRows + 1);
+    std::u16string caption = std::u16string(kCaptionLabel) + decimal16(record.Tally);
+    if (last < records) {
+        caption += u" [" + decimal16(static_cast<long long>(last - 1)) + u" de " +
+                   decimal16(static_cast<long long>(records - 1)) + u"]";
+    }
+    window_.setCaption(caption);
+    outage_ = false;
+
+    // From here on nothing stops the refresh: a record that cannot be read is a connected station.
+    for (std::uint64_t first = 2; first <= last; first += kBlockRecords) {
+        try {
+            const std::uint64_t count = std::min(kBlockRecords, last - first + 1);
+            const RecordBlock block(file, first, count);
+            for (std::uint64_t number = first; number < first + count; ++number) {
+                ClearRecord(record);
+                record.Connected = block.read(number, record) ? kFalse : kTrue;
+                const auto row = static_cast<std::int32_t>(number - 1);
+                AddStationRow(row, record);
+            }
+        } catch (const std::exception&) {
+        }
+    }
+    try {
+        if (window_.markerFileExists()) {
+            window_.setCaption(window_.caption() + std::u16string(kLockMark));
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+void StationMonitor::OpenStationFile() {
+    try {
+        if (StationFileName.empty()) {
+            MLP_SetFileName(executableDirectory() + kPathSeparator + "MARLOVEN.SIT");
+        }
+        if (StationFileNumber != 0) {
+            CloseStationFile();
+        }
+        // The lowest free handle number: the monitor holds no other file.
+        StationFileNumber = 1;
+        file_ = SharedFile::open(StationFileName);
+        openFailed_ = false;
+    } catch (...) {
+        openFailed_ = true;
+        if (!outage_) {
+            window_.messageBox(errorText(std::current_exception(), '-'));
+        }
+    }
+}
+
+void StationMonitor::CloseStationFile() {
+    StationFileNumber = 0;
+    // The handle is let go before closing, so a close that reports an error leaves nothing open.
+    if (auto file = std::exchange(file_, std::nullopt)) {
+        file->close();
+    }
+}
+
+const SharedFile& StationMonitor::openFile() const {
+    if (StationFileNumber == 0 || !file_) {
+        throw Error(errc::BadFileNumber, "bad file name or number");
+    }
+    return *file_;
+}
+
+void StationMonitor::AddStationRow(const std::int32_t& row, const PuestoBloquedos& record) {
+    try {
+        if (list_.columnHeaderCount() < 3) {
+            list_.clearColumnHeaders();
+            list_.clearListItems();
+            for (const auto heading : kHeadings) {
+                list_.addColumnHeader(heading);
+            }
+            list_.setView(StationList::kReportView);
+            list_.setLabelEdit(StationList::kLabelEditManual);
+            list_.setFullRowSelect(true);
+        }
+        const auto item = list_.addListItem(decimal16(row));
+        list_.setSubItem(item, 1, view(record.Lc));
+        list_.setSubItem(item, 2, record.Connected != kFalse ? kTrueWord : kFalseWord);
+        list_.setSubItem(item, 3, decimal16(record.StationNumber));
+        list_.setSubItem(item, 4, view(record.ConnectionText));
+        list_.setSubItem(item, 5, view(record.StationName));
+        list_.setSubItem(item, 6, decimal16(record.Tally));
+        if (row == SelectedRecord) {
+            list_.setSelectedItem(item);
+            list_.ensureVisible(item);
+        }
+        window_.showWindow();
+    } catch (...) {
+        window_.messageBox(errorText(std::current_exception(), '-'));
+    }
+}
+
+void StationMonitor::RememberSelection() noexcept {
+    try {
+        if (const auto item = list_.selectedItem()) {
+            if (const auto number = parseRowNumber(list_.itemText(*item))) {
+                SelectedRecord = *number;
+            }
+        }
+    } catch (...) {
+        // A selection that cannot be read leaves the remembered row as it was.
+    }
+}
+
+void StationMonitor::ListView1_KeyDown(std::int16_t, std::int16_t) noexcept {
+    // Every key counts, whatever it is: the row selected when it went down is remembered.
+    RememberSelection();
+}
+
+std::optional<std::int32_t> parseRowNumber(std::u16string_view text) {
+    const auto isBlank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+    while (!text.empty() && isBlank(text.front())) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && isBlank(text.back())) {
+        text.remove_suffix(1);
+    }
+    bool negative = false;
+    if (!text.empty() && (text.front() == u'-' || text.front() == u'+')) {
+        negative = text.front() == u'-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.size() > 10) {
+        return std::nullopt;
+    }
+    long long value = 0;
+    for (const char16_t c : text) {
+        if (c < u'0' || c > u'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - u'0');
+    }
+    value = negative ? -value : value;
+    if (value < INT32_MIN || value > INT32_MAX) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+} // namespace orvendal::station
