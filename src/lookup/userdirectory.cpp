@@ -1,0 +1,89 @@
+#include "userdirectory.h"
+
+#include "odbcerror.h"
+#include "textcodec.h"
+
+#include <array>
+#include <string_view>
+
+namespace orvendal::lookup {
+
+namespace {
+
+const std::string DataSource = "MARLOVEN";
+const std::string UserId = "general";
+constexpr SQLUSMALLINT NombreColumn = 1; // the query selects Nombre alone
+
+// SQLSTATEs of a link to the server that is gone: communication failure, connection not open,
+// and PostgreSQL's "terminating connection due to administrator command" (a server restart).
+bool meansConnectionLost(std::string_view sqlState) {
+    constexpr std::array<std::string_view, 3> lost = {"08S01", "08003", "57P01"};
+    for (std::string_view state : lost)
+        if (sqlState == state)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::u16string UserDirectory::LookupUserName(std::int32_t code, const ErrorBox& showError) {
+    std::u16string result;
+    try {
+        connect();
+        if (!UserRecordset)
+            UserRecordset.emplace();
+        UserRecordset->open("Select Nombre From GenUsu Where UsuCDG=" + std::to_string(code),
+                            *UserConnection);
+        if (UserRecordset->eof()) {
+            result = u"No existe en TABLA";
+        } else {
+            std::optional<std::u16string> name = UserRecordset->text(NombreColumn);
+            if (!name)
+                throw Error(errc::NullValue, "The user's name (Nombre) is NULL");
+            result = std::move(*name);
+        }
+        result = toUtf16(std::to_string(code)) + u"-" + result;
+        UserRecordset->close();
+    } catch (const Error& failure) {
+        noteFailure(failure);
+        showError(toUtf16(failure.text('.')));
+    }
+    return result;
+}
+
+// Creates the connection at the first look-up and keeps it; opens it whenever it is not open,
+// so a data source that was missing or down at one look-up is tried again at the next.
+void UserDirectory::connect() {
+    if (!UserConnection) {
+        UserConnection.emplace();
+        UserConnection->setUserId(UserId);
+    }
+    if (connectionLost_) {
+        if (UserRecordset)
+            UserRecordset->release();
+        UserConnection->close();
+        connectionLost_ = false;
+    }
+    if (!UserConnection->isOpen())
+        UserConnection->open(DataSource);
+}
+
+// A look-up that finds the server gone shows that failure like any other and does not retry:
+// the user learns the database went away instead of a silent second attempt, and the next
+// look-up connects again. The cursor is closed so the next query can open it; a failure to close
+// is left unshown, the first failure being the one that explains the look-up.
+void UserDirectory::noteFailure(const Error& failure) noexcept {
+    if (UserConnection && UserConnection->isOpen()) {
+        const auto* odbc = dynamic_cast<const OdbcError*>(&failure);
+        if ((odbc && meansConnectionLost(odbc->sqlState())) || UserConnection->isDead())
+            connectionLost_ = true;
+    }
+    if (UserRecordset) {
+        try {
+            UserRecordset->close();
+        } catch (const Error&) {
+        }
+    }
+}
+
+} // namespace orvendal::lookup
