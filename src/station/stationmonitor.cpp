@@ -15,9 +15,6 @@ namespace {
 
 constexpr std::array<std::u16string_view, 7> kHeadings = {
     u"Rec", u"LC", u"Conectado", u"Puesto", u"Conexión", u"Nombre Puesto", u"Contador"};
-// What the Spanish desktop shows for a boolean.
-constexpr std::u16string_view kTrueWord = u"Verdadero";
-constexpr std::u16string_view kFalseWord = u"Falso";
 
 // Records probed and read together: big enough that a sweep costs a few probes, small enough
 // that a refresh holds at most a few hundred kilobytes of the file.
@@ -94,7 +91,7 @@ void StationMonitor::showStations() {
 void StationMonitor::OpenStationFile() {
     try {
         if (StationFileName.empty()) {
-            MLP_SetFileName(executableDirectory() + kPathSeparator + "MARLOVEN.SIT");
+            MLP_SetFileName(defaultStationFileName());
         }
         if (StationFileNumber != 0) {
             CloseStationFile();
@@ -170,6 +167,10 @@ void StationMonitor::RememberSelection() noexcept {
 void StationMonitor::ListView1_KeyDown(std::int16_t, std::int16_t) noexcept {
     // Every key counts, whatever it is: the row selected when it went down is remembered.
     RememberSelection();
+}
+
+std::string defaultStationFileName() {
+    return executableDirectory() + kPathSeparator + toUtf8(StationMonitor::kDefaultFileName);
 }
 
 std::optional<std::int32_t> parseRowNumber(std::u16string_view text) {

@@ -21,6 +21,9 @@ public:
     static constexpr std::u16string_view kOutageMark = u"sin acceso";
     static constexpr std::u16string_view kLockMark = u" LOCK";
     static constexpr std::u16string_view kDefaultFileName = u"MARLOVEN.SIT";
+    // The "Conectado" column's two words, as the Spanish desktop shows a boolean.
+    static constexpr std::u16string_view kTrueWord = u"Verdadero";
+    static constexpr std::u16string_view kFalseWord = u"Falso";
     // Rows listed at most: a huge or sparse file must not exhaust memory or freeze the window.
     static constexpr std::uint64_t kMaxListedRows = 10000;
 
@@ -62,6 +65,10 @@ private:
     bool outage_ = false;
     bool openFailed_ = false;
 };
+
+// The station file the monitor opens when it is given none: MARLOVEN.SIT in the folder of the
+// running executable, the separator always added.
+std::string defaultStationFileName();
 
 // Converts a row's text to its number: optional blanks, an optional sign, decimal digits, optional
 // blanks, and a value within 32 bits; nothing for any other text.
