@@ -1,0 +1,106 @@
+#include "error.h"
+#include "lockholder.h"
+#include "stationfile.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace orvendal::station {
+namespace {
+
+using testing::LockHolder;
+using testing::TempDir;
+
+TEST(StationFile, RecordCountIncludesATrailingPartialRecord) {
+    EXPECT_EQ(recordCount(0), 0u);
+    EXPECT_EQ(recordCount(1), 1u);
+    EXPECT_EQ(recordCount(81), 1u);
+    EXPECT_EQ(recordCount(82), 2u);
+    EXPECT_EQ(recordCount(81 * 3 + 10), 4u);
+}
+
+TEST(StationFile, LockedRecordCannotBeReadAndOthersCan) {
+    TempDir dir;
+    const std::string path = dir.file("MARLOVEN.SIT");
+    std::vector<unsigned char> bytes(81 * 3, ' ');
+    std::fill(bytes.begin() + 81 * 2 + 7, bytes.begin() + 81 * 2 + 11, 0);
+    bytes[81 * 2 + 7] = 42;
+    testing::writeBytes(path, bytes);
+    LockHolder holder(path, {{81 + 40, 1}});
+    const auto file = SharedFile::open(path);
+
+    PuestoBloquedos record;
+    try {
+        readRecord(file, 2, record);
+        FAIL() << "a locked record was read";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.number(), errc::RecordLocked);
+    }
+    readRecord(file, 3, record);
+    EXPECT_EQ(record.StationNumber, 42);
+
+    const RecordBlock block(file, 2, 2);
+    EXPECT_FALSE(block.read(2, record));
+    EXPECT_TRUE(block.read(3, record));
+    EXPECT_EQ(record.StationNumber, 42);
+}
+
+TEST(StationFile, BlockReadsRecordsPastTheEndLikeSingleReads) {
+    TempDir dir;
+    const std::string path = dir.file("MARLOVEN.SIT");
+    std::vector<unsigned char> bytes(81 * 2 + 9, 'a');
+    testing::writeBytes(path, bytes);
+    const auto file = SharedFile::open(path);
+    const RecordBlock block(file, 2, 3);
+    for (std::uint64_t n = 2; n <= 4; ++n) {
+        PuestoBloquedos fromBlock;
+        PuestoBloquedos single;
+        ClearRecord(fromBlock);
+        ClearRecord(single);
+        ASSERT_TRUE(block.read(n, fromBlock));
+        readRecord(file, n, single);
+        EXPECT_EQ(fromBlock, single) << "record " << n;
+    }
+    PuestoBloquedos partial;
+    ClearRecord(partial);
+    ASSERT_TRUE(block.read(3, partial));
+    EXPECT_EQ(partial.StationNumber, 0x6161) << "two of its four bytes exist";
+    EXPECT_EQ(partial.ConnectionText[0], u' ');
+}
+
+// The few-probes sweep must report exactly what one probe per record reports.
+TEST(StationFile, LockedRecordsMatchOneProbePerRecordOnRandomLockSets) {
+    TempDir dir;
+    const std::string path = dir.file("MARLOVEN.SIT");
+    std::mt19937 random(20261208);
+    for (int trial = 0; trial < 60; ++trial) {
+        const std::uint64_t records = 1 + random() % 400;
+        testing::writeBytes(path, std::vector<unsigned char>(records * 81 - random() % 80, ' '));
+        // Two holders with read locks, so that their ranges may overlap and touch.
+        std::vector<LockHolder::Range> first;
+        std::vector<LockHolder::Range> second;
+        const int locks = static_cast<int>(random() % 12);
+        for (int k = 0; k < locks; ++k) {
+            const std::uint64_t start = random() % (records * 81 + 200);
+            const std::uint64_t shapes[] = {1, 81, 2 + random() % 300};
+            (k % 2 ? first : second).push_back({start, shapes[random() % 3]});
+        }
+        LockHolder a(path, first, LockHolder::Kind::ClassicRead);
+        LockHolder b(path, second, LockHolder::Kind::OfdRead);
+        const auto file = SharedFile::open(path);
+
+        const std::uint64_t from = 1 + random() % records;
+        const std::uint64_t count = records + 2 - from;
+        const std::vector<bool> locked = findLockedRecords(file, from, count);
+        ASSERT_EQ(locked.size(), count);
+        for (std::uint64_t n = from; n < from + count; ++n) {
+            const bool probed = file.findLock((n - 1) * 81, 81).has_value();
+            ASSERT_EQ(locked[n - from], probed) << "trial " << trial << ", record " << n;
+        }
+    }
+}
+
+} // namespace
+} // namespace orvendal::station
