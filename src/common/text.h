@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -78,8 +79,18 @@ inline std::u16string fromUtf8(std::string_view text) {
 }
 
 inline std::u16string decimal16(long long value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
+    char16_t digits[20];
+    char16_t* first = std::end(digits);
+    unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                             : static_cast<unsigned long long>(value);
+    do {
+        *--first = static_cast<char16_t>(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) {
+        *--first = u'-';
+    }
+    return std::u16string(first, std::end(digits));
 }
 
 } // namespace orvendal

@@ -38,6 +38,23 @@ void overlayText(std::span<const std::uint8_t> bytes, std::size_t offset, FixedT
     }
 }
 
+using WholeRecord = std::span<const std::uint8_t, kRecordLength>;
+
+template <typename T> T loadInteger(WholeRecord bytes, std::size_t offset) {
+    std::make_unsigned_t<T> v = 0;
+    for (std::size_t k = 0; k < sizeof(T); ++k) {
+        v |= static_cast<std::make_unsigned_t<T>>(bytes[offset + k]) << (8 * k);
+    }
+    return static_cast<T>(v);
+}
+
+template <std::size_t N>
+void decodeWholeText(WholeRecord bytes, std::size_t offset, FixedText<N>& text) {
+    for (std::size_t k = 0; k < N; ++k) {
+        text[k] = kCp1252[bytes[offset + k]];
+    }
+}
+
 template <typename T>
 void storeInteger(std::array<std::uint8_t, kRecordLength>& out, std::size_t offset, T value) {
     const auto v = static_cast<std::make_unsigned_t<T>>(value);
@@ -71,6 +88,19 @@ void ClearRecord(PuestoBloquedos& record) {
 }
 
 void decodeRecord(std::span<const std::uint8_t> bytes, PuestoBloquedos& record) {
+    if (bytes.size() >= kRecordLength) {
+        // A whole record, the refresh's common case: no field keeps anything of its old value.
+        const auto whole = bytes.first<kRecordLength>();
+        decodeWholeText(whole, kLcOffset, record.Lc);
+        record.Connected = loadInteger<std::int16_t>(whole, kConnectedOffset);
+        record.Tally = whole[kTallyOffset];
+        record.Extra1 = whole[kExtra1Offset];
+        record.Extra2 = loadInteger<std::int16_t>(whole, kExtra2Offset);
+        record.StationNumber = loadInteger<std::int32_t>(whole, kStationNumberOffset);
+        decodeWholeText(whole, kConnectionTextOffset, record.ConnectionText);
+        decodeWholeText(whole, kStationNameOffset, record.StationName);
+        return;
+    }
     overlayText(bytes, kLcOffset, record.Lc);
     overlayInteger(bytes, kConnectedOffset, record.Connected);
     overlayInteger(bytes, kTallyOffset, record.Tally);

@@ -1,0 +1,116 @@
+// The refresh against the system calls it cannot avoid: one lock probe per record and one read of
+// the whole file ("floor"), and the station core's refresh of the same file into a list that only
+// counts ("sweep"). Arguments: station records, and 1 when every other record is locked by another
+// process, one lock per record as workstations hold them.
+#include "lockholder.h"
+#include "stationmonitor.h"
+#include "tempdir.h"
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace orvendal;
+
+struct StationFileFixture {
+    StationFileFixture(std::int64_t stations, bool everyOtherLocked) {
+        path = dir.file("MARLOVEN.SIT");
+        testing::writeBytes(path, std::vector<unsigned char>((stations + 1) * 81, ' '));
+        if (everyOtherLocked) {
+            std::vector<testing::LockHolder::Range> ranges;
+            for (std::int64_t record = 2; record <= stations + 1; record += 2) {
+                ranges.push_back({static_cast<std::uint64_t>(record - 1) * 81, 81});
+            }
+            holder = std::make_unique<testing::LockHolder>(path, ranges);
+        }
+    }
+    testing::TempDir dir;
+    std::string path;
+    std::unique_ptr<testing::LockHolder> holder;
+};
+
+class CountingList : public station::StationList {
+public:
+    int columnHeaderCount() const override { return headings; }
+    void clearColumnHeaders() override { headings = 0; }
+    void addColumnHeader(std::u16string_view) override { ++headings; }
+    void clearListItems() override { rows = 0; }
+    Item addListItem(std::u16string_view) override { return rows++; }
+    void setSubItem(Item, int, std::u16string_view text) override { cells += text.size(); }
+    void setView(int) override {}
+    void setLabelEdit(int) override {}
+    void setFullRowSelect(bool) override {}
+    void setSelectedItem(Item) override {}
+    std::optional<Item> selectedItem() const override { return std::nullopt; }
+    void ensureVisible(Item) override {}
+    std::u16string itemText(Item) const override { return {}; }
+
+    int headings = 0;
+    int rows = 0;
+    std::size_t cells = 0;
+};
+
+class SilentWindow : public station::MonitorWindow {
+public:
+    std::u16string caption() const override { return title; }
+    void setCaption(const std::u16string& c) override { title = c; }
+    void showWindow() override {}
+    void messageBox(const std::u16string&) override {}
+    bool markerFileExists() const override { return station::regularFileExists("out.vrl"); }
+    std::u16string title;
+};
+
+void floor(benchmark::State& state) {
+    const StationFileFixture fixture(state.range(0), state.range(1) != 0);
+    const int fd = ::open(fixture.path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::vector<unsigned char> bytes((state.range(0) + 1) * 81);
+    for (auto _ : state) {
+        int locked = 0;
+        for (std::int64_t record = 1; record <= state.range(0) + 1; ++record) {
+            struct flock probe {};
+            probe.l_type = F_WRLCK;
+            probe.l_whence = SEEK_SET;
+            probe.l_start = (record - 1) * 81;
+            probe.l_len = 81;
+            ::fcntl(fd, F_OFD_GETLK, &probe);
+            locked += probe.l_type != F_UNLCK;
+        }
+        benchmark::DoNotOptimize(::pread(fd, bytes.data(), bytes.size(), 0));
+        benchmark::DoNotOptimize(locked);
+    }
+    ::close(fd);
+}
+
+void sweep(benchmark::State& state) {
+    const StationFileFixture fixture(state.range(0), state.range(1) != 0);
+    CountingList list;
+    SilentWindow window;
+    station::StationMonitor monitor(window, list);
+    monitor.MLP_SetFileName(fixture.path);
+    for (auto _ : state) {
+        monitor.MLP_Show();
+    }
+    if (list.rows != state.range(0)) {
+        state.SkipWithError("the refresh did not list every record");
+    }
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+    for (const std::int64_t stations : {100, 1000, 10000}) {
+        for (const std::int64_t locked : {0, 1}) {
+            b->Args({stations, locked});
+        }
+    }
+    b->ArgNames({"stations", "locked"})->Unit(benchmark::kMicrosecond);
+}
+
+} // namespace
+
+BENCHMARK(floor)->Apply(sizes);
+BENCHMARK(sweep)->Apply(sizes);
+BENCHMARK_MAIN();
