@@ -19,6 +19,7 @@ inline constexpr long BadFileNumber = 1003;  // no station file is open under th
 inline constexpr long NullValue = 1005;      // a database value is NULL and cannot become text
 inline constexpr long Overflow = 1006;       // a number does not fit a signed 32-bit integer
 inline constexpr long Unencodable = 1007;    // a character that code page 1252 cannot store
+inline constexpr long InvalidValue = 1008;   // a list row, column, mode or size a control refuses
 inline constexpr long Unexpected = 1099;     // an exception that is not one of ours
 } // namespace errc
 
