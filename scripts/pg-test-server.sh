@@ -1,16 +1,18 @@
 #!/bin/bash
 # A throw-away PostgreSQL server for the look-up tests and benchmark.
-#   pg-test-server.sh start|stop|restart STATE_DIR
+#   pg-test-server.sh start|stop|down|up|restart STATE_DIR
 # start: initdb into a fresh temporary folder, listen on 127.0.0.1 at the first free port from a
 # private range and on a private socket folder, create the role "general" (LOGIN, trust, no
 # password) and its database "marloven" holding an empty table GenUsu.
 # STATE_DIR receives "port" and "root" (the temporary folder); stop removes both and the folder.
+# down, up and restart stop and start the same server on the same port, for tests of a server
+# that goes away under a client.
 set -euo pipefail
 
 action=${1:-}
 state=${2:-}
 if [[ -z $action || -z $state ]]; then
-    echo "usage: $0 start|stop|restart STATE_DIR" >&2
+    echo "usage: $0 start|stop|down|up|restart STATE_DIR" >&2
     exit 2
 fi
 
@@ -47,8 +49,8 @@ start() {
     # Several builds may run their tests at once: try ports until the server binds one.
     local base=$((40000 + $(cksum <<<"$state" | cut -d' ' -f1) % 20000)) port
     for ((port = base; port < base + 50; port++)); do
-        if pgctl start -w -t 30 -o "-p $port -k $root/socket -c listen_addresses=127.0.0.1 -c fsync=off" \
-            >/dev/null 2>&1; then
+        echo "-p $port -k $root/socket -c listen_addresses=127.0.0.1 -c fsync=off" >"$root/options"
+        if pgctl start -w -t 30 -o "$(<"$root/options")" >/dev/null 2>&1; then
             echo "$port" >"$state/port"
             break
         fi
@@ -61,14 +63,18 @@ start() {
     as_pg "${psql[@]}" -U general -d marloven -c "CREATE TABLE GenUsu (UsuCDG integer, Nombre text)"
 }
 
-restart() {
+same_server() {
     root=$(<"$state/root")
-    pgctl restart -m fast -w -t 30 >/dev/null
+    case $1 in
+    down) pgctl stop -m fast -w -t 30 >/dev/null ;;
+    up) pgctl start -w -t 30 -o "$(<"$root/options")" >/dev/null ;;
+    restart) pgctl restart -m fast -w -t 30 >/dev/null ;;
+    esac
 }
 
 case $action in
 start) start ;;
 stop) stop ;;
-restart) restart ;;
-*) echo "usage: $0 start|stop|restart STATE_DIR" >&2; exit 2 ;;
+down | up | restart) same_server "$action" ;;
+*) echo "usage: $0 start|stop|down|up|restart STATE_DIR" >&2; exit 2 ;;
 esac

@@ -1,0 +1,47 @@
+#include "textcodec.h"
+
+#include <gtest/gtest.h>
+
+namespace orvendal::lookup {
+namespace {
+
+TEST(TextCodec, ConvertsBetweenUtf8AndUtf16) {
+    struct Case {
+        std::string utf8;
+        std::u16string utf16;
+    };
+    const Case both[] = {
+        {"", u""},
+        {"Ana", u"Ana"},
+        {"Muñoz Álvarez", u"Muñoz Álvarez"},
+        {"\x01\n\t", u"\x01\n\t"},
+        {"\xE2\x82\xAC", u"\u20AC"},
+        {"\xF0\x9F\x98\x80", u"\U0001F600"}, // a surrogate pair
+    };
+    for (const Case& c : both) {
+        EXPECT_EQ(toUtf16(c.utf8), c.utf16) << c.utf8;
+        EXPECT_EQ(toUtf8(c.utf16), c.utf8) << c.utf8;
+    }
+
+    const Case badUtf8[] = {
+        {"a\xFF"
+         "b",
+         u"a\uFFFDb"},
+        {"\xC3", u"\uFFFD"}, // cut short at the end
+        {"\xC3"
+         "A",
+         u"\uFFFDA"},                    // cut short by an ordinary character
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},   // overlong
+        {"\xED\xA0\x80", u"\uFFFD"},     // an encoded surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD"}, // past U+10FFFF
+    };
+    for (const Case& c : badUtf8)
+        EXPECT_EQ(toUtf16(c.utf8), c.utf16) << c.utf8;
+
+    EXPECT_EQ(toUtf8(std::u16string{u'a', char16_t(0xD800)}), "a\xEF\xBF\xBD");
+    EXPECT_EQ(toUtf8(std::u16string{char16_t(0xDC00), u'b'}), "\xEF\xBF\xBD"
+                                                              "b");
+}
+
+} // namespace
+} // namespace orvendal::lookup
