@@ -1,15 +1,31 @@
 #!/usr/bin/env bash
-# Every test of Orvendal, from scratch: installs the missing Debian packages, configures, builds
-# and runs the whole suite through CTest.
+# Every test of Orvendal, from scratch: installs the missing Debian packages, then builds and runs
+# the whole suite through CTest twice (optimised, then under AddressSanitizer and UBSan), fuzzes the
+# refresh for a minute, and checks the Debian package.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 
 bash scripts/install-deps.sh
-
 jobs=$(nproc)
-build="$root/build/test"
-rm -rf "$build"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j "$jobs"
-ctest --test-dir "$build" --output-on-failure -j "$jobs"
+
+suite() { # suite NAME CMAKE-OPTIONS...
+    local build="$root/build/$1"
+    shift
+    echo "== $(basename "$build"): configure, build, test"
+    rm -rf "$build"
+    cmake -S . -B "$build" -G Ninja "$@" >/dev/null
+    cmake --build "$build" -j "$jobs"
+    ctest --test-dir "$build" --output-on-failure -j "$jobs"
+}
+
+suite test -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
+export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+suite asan -DCMAKE_BUILD_TYPE=Debug -DORVENDAL_SANITIZE=ON -DORVENDAL_WITH_BENCH=OFF
+unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+
+echo "== fuzz: the refresh for 60 s"
+bash scripts/fuzz.sh 60
