@@ -10,7 +10,7 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Re
     -DORVENDAL_FUZZ=ON -DORVENDAL_SANITIZE=ON -DORVENDAL_WITH_UI=OFF -DORVENDAL_WITH_BENCH=OFF >/dev/null
 cmake --build "$build" --target refresh_fuzz
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch" /tmp/orvendal-fuzz-*' EXIT
+trap 'rm -rf "$scratch"' EXIT
 "$build/tests/fuzz/refresh_fuzz" -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 \
     "$scratch" "$root/tests/fuzz/corpus" >"$scratch.log" 2>&1 || status=$?
 grep -E '^#[0-9]+[[:space:]]+(INITED|DONE)|^Done|^stat::' "$scratch.log" || true

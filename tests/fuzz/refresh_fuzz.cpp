@@ -70,13 +70,19 @@ void check(bool condition, const char* what) {
     }
 }
 
+// One scratch folder per fuzzing process, removed when it exits.
 const std::string& scratchPath() {
+    static std::string folder;
     static const std::string path = [] {
-        std::string pattern = "/tmp/orvendal-fuzz-XXXXXX";
-        if (!::mkdtemp(pattern.data())) {
+        folder = "/tmp/orvendal-fuzz-XXXXXX";
+        if (!::mkdtemp(folder.data())) {
             std::abort();
         }
-        return pattern + "/MARLOVEN.SIT";
+        std::atexit([] {
+            ::unlink((folder + "/MARLOVEN.SIT").c_str());
+            ::rmdir(folder.c_str());
+        });
+        return folder + "/MARLOVEN.SIT";
     }();
     return path;
 }
