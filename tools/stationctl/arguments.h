@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvendal::stationctl {
+
+// A command line the user got wrong: reported with a hint to the command's --help, exit status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct OptionSpec {
+    std::string_view name; // with its dashes: "--name"
+    bool takesValue = false;
+};
+
+// One command's arguments: options (--opt VALUE, --opt=VALUE, flags) anywhere, positionals in
+// order, "--" ends the options. Unknown, repeated or value-less options are usage errors.
+class Arguments {
+public:
+    Arguments(std::span<const std::string> args, std::span<const OptionSpec> options);
+
+    // --help or -h anywhere before "--", whatever else is wrong with the line.
+    static bool wantsHelp(std::span<const std::string> args);
+
+    const std::vector<std::string>& positionals() const { return positionals_; }
+    bool has(std::string_view name) const;
+    std::optional<std::string> value(std::string_view name) const;
+
+    // Exactly `count` positionals, named in `what` for the message ("FILE", "FILE ROW").
+    void expectPositionals(std::size_t count, std::string_view what) const;
+
+private:
+    std::vector<std::string> positionals_;
+    std::vector<std::pair<std::string, std::string>> given_;
+};
+
+// A decimal integer within [min, max]; `what` names it in the message ("--tally").
+std::int64_t parseInteger(std::string_view text, std::int64_t min, std::int64_t max,
+                          std::string_view what);
+
+// The option's value as an integer within [min, max], or `fallback` when it was not given.
+std::int64_t integerOption(const Arguments& args, std::string_view name, std::int64_t min,
+                           std::int64_t max, std::int64_t fallback);
+
+} // namespace orvendal::stationctl

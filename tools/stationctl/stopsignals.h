@@ -1,0 +1,30 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <signal.h>
+
+namespace orvendal::stationctl {
+
+// SIGINT, SIGTERM and SIGHUP as events to wait for instead of deaths, so that a command that holds
+// locks or writes a file always finishes what it does and reports before it ends.
+class StopSignals {
+public:
+    StopSignals();
+    ~StopSignals();
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Waits up to `timeout` (for ever without one) and returns true when a stop signal came, or,
+    // with `watchInput`, when standard input reached its end. Input read meanwhile is discarded.
+    bool wait(std::optional<std::chrono::milliseconds> timeout, bool watchInput = false);
+
+    bool stopped() const { return stopped_; }
+
+private:
+    sigset_t previous_{};
+    int descriptor_ = -1;
+    bool stopped_ = false;
+};
+
+} // namespace orvendal::stationctl
