@@ -1,0 +1,262 @@
+#include "frmorvendal.h"
+
+#include "error.h"
+#include "messagebox.h"
+#include "sharedfile.h"
+#include "stationlistview.h"
+#include "topmost.h"
+#include "windowicon.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QScopedValueRollback>
+#include <QTimer>
+
+#include <utility>
+
+namespace orvendal::ui {
+namespace {
+
+constexpr float kTwipsPerInch = 1440.0f;
+// The list ends this far above the window's outer bottom edge.
+constexpr float kListGap = 600.0f;
+
+// The key-down event's shift state: 1 Shift, 2 Ctrl, 4 Alt.
+std::int16_t shiftState(Qt::KeyboardModifiers modifiers) {
+    return static_cast<std::int16_t>((modifiers & Qt::ShiftModifier ? 1 : 0) |
+                                     (modifiers & Qt::ControlModifier ? 2 : 0) |
+                                     (modifiers & Qt::AltModifier ? 4 : 0));
+}
+
+} // namespace
+
+frmOrvendal::frmOrvendal(QWidget* parent)
+    : QWidget(parent), ListView1(new StationListView(this)),
+      CheckTimer(new QCheckBox(QStringLiteral("AutoRefresh"), this)), Timer1(new QTimer(this)),
+      monitor_(*this, *ListView1) {
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    CheckTimer->setObjectName(QStringLiteral("CheckTimer"));
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+
+    // The first refresh replaces this caption before the window is first shown.
+    setWindowTitle(QStringLiteral("Conexiónes Reales Activas"));
+    setWindowIcon(QIcon(QPixmap::fromImage(windowIconImage())));
+    resize(pixelsX(4680), pixelsY(3090));
+    ListView1->setGeometry(0, 0, pixelsX(4635), pixelsY(3075));
+    // The box lies over the list's heading row, in front of it; its own background hides the
+    // headings behind it.
+    CheckTimer->setGeometry(pixelsX(3090), pixelsY(-30), pixelsX(1275), pixelsY(195));
+    CheckTimer->setCheckState(Qt::Checked);
+    CheckTimer->setAutoFillBackground(true);
+    CheckTimer->raise();
+    setTabOrder(ListView1, CheckTimer);
+    ListView1->setFocus();
+
+    connect(CheckTimer, &QCheckBox::stateChanged, this,
+            [this] { dispatch([this] { CheckTimer_Click(); }); });
+    connect(Timer1, &QTimer::timeout, this, [this] { dispatch([this] { Timer1_Timer(); }); });
+    // The list's click, key and double-click events, seen before the list acts on them.
+    ListView1->installEventFilter(this);
+    ListView1->viewport()->installEventFilter(this);
+
+    Timer1->setInterval(500);
+    Timer1->start();
+}
+
+void frmOrvendal::MLP_Show() {
+    // Refreshes never nest: a tick that comes while one runs, or waits in one of its boxes, is
+    // dropped.
+    if (refreshing_) {
+        return;
+    }
+    const QScopedValueRollback<bool> running(refreshing_, true);
+    try {
+        monitor_.MLP_Show();
+    } catch (...) {
+        ListView1->publishRows();
+        throw;
+    }
+    ListView1->publishRows();
+}
+
+void frmOrvendal::MLP_SetFileName(std::string fileName) {
+    monitor_.MLP_SetFileName(std::move(fileName));
+}
+
+void frmOrvendal::setVisible(bool visible) {
+    if (visible && !loaded_) {
+        loaded_ = true;
+        dispatch([this] { Form_Load(); });
+        if (ended_) {
+            return;
+        }
+    }
+    QWidget::setVisible(visible);
+}
+
+void frmOrvendal::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmOrvendal::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // The window manager adds its frame after the window is shown, which changes the outer size
+    // without a resize of the window itself.
+    if (frameGeometry().size() != outerSize_) {
+        Form_Resize();
+    }
+}
+
+void frmOrvendal::closeEvent(QCloseEvent* event) {
+    dispatch([this] { Form_Unload(); });
+    // Closing cannot be refused; the timer ends with the window.
+    Timer1->stop();
+    event->accept();
+}
+
+bool frmOrvendal::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        dispatch([this, key] {
+            ListView1_KeyDown(static_cast<std::int16_t>(key->key()), shiftState(key->modifiers()));
+        });
+    } else if (watched == ListView1->viewport()) {
+        if (event->type() == QEvent::MouseButtonRelease &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+            dispatch([this] { ListView1_Click(); });
+        } else if (event->type() == QEvent::MouseButtonDblClick) {
+            dispatch([this] { ListView1_DblClick(); });
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmOrvendal::Form_Load() {
+    MLP_Show();
+    makeTopmost(*this);
+}
+
+void frmOrvendal::Form_Resize() noexcept {
+    try {
+        outerSize_ = frameGeometry().size();
+        const float width = static_cast<float>(outerSize_.width()) * kTwipsPerInch /
+                            static_cast<float>(logicalDpiX());
+        const float height = static_cast<float>(outerSize_.height()) * kTwipsPerInch /
+                             static_cast<float>(logicalDpiY());
+        moveControl(*ListView1, 0, 0, width, height - kListGap);
+    } catch (...) {
+        // Layout errors are ignored: a window dragged shorter than the gap keeps the list as it
+        // was until a resize that succeeds.
+    }
+}
+
+void frmOrvendal::Form_Unload() {
+    monitor_.CloseStationFile();
+}
+
+void frmOrvendal::CheckTimer_Click() {
+    // The box's value is 0 cleared, 1 ticked, 2 greyed; Qt numbers the last two the other way
+    // round. Only a ticked box runs the timer.
+    const bool ticked = CheckTimer->checkState() == Qt::Checked;
+    if (!ticked) {
+        Timer1->stop();
+    } else if (!Timer1->isActive()) {
+        // A timer already running keeps its rhythm; a stopped one ticks 500 ms from now.
+        Timer1->start();
+    }
+}
+
+void frmOrvendal::Timer1_Timer() {
+    MLP_Show();
+}
+
+void frmOrvendal::ListView1_Click() {
+    monitor_.ListView1_Click();
+}
+
+void frmOrvendal::ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift) {
+    monitor_.ListView1_KeyDown(keyCode, shift);
+}
+
+void frmOrvendal::ListView1_DblClick() {
+    if (!ListView1->selectedItem()) {
+        return;
+    }
+}
+
+std::u16string frmOrvendal::caption() const {
+    return windowTitle().toStdU16String();
+}
+
+void frmOrvendal::setCaption(const std::u16string& caption) {
+    setWindowTitle(QString::fromStdU16String(caption));
+}
+
+void frmOrvendal::showWindow() {
+    if (!isVisible()) {
+        // Showing lays the list out, so it must see the rows added so far.
+        ListView1->publishRows();
+        show();
+    }
+}
+
+void frmOrvendal::messageBox(const std::u16string& text) {
+    showBox(QString::fromStdU16String(text));
+}
+
+bool frmOrvendal::markerFileExists() const {
+    return station::regularFileExists("out.vrl");
+}
+
+template <typename Handler> void frmOrvendal::dispatch(Handler&& handler) noexcept {
+    if (ended_) {
+        return;
+    }
+    try {
+        std::forward<Handler>(handler)();
+    } catch (...) {
+        endWithError(std::current_exception());
+    }
+}
+
+void frmOrvendal::endWithError(std::exception_ptr failure) noexcept {
+    ended_ = true;
+    Timer1->stop();
+    try {
+        const Error error = toError(std::move(failure));
+        showBox(QStringLiteral("Error %1: %2")
+                    .arg(error.number())
+                    .arg(QString::fromStdString(error.description())));
+    } catch (...) {
+        // Nothing is left to report it with; the program ends all the same.
+    }
+    emit ended(1);
+}
+
+void frmOrvendal::showBox(const QString& text) {
+    // The box runs the event loop, which must not see a refill half published.
+    ListView1->publishRows();
+    ui::messageBox(this, text);
+}
+
+int frmOrvendal::pixelsX(float twips) const {
+    return qRound(twips * static_cast<float>(logicalDpiX()) / kTwipsPerInch);
+}
+
+int frmOrvendal::pixelsY(float twips) const {
+    return qRound(twips * static_cast<float>(logicalDpiY()) / kTwipsPerInch);
+}
+
+void frmOrvendal::moveControl(QWidget& control, float left, float top, float width, float height) {
+    if (width < 0 || height < 0) {
+        throw Error(errc::InvalidValue, "invalid property value");
+    }
+    control.setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
+}
+
+} // namespace orvendal::ui

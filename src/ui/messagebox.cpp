@@ -1,0 +1,32 @@
+#include "messagebox.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+
+#include <utility>
+
+namespace orvendal::ui {
+namespace {
+
+MessageBoxFunction& currentBox() {
+    static MessageBoxFunction box = showModalBox;
+    return box;
+}
+
+} // namespace
+
+void messageBox(QWidget* parent, const QString& text) {
+    currentBox()(parent, text);
+}
+
+MessageBoxFunction replaceMessageBox(MessageBoxFunction function) {
+    return std::exchange(currentBox(), std::move(function));
+}
+
+void showModalBox(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace orvendal::ui
