@@ -69,8 +69,9 @@ void UserDirectory::connect() {
 }
 
 // A look-up that finds the server gone shows that failure like any other and does not retry:
-// the user learns the database went away instead of a silent second attempt, and the next
-// look-up connects again. The cursor is closed so the next query can open it; a failure to close
+// a silent reconnect-and-retry would hide that the database went away (and could repeat a
+// failure the user never sees); marking the connection lost is enough for the next look-up to
+// connect again. The cursor is closed so the next query can open it; a failure to close
 // is left unshown, the first failure being the one that explains the look-up.
 void UserDirectory::noteFailure(const Error& failure) noexcept {
     if (UserConnection && UserConnection->isOpen()) {
