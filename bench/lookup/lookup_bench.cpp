@@ -4,7 +4,7 @@
 #include "userdirectory.h"
 
 #include "odbcsandbox.h"
-#include "textcodec.h"
+#include "text.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 #include "odbcerror.h"
 
-#include "textcodec.h"
+#include "text.h"
 
 #include <sqlext.h>
 

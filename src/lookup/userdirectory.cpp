@@ -1,7 +1,7 @@
 #include "userdirectory.h"
 
 #include "odbcerror.h"
-#include "textcodec.h"
+#include "text.h"
 
 #include <array>
 #include <string_view>
@@ -42,11 +42,11 @@ std::u16string UserDirectory::LookupUserName(std::int32_t code, const ErrorBox& 
                 throw Error(errc::NullValue, "The user's name (Nombre) is NULL");
             result = std::move(*name);
         }
-        result = toUtf16(std::to_string(code)) + u"-" + result;
+        result = fromUtf8(std::to_string(code)) + u"-" + result;
         UserRecordset->close();
     } catch (const Error& failure) {
         noteFailure(failure);
-        showError(toUtf16(failure.text('.')));
+        showError(fromUtf8(failure.text('.')));
     }
     return result;
 }

@@ -1,7 +1,7 @@
 #include "userdirectory.h"
 
 #include "odbcsandbox.h"
-#include "textcodec.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
-#include "textcodec.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 
-namespace orvendal::lookup {
+namespace orvendal {
 namespace {
 
-TEST(TextCodec, ConvertsBetweenUtf8AndUtf16) {
+TEST(Text, ConvertsBetweenUtf8AndUtf16) {
     struct Case {
         std::string utf8;
         std::u16string utf16;
@@ -19,7 +19,7 @@ TEST(TextCodec, ConvertsBetweenUtf8AndUtf16) {
         {"\xF0\x9F\x98\x80", u"\U0001F600"}, // a surrogate pair
     };
     for (const Case& c : both) {
-        EXPECT_EQ(toUtf16(c.utf8), c.utf16) << c.utf8;
+        EXPECT_EQ(fromUtf8(c.utf8), c.utf16) << c.utf8;
         EXPECT_EQ(toUtf8(c.utf16), c.utf8) << c.utf8;
     }
 
@@ -36,12 +36,19 @@ TEST(TextCodec, ConvertsBetweenUtf8AndUtf16) {
         {"\xF4\x90\x80\x80", u"\uFFFD"}, // past U+10FFFF
     };
     for (const Case& c : badUtf8)
-        EXPECT_EQ(toUtf16(c.utf8), c.utf16) << c.utf8;
+        EXPECT_EQ(fromUtf8(c.utf8), c.utf16) << c.utf8;
 
     EXPECT_EQ(toUtf8(std::u16string{u'a', char16_t(0xD800)}), "a\xEF\xBF\xBD");
     EXPECT_EQ(toUtf8(std::u16string{char16_t(0xDC00), u'b'}), "\xEF\xBF\xBD"
                                                               "b");
 }
 
+TEST(Text, Decimal16WritesPlainDigits) {
+    EXPECT_EQ(decimal16(0), u"0");
+    EXPECT_EQ(decimal16(-5), u"-5");
+    EXPECT_EQ(decimal16(255), u"255");
+    EXPECT_EQ(decimal16(INT64_MIN), u"-9223372036854775808");
+}
+
 } // namespace
-} // namespace orvendal::lookup
+} // namespace orvendal

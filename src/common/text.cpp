@@ -1,6 +1,6 @@
-#include "textcodec.h"
+#include "text.h"
 
-namespace orvendal::lookup {
+namespace orvendal {
 
 namespace {
 
@@ -58,7 +58,7 @@ std::string toUtf8(std::u16string_view text) {
     return out;
 }
 
-std::u16string toUtf16(std::string_view text) {
+std::u16string fromUtf8(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
     std::size_t i = 0;
@@ -94,4 +94,4 @@ std::u16string toUtf16(std::string_view text) {
     return out;
 }
 
-} // namespace orvendal::lookup
+} // namespace orvendal
