@@ -49,6 +49,18 @@ TEST(PuestoBloquedos, DecodesEveryFieldAtItsBoundaries) {
     EXPECT_EQ(record.StationName.back(), u'Z');
 }
 
+TEST(PuestoBloquedos, ControlBytesStayCharactersInEveryTextField) {
+    std::vector<std::uint8_t> bytes = storedRecord();
+    bytes[0] = 0x00;
+    const std::uint8_t name[] = {0x01, 0x0A, 0x0D, 0x1F, 0x7F, 0x9F, 0x00, 0xFF};
+    std::copy(std::begin(name), std::end(name), bytes.begin() + 31);
+    PuestoBloquedos record;
+    decodeRecord(bytes, record);
+    EXPECT_EQ(record.Lc[0], u'\0');
+    EXPECT_EQ(std::u16string(record.StationName.begin(), record.StationName.begin() + 8),
+              std::u16string(u"\u0001\n\r\u001F\u007F\u0178") + std::u16string(1, u'\0') + u"ÿ");
+}
+
 TEST(PuestoBloquedos, PartialRecordKeepsWhatLiesPastTheEnd) {
     const std::vector<std::uint8_t> bytes = storedRecord();
     struct Case {

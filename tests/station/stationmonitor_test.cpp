@@ -193,7 +193,10 @@ TEST_F(StationMonitorTest, RowsFollowTheFileLength) {
     partial.resize(partial.size() + 10, 'x');
     const Case cases[] = {
         {"empty file", {}, {}, "0"},
+        {"one byte", std::vector<unsigned char>{'L'}, {}, "0"},
+        {"80 bytes", std::vector<unsigned char>(80, 7), {}, "7"},
         {"header only", stationFile(9, 0), {}, "9"},
+        {"82 bytes", std::vector<unsigned char>(82, 5), {u"1"}, "5"},
         {"three whole records", stationFile(3, 2), {u"1", u"2"}, "3"},
         {"a partial header", std::vector<unsigned char>{'L', 0, 0, 200}, {}, "200"},
         {"a partial fourth record", partial, {u"1", u"2", u"3"}, "3"},
