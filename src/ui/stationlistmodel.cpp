@@ -23,7 +23,7 @@ int StationListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant StationListModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid)) {
+    if (role != Qt::DisplayRole || !index.isValid()) {
         return {};
     }
     const std::u16string_view text = cell(index.row(), index.column());
@@ -40,7 +40,7 @@ QVariant StationListModel::headerData(int section, Qt::Orientation orientation, 
 }
 
 Qt::ItemFlags StationListModel::flags(const QModelIndex& index) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid)) {
+    if (!index.isValid()) {
         return Qt::NoItemFlags;
     }
     // Never editable: the row's text is the station's number, which the look-up reads back.

@@ -76,8 +76,12 @@ void StationListView::setSelectedItem(Item item) {
     }
     const auto rows = selectionBehavior() == SelectRows ? QItemSelectionModel::Rows
                                                         : QItemSelectionModel::NoUpdate;
+    // Selecting does not scroll; ensureVisible() does, when it is asked to.
+    const bool autoScroll = hasAutoScroll();
+    setAutoScroll(false);
     selectionModel()->setCurrentIndex(model_->index(item, 0),
                                       QItemSelectionModel::ClearAndSelect | rows);
+    setAutoScroll(autoScroll);
 }
 
 std::optional<StationListView::Item> StationListView::selectedItem() const {
