@@ -23,7 +23,7 @@ constexpr int Users = 1000;
 std::optional<OdbcSandbox> database;
 
 void failOnError(const std::u16string& text) {
-    throw std::runtime_error("look-up failed: " + toUtf8(text));
+    throw std::runtime_error("look-up failed: " + orvendal::toUtf8(text));
 }
 
 void prepare(Backend backend) {
