@@ -5,6 +5,7 @@
 #include "sharedfile.h"
 #include "stationlistview.h"
 #include "topmost.h"
+#include "usercode.h"
 #include "windowicon.h"
 
 #include <QCheckBox>
@@ -184,9 +185,17 @@ void frmOrvendal::ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift) {
 }
 
 void frmOrvendal::ListView1_DblClick() {
-    if (!ListView1->selectedItem()) {
+    const auto selected = ListView1->selectedItem();
+    if (!selected) {
         return;
     }
+    // No refresh rebuilds the list while the look-up or its answer is on screen.
+    Timer1->stop();
+    const std::int32_t code = lookup::userCodeFromRowText(ListView1->itemText(*selected));
+    const std::u16string answer =
+        users_.LookupUserName(code, [this](const std::u16string& error) { messageBox(error); });
+    messageBox(answer);
+    CheckTimer_Click();
 }
 
 std::u16string frmOrvendal::caption() const {

@@ -2,6 +2,7 @@
 
 #include "stationlist.h"
 #include "stationmonitor.h"
+#include "userdirectory.h"
 
 #include <QWidget>
 
@@ -71,6 +72,8 @@ private:
     QCheckBox* CheckTimer;
     QTimer* Timer1;
     station::StationMonitor monitor_;
+    // Holds the database connection from the first look-up on.
+    lookup::UserDirectory users_;
     QSize outerSize_;
     bool loaded_ = false;
     bool refreshing_ = false;
