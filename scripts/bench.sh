@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# The performance figures of Orvendal in one table: the refresh against the system calls it cannot
+# avoid, the full refresh into the window, the user look-up, and a monitor left running.
+# Installs what is missing and builds optimised into build/bench first.
+#   scripts/bench.sh [IDLE_SECONDS]      (default 60)
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+idle_seconds=${1:-60}
+cd "$root"
+bash scripts/install-deps.sh
+
+build="$root/build/bench"
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target station_bench ui_bench lookup_bench orvendal stationctl >/dev/null
+
+out=$(mktemp -d /tmp/orvendal-bench.XXXXXX)
+trap 'rm -rf "$out"' EXIT
+options=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true --benchmark_format=json)
+
+echo "refresh sweeps (about a minute)..." >&2
+"$build/bench/station/station_bench" "${options[@]}" >"$out/station.json"
+echo "window refreshes..." >&2
+XDG_RUNTIME_DIR="$out" QT_QPA_PLATFORM=offscreen "$build/bench/ui/ui_bench" "${options[@]}" \
+    >"$out/ui.json" 2>/dev/null
+echo "look-ups..." >&2
+bash scripts/bench-lookup.sh "$build" --benchmark_format=json >"$out/lookup.json" 2>/dev/null
+echo "a monitor left running for ${idle_seconds} s..." >&2
+bash scripts/measure-idle.sh "$build" "$idle_seconds" >"$out/idle.json" 2>/dev/null
+
+python3 scripts/bench-table.py "$out"
