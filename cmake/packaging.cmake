@@ -1,0 +1,26 @@
+# Manual pages, the user guide, and the Debian package built by CPack (cpack -G DEB).
+install(FILES ${PROJECT_SOURCE_DIR}/docs/man/orvendal.1 ${PROJECT_SOURCE_DIR}/docs/man/stationctl.1
+    DESTINATION share/man/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/README.md
+    DESTINATION share/doc/orvendal)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME orvendal)
+set(CPACK_PACKAGE_VENDOR "Orvendal developers")
+set(CPACK_PACKAGE_CONTACT "Orvendal developers <orvendal@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Monitor of the workstations connected to a station file")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Shows which workstations of a multi-user application are connected, by probing the\n\
+byte-range locks they hold on their records of the shared station file MARLOVEN.SIT, in one\n\
+small always-on-top window; looks users up in the ODBC data source MARLOVEN.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The libraries the programs link come from dpkg-shlibdeps; the window also needs Qt's platform
+# plugins, which no library links.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsqliteodbc, unixodbc")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "odbc-postgresql, odbc-mariadb")
+include(CPack)

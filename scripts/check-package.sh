@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the Debian package from BUILD_DIR and checks that it unpacks into a scratch root with
+# every file in place, declares its dependencies, and that the unpacked programs run.
+#   scripts/check-package.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
+root=$(mktemp -d /tmp/orvendal-package.XXXXXX)
+trap 'rm -rf "$root" "$root.log"' EXIT
+(cd "$build" && cpack -G DEB) >"$root.log" 2>&1 || { cat "$root.log"; exit 1; }
+deb=$(ls -t "$build"/orvendal_*.deb | head -n 1)
+dpkg -x "$deb" "$root"
+
+failures=0
+fail() {
+    echo "package: $*" >&2
+    failures=$((failures + 1))
+}
+
+expected=(
+    usr/bin/orvendal
+    usr/bin/stationctl
+    usr/share/applications/orvendal.desktop
+    usr/share/man/man1/orvendal.1
+    usr/share/man/man1/stationctl.1
+    usr/share/doc/orvendal/user-guide.md
+)
+for size in 16 32 48 256; do
+    expected+=("usr/share/icons/hicolor/${size}x${size}/apps/orvendal.png")
+done
+for file in "${expected[@]}"; do
+    [[ -f $root/$file ]] || fail "missing $file"
+done
+for size in 16 32 48 256; do
+    icon=$root/usr/share/icons/hicolor/${size}x${size}/apps/orvendal.png
+    [[ -f $icon && $(identify -format '%wx%h' "$icon") == "${size}x${size}" ]] ||
+        fail "the ${size}x${size} icon is not ${size}x${size}"
+done
+for page in orvendal stationctl; do
+    man -l "$root/usr/share/man/man1/$page.1" >/dev/null 2>&1 || fail "man page $page.1 does not render"
+done
+
+depends=$(dpkg-deb -f "$deb" Depends)
+for package in libqt6widgets6 libodbc2 qt6-qpa-plugins; do
+    [[ $depends == *"$package"* ]] || fail "Depends lacks $package: $depends"
+done
+[[ $(dpkg-deb -f "$deb" Recommends) == *libsqliteodbc* ]] || fail "Recommends lacks libsqliteodbc"
+
+"$root/usr/bin/stationctl" --help >/dev/null || fail "the unpacked stationctl does not run"
+[[ $("$root/usr/bin/stationctl" where) == "$root/usr/bin/MARLOVEN.SIT" ]] ||
+    fail "stationctl where does not name the file beside the programs"
+
+if ((failures > 0)); then
+    exit 1
+fi
+echo "package: $(basename "$deb") unpacks with ${#expected[@]} files in place; Depends: $depends"
