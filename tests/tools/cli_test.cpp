@@ -1,0 +1,91 @@
+#include "stationctlrun.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+using namespace orvendal::testing;
+
+namespace {
+
+const std::vector<std::string> kCommands = {"create", "set",   "connect",
+                                            "status", "where", "simulate"};
+
+TEST(Cli, EveryCommandHasHelp) {
+    const Outcome overview = stationctl({"--help"});
+    EXPECT_EQ(overview.status, 0);
+    for (const auto& command : kCommands) {
+        EXPECT_NE(overview.out.find("\n  " + command + " "), std::string::npos) << command;
+        // Help wins over whatever else is wrong on the line.
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{command, "--help"}, {command, "-h", "--bogus"}}) {
+            const Outcome run = stationctl(args);
+            EXPECT_EQ(run.status, 0) << command;
+            EXPECT_EQ(run.out.rfind("Usage: stationctl " + command, 0), 0u) << run.out;
+            EXPECT_EQ(run.err, "") << command;
+        }
+    }
+}
+
+TEST(Cli, BadArgumentsAreRefusedClearly) {
+    TempDir dir;
+    const auto path = dir.file("MARLOVEN.SIT");
+    createStationFile(path, 1);
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, "no command given"},
+        {{"frobnicate"}, "unknown command \"frobnicate\""},
+        {{"create"}, "missing FILE"},
+        {{"create", dir.file("a"), dir.file("b")}, "unexpected argument"},
+        {{"create", dir.file("c"), "--stations", "many"}, "--stations must be a whole number"},
+        {{"create", dir.file("c"), "--stations", "-1"}, "--stations must be"},
+        {{"create", dir.file("c"), "--stations"}, "--stations needs a value"},
+        {{"create", dir.file("c"), "--stations=2", "--stations=3"}, "--stations given twice"},
+        {{"set", path, "1", "--header=yes", "--tally", "1"}, "--header takes no value"},
+        {{"set", path, "1", "--colour", "red"}, "unknown option --colour"},
+        {{"set"}, "missing FILE and ROW"},
+        {{"connect", path}, "missing ROW"},
+        {{"connect", path, "-1"}, "ROW must be"},
+        {{"status"}, "missing FILE"},
+        {{"status", path, "--xml"}, "unknown option --xml"},
+        {{"where", path}, "unexpected argument"},
+        {{"simulate", path, "--seconds", "0"}, "--seconds must be"},
+        {{"simulate", path, "--rate", "10"}, "--rate is for --churn"},
+        {{"simulate", path, "--churn", "--rate", "0"}, "--rate must be"},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = stationctl(c.args);
+        EXPECT_EQ(run.status, 2) << c.message;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "") << c.message;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("a")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("c")));
+}
+
+TEST(Cli, EveryCommandOnAFileRefusesAFolderAndAFifo) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("folder"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    for (const std::string name : {"folder", "fifo"}) {
+        const auto path = dir.file(name);
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"set", path, "1", "--tally", "1"},
+              {"connect", path, "1"},
+              {"status", path},
+              {"simulate", path, "--seconds", "1"},
+              {"create", path}}) {
+            const Outcome run = stationctl(args);
+            EXPECT_EQ(run.status, 1) << args[0] << " " << name;
+            EXPECT_TRUE(run.err.find("not a regular file") != std::string::npos ||
+                        run.err.find("exists already") != std::string::npos)
+                << run.err;
+        }
+    }
+}
+
+} // namespace
