@@ -22,6 +22,8 @@ suite() { # suite NAME CMAKE-OPTIONS...
 suite test -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== package: build the .deb and unpack it into a scratch root"
 bash scripts/check-package.sh "$root/build/test"
+echo "== soak: the monitor under churn for 60 s"
+bash scripts/soak.sh "$root/build/test" 60
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
