@@ -86,7 +86,8 @@ done
     echo "Xvfb did not start; see $demo/xvfb.log" >&2
     exit 1
 }
-export DISPLAY=":$(<"$demo/display")"
+DISPLAY=":$(<"$demo/display")"
+export DISPLAY
 openbox >"$demo/openbox.log" 2>&1 &
 pids+=($!)
 # A window mapped before the window manager has taken over the screen is never shown.
