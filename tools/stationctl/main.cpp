@@ -2,6 +2,7 @@
 #include "commands.h"
 #include "error.h"
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdio>

@@ -5,6 +5,7 @@
 #include "stopsignals.h"
 #include "workstationsimulator.h"
 
+#include <cerrno>
 #include <iostream>
 #include <random>
 
@@ -33,9 +34,9 @@ int runSimulate(const Arguments& args) {
     const auto start = Clock::now();
     WorkstationSimulator sim(args.positionals()[0], seed, churn);
     if (!churn && sim.stationRecords() == 0) {
-        throw Error(errc::Unexpected, args.positionals()[0] +
-                                          " has no station records; make some with stationctl "
-                                          "create FILE --stations N");
+        throw Error(EINVAL, args.positionals()[0] +
+                                " has no station records; make some with stationctl "
+                                "create FILE --stations N");
     }
     const auto end = seconds ? start + std::chrono::seconds(seconds) : Clock::time_point::max();
 
