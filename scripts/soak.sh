@@ -30,7 +30,11 @@ for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.1; done
 export DISPLAY=":$(<"$work/display")"
 openbox >/dev/null 2>&1 &
 pids+=($!)
-sleep 1
+# A window mapped before the window manager has taken over the screen is never shown.
+for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+    sleep 0.1
+done
 
 # The monitor reads MARLOVEN.SIT beside its own executable, and out.vrl in its current folder.
 cp "$build/src/app/orvendal" "$work/orvendal"

@@ -25,9 +25,10 @@ public:
 
     // Forks a child that opens `path` read-write, takes every lock, and holds them until destroyed.
     LockHolder(const std::string& path, std::vector<Range> ranges, Kind kind = Kind::ClassicWrite) {
+        // Close-on-exec: a program the test starts later must not hold these ends open.
         int ready[2];
         int release[2];
-        if (::pipe(ready) != 0 || ::pipe(release) != 0) {
+        if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release, O_CLOEXEC) != 0) {
             throw std::runtime_error("pipe failed");
         }
         pid_ = ::fork();
