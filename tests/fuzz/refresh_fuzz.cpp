@@ -3,6 +3,7 @@
 //
 // Input: byte 0 = number of locks (low 3 bits); then 4 bytes per lock: record, offset in the
 // record, length, kind (bit 0: read lock); the rest is the station file.
+#include "collectedlist.h"
 #include "error.h"
 #include "puestobloquedos.h"
 #include "stationfile.h"
@@ -21,47 +22,6 @@ namespace {
 
 using namespace orvendal;
 using namespace orvendal::station;
-
-struct Row {
-    std::u16string text;
-    std::u16string cells[7];
-};
-
-class RecordingList : public StationList {
-public:
-    int columnHeaderCount() const override { return headings; }
-    void clearColumnHeaders() override { headings = 0; }
-    void addColumnHeader(std::u16string_view) override { ++headings; }
-    void clearListItems() override { rows.clear(); }
-    Item addListItem(std::u16string_view text) override {
-        rows.push_back({std::u16string(text), {}});
-        return static_cast<Item>(rows.size() - 1);
-    }
-    void setSubItem(Item item, int index, std::u16string_view text) override {
-        rows.at(item).cells[index] = std::u16string(text);
-    }
-    void setView(int) override {}
-    void setLabelEdit(int) override {}
-    void setFullRowSelect(bool) override {}
-    void setSelectedItem(Item) override {}
-    std::optional<Item> selectedItem() const override { return std::nullopt; }
-    void ensureVisible(Item) override {}
-    std::u16string itemText(Item item) const override { return rows.at(item).text; }
-
-    int headings = 0;
-    std::vector<Row> rows;
-};
-
-class RecordingWindow : public MonitorWindow {
-public:
-    std::u16string caption() const override { return title; }
-    void setCaption(const std::u16string& c) override { title = c; }
-    void showWindow() override {}
-    void messageBox(const std::u16string&) override { ++messages; }
-    bool markerFileExists() const override { return false; }
-    std::u16string title;
-    int messages = 0;
-};
 
 void check(bool condition, const char* what) {
     if (!condition) {
@@ -116,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ::fcntl(holder, F_OFD_SETLK, &fl);
     }
 
-    RecordingList list;
-    RecordingWindow window;
+    CollectedList list;
+    CollectedWindow window;
     StationMonitor monitor(window, list);
     monitor.MLP_SetFileName(path);
     monitor.MLP_Show();
@@ -133,12 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(monitor.inOutage() == !headerReadable, "outage iff the header cannot be read");
     if (headerReadable) {
         const std::uint64_t stations = recordCount(length) > 1 ? recordCount(length) - 1 : 0;
-        check(list.rows.size() == std::min(stations, StationMonitor::kMaxListedRows),
+        check(list.rows().size() == std::min(stations, StationMonitor::kMaxListedRows),
               "one row per station record");
-        check(window.title.starts_with(std::u16string(StationMonitor::kCaptionLabel) +
-                                       decimal16(header.Tally)),
+        check(window.caption().starts_with(std::u16string(StationMonitor::kCaptionLabel) +
+                                           decimal16(header.Tally)),
               "caption shows the header's Tally");
-        for (std::size_t row = 0; row < list.rows.size(); ++row) {
+        for (std::size_t row = 0; row < list.rows().size(); ++row) {
             const std::uint64_t number = row + 2;
             PuestoBloquedos expected;
             ClearRecord(expected);
@@ -148,18 +108,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             } catch (const Error&) {
                 locked = true;
             }
-            const Row& shown = list.rows[row];
-            check(shown.text == decimal16(static_cast<long long>(row + 1)), "row number");
-            check(shown.cells[2] == (locked ? StationMonitor::kTrueWord : StationMonitor::kFalseWord),
+            const CollectedList::Row& shown = list.rows()[row];
+            check(shown[0] == decimal16(static_cast<long long>(row + 1)), "row number");
+            check(shown[2] == (locked ? StationMonitor::kTrueWord : StationMonitor::kFalseWord),
                   "Conectado is the lock probe's answer");
-            check(shown.cells[3] == decimal16(expected.StationNumber), "Puesto");
-            check(shown.cells[5] == std::u16string(expected.StationName.begin(),
-                                                   expected.StationName.end()),
+            check(shown[3] == decimal16(expected.StationNumber), "Puesto");
+            check(shown[5] ==
+                      std::u16string(expected.StationName.begin(), expected.StationName.end()),
                   "Nombre Puesto at full width");
-            check(shown.cells[6] == decimal16(expected.Tally), "Tally");
+            check(shown[6] == decimal16(expected.Tally), "Tally");
         }
     }
-    check(window.messages == (headerReadable ? 0 : 1), "one box for an unreadable header");
+    check(window.messages().size() == (headerReadable ? 0u : 1u),
+          "one box for an unreadable header");
     ::close(holder);
     return 0;
 }

@@ -1,4 +1,5 @@
 // status and where: what the monitor shows for a station file, and which file it opens.
+#include "collectedlist.h"
 #include "commands.h"
 #include "error.h"
 #include "json.h"
@@ -14,58 +15,9 @@
 namespace orvendal::stationctl {
 namespace {
 
-using station::StationList;
+using station::CollectedList;
+using station::CollectedWindow;
 using station::StationMonitor;
-
-// The monitor's list as plain rows: the row text and its six sub-items.
-class CollectedList final : public StationList {
-public:
-    using Row = std::array<std::u16string, 7>;
-
-    const std::vector<std::u16string>& headings() const { return headings_; }
-    const std::vector<Row>& rows() const { return rows_; }
-
-    int columnHeaderCount() const override { return static_cast<int>(headings_.size()); }
-    void clearColumnHeaders() override { headings_.clear(); }
-    void addColumnHeader(std::u16string_view text) override { headings_.emplace_back(text); }
-    void clearListItems() override { rows_.clear(); }
-    Item addListItem(std::u16string_view text) override {
-        rows_.push_back(Row{std::u16string(text)});
-        return static_cast<Item>(rows_.size() - 1);
-    }
-    void setSubItem(Item item, int index, std::u16string_view text) override {
-        rows_.at(static_cast<std::size_t>(item)).at(static_cast<std::size_t>(index)) = text;
-    }
-    void setView(int) override {}
-    void setLabelEdit(int) override {}
-    void setFullRowSelect(bool) override {}
-    void setSelectedItem(Item) override {}
-    std::optional<Item> selectedItem() const override { return std::nullopt; }
-    void ensureVisible(Item) override {}
-    std::u16string itemText(Item item) const override {
-        return rows_.at(static_cast<std::size_t>(item))[0];
-    }
-
-private:
-    std::vector<std::u16string> headings_;
-    std::vector<Row> rows_;
-};
-
-// The window's side: the caption and the boxes the refresh would show, kept for the report.
-class CollectedWindow final : public station::MonitorWindow {
-public:
-    const std::vector<std::u16string>& messages() const { return messages_; }
-
-    std::u16string caption() const override { return caption_; }
-    void setCaption(const std::u16string& caption) override { caption_ = caption; }
-    void showWindow() override {}
-    void messageBox(const std::u16string& text) override { messages_.push_back(text); }
-    bool markerFileExists() const override { return station::regularFileExists("out.vrl"); }
-
-private:
-    std::u16string caption_;
-    std::vector<std::u16string> messages_;
-};
 
 std::int64_t numberCell(const std::u16string& text) {
     const auto number = station::parseRowNumber(text);
