@@ -33,6 +33,16 @@ std::int16_t shiftState(Qt::KeyboardModifiers modifiers) {
                                      (modifiers & Qt::AltModifier ? 4 : 0));
 }
 
+// The box keeps its design width, which was made for a narrower system font than many desktops
+// have: its caption's font is made smaller until the caption fits whole.
+void fitCaptionFont(QCheckBox& box) {
+    QFont font = box.font();
+    while (box.sizeHint().width() > box.width() && font.pointSizeF() > 6) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+        box.setFont(font);
+    }
+}
+
 } // namespace
 
 frmOrvendal::frmOrvendal(QWidget* parent)
@@ -51,6 +61,7 @@ frmOrvendal::frmOrvendal(QWidget* parent)
     // The box lies over the list's heading row, in front of it; its own background hides the
     // headings behind it.
     CheckTimer->setGeometry(pixelsX(3090), pixelsY(-30), pixelsX(1275), pixelsY(195));
+    fitCaptionFont(*CheckTimer);
     CheckTimer->setCheckState(Qt::Checked);
     CheckTimer->setAutoFillBackground(true);
     CheckTimer->raise();

@@ -96,6 +96,7 @@ TEST_F(WindowTest, DesignValuesBeforeTheFirstShow) {
     EXPECT_EQ(list(*window).geometry(), QRect(0, 0, 309, 205));
     EXPECT_EQ(checkBox(*window).geometry(), QRect(206, -2, 85, 13));
     EXPECT_EQ(checkBox(*window).text(), QStringLiteral("AutoRefresh"));
+    EXPECT_LE(checkBox(*window).sizeHint().width(), 85) << "the caption is cut off";
     EXPECT_EQ(checkBox(*window).checkState(), Qt::Checked);
     EXPECT_TRUE(timer(*window).isActive());
     EXPECT_EQ(timer(*window).interval(), 500);
