@@ -25,7 +25,7 @@ bash scripts/check-package.sh "$root/build/test"
 echo "== soak: the monitor under churn for 60 s"
 bash scripts/soak.sh "$root/build/test" 60
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
+export ASAN_OPTIONS=detect_leaks=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 suite asan -DCMAKE_BUILD_TYPE=Debug -DORVENDAL_SANITIZE=ON -DORVENDAL_WITH_BENCH=OFF
