@@ -67,12 +67,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(holder >= 0, "cannot open the scratch file");
     check(::write(holder, content, length) == static_cast<ssize_t>(length), "short write");
     for (std::size_t k = 0; k < locks; ++k) {
-        const std::uint8_t* spec = data + 1 + 4 * k;
+        const std::uint8_t* lock = data + 1 + 4 * k;
         struct flock fl {};
-        fl.l_type = (spec[3] & 1) ? F_RDLCK : F_WRLCK;
+        fl.l_type = (lock[3] & 1) ? F_RDLCK : F_WRLCK;
         fl.l_whence = SEEK_SET;
-        fl.l_start = static_cast<off_t>(spec[0]) * 81 + spec[1] % 81;
-        fl.l_len = spec[2] + 1;
+        fl.l_start = static_cast<off_t>(lock[0]) * 81 + lock[1] % 81;
+        fl.l_len = lock[2] + 1;
         ::fcntl(holder, F_OFD_SETLK, &fl);
     }
 

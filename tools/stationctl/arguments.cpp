@@ -20,16 +20,16 @@ Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSp
         }
         const auto equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const auto spec = std::find_if(options.begin(), options.end(),
-                                       [&](const OptionSpec& o) { return o.name == name; });
-        if (spec == options.end()) {
+        const auto option = std::find_if(options.begin(), options.end(),
+                                         [&](const OptionSpec& o) { return o.name == name; });
+        if (option == options.end()) {
             throw UsageError("unknown option " + name);
         }
         if (has(name)) {
             throw UsageError(name + " given twice");
         }
         std::string value;
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (equals != std::string::npos) {
                 throw UsageError(name + " takes no value");
             }
