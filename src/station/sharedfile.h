@@ -31,7 +31,8 @@ public:
 
     void close();
 
-    std::uint64_t length() const;
+    // The file's length when it was opened; the refresh opens the file anew every time.
+    std::uint64_t length() const { return length_; }
 
     // Reads from `offset` until `buffer` is full or the file ends; returns the bytes read.
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const;
@@ -40,8 +41,9 @@ public:
     std::optional<ByteRange> findLock(std::uint64_t start, std::uint64_t length) const;
 
 private:
-    explicit SharedFile(int descriptor) : descriptor_(descriptor) {}
+    SharedFile(int descriptor, std::uint64_t length) : descriptor_(descriptor), length_(length) {}
     int descriptor_ = -1;
+    std::uint64_t length_ = 0;
 };
 
 // The folder that holds the running executable, resolved from the running image.

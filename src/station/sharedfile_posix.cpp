@@ -39,11 +39,13 @@ SharedFile SharedFile::open(const std::string& path) {
     if (fd < 0) {
         throw Error::fromErrno(errno, path);
     }
-    SharedFile file(fd);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        throw Error::fromErrno(errno, path);
+        const int err = errno;
+        ::close(fd);
+        throw Error::fromErrno(err, path);
     }
+    SharedFile file(fd, static_cast<std::uint64_t>(st.st_size));
     if (!S_ISREG(st.st_mode)) {
         throw Error(errc::NotRegularFile, "not a regular file: " + path);
     }
@@ -51,7 +53,7 @@ SharedFile SharedFile::open(const std::string& path) {
 }
 
 SharedFile::SharedFile(SharedFile&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)) {}
+    : descriptor_(std::exchange(other.descriptor_, -1)), length_(other.length_) {}
 
 SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
     if (this != &other) {
@@ -59,6 +61,7 @@ SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
             ::close(descriptor_);
         }
         descriptor_ = std::exchange(other.descriptor_, -1);
+        length_ = other.length_;
     }
     return *this;
 }
@@ -75,14 +78,6 @@ void SharedFile::close() {
     if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
         throw Error::fromErrno(errno);
     }
-}
-
-std::uint64_t SharedFile::length() const {
-    struct stat st {};
-    if (::fstat(descriptor_, &st) != 0) {
-        throw Error::fromErrno(errno);
-    }
-    return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::size_t SharedFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const {

@@ -3,7 +3,6 @@
 #include "error.h"
 
 #include <algorithm>
-#include <array>
 #include <utility>
 
 namespace orvendal::station {
@@ -14,15 +13,6 @@ constexpr std::uint64_t recordOffset(std::uint64_t number) {
 }
 
 } // namespace
-
-void readRecord(const SharedFile& file, std::uint64_t number, PuestoBloquedos& record) {
-    if (file.findLock(recordOffset(number), kRecordLength)) {
-        throw Error(errc::RecordLocked, "record locked by another process");
-    }
-    std::array<std::uint8_t, kRecordLength> bytes{};
-    const std::size_t n = file.readAt(recordOffset(number), bytes);
-    decodeRecord(std::span(bytes).first(n), record);
-}
 
 std::vector<bool> findLockedRecords(const SharedFile& file, std::uint64_t first,
                                     std::uint64_t count) {
@@ -56,18 +46,27 @@ std::vector<bool> findLockedRecords(const SharedFile& file, std::uint64_t first,
 }
 
 RecordBlock::RecordBlock(const SharedFile& file, std::uint64_t first, std::uint64_t count)
-    : first_(first), bytes_(count * kRecordLength) {
+    : first_(first), bytes_(count * kRecordLength), locked_(count, false) {
     try {
         locked_ = findLockedRecords(file, first, count);
         bytes_.resize(file.readAt(recordOffset(first), bytes_));
-    } catch (const Error&) {
-        readable_ = false;
+    } catch (const Error& e) {
+        failure_ = e;
     }
 }
 
-bool RecordBlock::read(std::uint64_t number, PuestoBloquedos& record) const {
+void RecordBlock::read(std::uint64_t number, PuestoBloquedos& record) const {
+    if (failure_) {
+        throw *failure_;
+    }
+    if (!tryRead(number, record)) {
+        throw Error(errc::RecordLocked, "record locked by another process");
+    }
+}
+
+bool RecordBlock::tryRead(std::uint64_t number, PuestoBloquedos& record) const {
     const std::uint64_t index = number - first_;
-    if (!readable_ || locked_[index]) {
+    if (failure_ || locked_[index]) {
         return false;
     }
     const std::uint64_t offset = index * kRecordLength;

@@ -47,17 +47,14 @@ void StationMonitor::MLP_Show() {
 void StationMonitor::showStations() {
     OpenStationFile();
     const SharedFile& file = openFile();
+    const std::uint64_t records = recordCount(file.length());
+    const std::uint64_t last = std::min(records, kMaxListedRows + 1);
+    // The header comes with the first block of station records: one read and one sweep of probes.
+    RecordBlock block(file, 1, std::clamp<std::uint64_t>(last, 1, kBlockRecords));
     PuestoBloquedos record{};
-    readRecord(file, 1, record);
+    block.read(1, record);
     list_.clearListItems();
 
-    std::uint64_t records = 0;
-    try {
-        records = recordCount(file.length());
-    } catch (const Error&) {
-        // Listed as a file without station records; the next refresh asks again.
-    }
-    const std::uint64_t last = std::min(records, kMaxListedRows + 1);
     std::u16string caption = std::u16string(kCaptionLabel) + decimal16(record.Tally);
     if (last < records) {
         caption += u" [" + decimal16(static_cast<long long>(last - 1)) + u" de " +
@@ -67,16 +64,15 @@ void StationMonitor::showStations() {
     outage_ = false;
 
     // From here on nothing stops the refresh: a record that cannot be read is a connected station.
-    for (std::uint64_t first = 2; first <= last; first += kBlockRecords) {
+    for (std::uint64_t number = 2; number <= last; ++number) {
         try {
-            const std::uint64_t count = std::min(kBlockRecords, last - first + 1);
-            const RecordBlock block(file, first, count);
-            for (std::uint64_t number = first; number < first + count; ++number) {
-                ClearRecord(record);
-                record.Connected = block.read(number, record) ? kFalse : kTrue;
-                const auto row = static_cast<std::int32_t>(number - 1);
-                AddStationRow(row, record);
+            if (!block.holds(number)) {
+                block = RecordBlock(file, number, std::min(kBlockRecords, last - number + 1));
             }
+            ClearRecord(record);
+            record.Connected = block.tryRead(number, record) ? kFalse : kTrue;
+            const auto row = static_cast<std::int32_t>(number - 1);
+            AddStationRow(row, record);
         } catch (const std::exception&) {
         }
     }
@@ -135,13 +131,13 @@ void StationMonitor::AddStationRow(const std::int32_t& row, const PuestoBloquedo
             list_.setLabelEdit(StationList::kLabelEditManual);
             list_.setFullRowSelect(true);
         }
-        const auto item = list_.addListItem(decimal16(row));
+        const auto item = list_.addListItem(DecimalText(row));
         list_.setSubItem(item, 1, view(record.Lc));
         list_.setSubItem(item, 2, record.Connected != kFalse ? kTrueWord : kFalseWord);
-        list_.setSubItem(item, 3, decimal16(record.StationNumber));
+        list_.setSubItem(item, 3, DecimalText(record.StationNumber));
         list_.setSubItem(item, 4, view(record.ConnectionText));
         list_.setSubItem(item, 5, view(record.StationName));
-        list_.setSubItem(item, 6, decimal16(record.Tally));
+        list_.setSubItem(item, 6, DecimalText(record.Tally));
         if (row == SelectedRecord) {
             list_.setSelectedItem(item);
             list_.ensureVisible(item);

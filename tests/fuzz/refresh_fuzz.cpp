@@ -6,6 +6,7 @@
 #include "collectedlist.h"
 #include "error.h"
 #include "puestobloquedos.h"
+#include "recordprobe.h"
 #include "stationfile.h"
 #include "stationmonitor.h"
 #include "text.h"
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     PuestoBloquedos header{};
     bool headerReadable = true;
     try {
-        readRecord(file, 1, header);
+        testing::probeAndRead(file, 1, header);
     } catch (const Error&) {
         headerReadable = false;
     }
@@ -104,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ClearRecord(expected);
             bool locked = false;
             try {
-                readRecord(file, number, expected);
+                testing::probeAndRead(file, number, expected);
             } catch (const Error&) {
                 locked = true;
             }

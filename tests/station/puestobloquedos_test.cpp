@@ -68,12 +68,11 @@ TEST(PuestoBloquedos, PartialRecordKeepsWhatLiesPastTheEnd) {
         std::int32_t station;
         char16_t lastConnectionChar;
     };
-    // Before the read: StationNumber 0x55667788, texts '#'. Bytes that exist replace their part only.
+    // Before the read: StationNumber 0x55667788, texts '#'. Bytes that exist replace their part
+    // only.
     const Case cases[] = {
-        {0, 0x55667788, u'#'},
-        {9, static_cast<std::int32_t>(0x5566FFFE), u'#'},
-        {11, -2, u'#'},
-        {30, -2, u'#'},
+        {0, 0x55667788, u'#'}, {9, static_cast<std::int32_t>(0x5566FFFE), u'#'},
+        {11, -2, u'#'},        {30, -2, u'#'},
         {31, -2, u'\0'},
     };
     for (const auto& c : cases) {

@@ -1,5 +1,6 @@
 #include "error.h"
 #include "lockholder.h"
+#include "recordprobe.h"
 #include "stationfile.h"
 #include "tempdir.h"
 
@@ -31,20 +32,18 @@ TEST(StationFile, LockedRecordCannotBeReadAndOthersCan) {
     LockHolder holder(path, {{81 + 40, 1}});
     const auto file = SharedFile::open(path);
 
+    const RecordBlock block(file, 1, 3);
     PuestoBloquedos record;
     try {
-        readRecord(file, 2, record);
+        block.read(2, record);
         FAIL() << "a locked record was read";
     } catch (const Error& e) {
         EXPECT_EQ(e.number(), errc::RecordLocked);
     }
-    readRecord(file, 3, record);
+    EXPECT_FALSE(block.tryRead(2, record));
+    block.read(3, record);
     EXPECT_EQ(record.StationNumber, 42);
-
-    const RecordBlock block(file, 2, 2);
-    EXPECT_FALSE(block.read(2, record));
-    EXPECT_TRUE(block.read(3, record));
-    EXPECT_EQ(record.StationNumber, 42);
+    EXPECT_TRUE(block.tryRead(1, record));
 }
 
 TEST(StationFile, BlockReadsRecordsPastTheEndLikeSingleReads) {
@@ -59,13 +58,13 @@ TEST(StationFile, BlockReadsRecordsPastTheEndLikeSingleReads) {
         PuestoBloquedos single;
         ClearRecord(fromBlock);
         ClearRecord(single);
-        ASSERT_TRUE(block.read(n, fromBlock));
-        readRecord(file, n, single);
+        ASSERT_TRUE(block.tryRead(n, fromBlock));
+        testing::probeAndRead(file, n, single);
         EXPECT_EQ(fromBlock, single) << "record " << n;
     }
     PuestoBloquedos partial;
     ClearRecord(partial);
-    ASSERT_TRUE(block.read(3, partial));
+    ASSERT_TRUE(block.tryRead(3, partial));
     EXPECT_EQ(partial.StationNumber, 0x6161) << "two of its four bytes exist";
     EXPECT_EQ(partial.ConnectionText[0], u' ');
 }

@@ -89,7 +89,8 @@ public:
     std::vector<std::string> messages;
 };
 
-std::vector<unsigned char> record(std::uint8_t tally, std::int32_t station, const std::string& name) {
+std::vector<unsigned char> record(std::uint8_t tally, std::int32_t station,
+                                  const std::string& name) {
     PuestoBloquedos r;
     ClearRecord(r);
     r.Lc[0] = u'L';
@@ -140,7 +141,7 @@ private:
 
 TEST_F(StationMonitorTest, RefreshListsEveryRecordWithItsLockState) {
     auto bytes = stationFile(7, 3);
-    bytes[81 * 3 + 3] = 255;                    // record 4: Tally 255
+    bytes[81 * 3 + 3] = 255; // record 4: Tally 255
     std::fill(bytes.begin() + 81 * 3 + 7, bytes.begin() + 81 * 3 + 11, 0xFF);
     bytes[81 * 3 + 7] = 0xFB; // StationNumber -5
     std::fill(bytes.begin() + 81 * 3 + 31, bytes.begin() + 81 * 4, ' ');
@@ -150,8 +151,9 @@ TEST_F(StationMonitorTest, RefreshListsEveryRecordWithItsLockState) {
     monitor.MLP_Show();
 
     EXPECT_EQ(window.title, caption("7"));
-    EXPECT_EQ(list.headings, (std::vector<std::u16string>{u"Rec", u"LC", u"Conectado", u"Puesto",
-                                                          u"Conexión", u"Nombre Puesto", u"Contador"}));
+    EXPECT_EQ(list.headings,
+              (std::vector<std::u16string>{u"Rec", u"LC", u"Conectado", u"Puesto", u"Conexión",
+                                           u"Nombre Puesto", u"Contador"}));
     EXPECT_EQ(list.view, StationList::kReportView);
     EXPECT_EQ(list.labelEdit, StationList::kLabelEditManual);
     EXPECT_TRUE(list.fullRowSelect);
@@ -277,7 +279,8 @@ TEST_F(StationMonitorTest, SelectionSurvivesRefreshesAndShrinking) {
 
     list.selected = 4;
     monitor.ListView1_KeyDown(40, 0);
-    EXPECT_EQ(monitor.selectedRecord(), 5) << "any key remembers the row selected when it went down";
+    EXPECT_EQ(monitor.selectedRecord(), 5)
+        << "any key remembers the row selected when it went down";
 
     list.rows[2].text = u"abc";
     list.selected = 2;
@@ -292,7 +295,8 @@ TEST_F(StationMonitorTest, RowErrorIsShownOnceAndTheRefreshGoesOn) {
     list.failuresLeft = 1;
     monitor.MLP_Show();
 
-    EXPECT_EQ(window.messages, std::vector<std::string>{std::to_string(EIO) + "-Input/output error"});
+    EXPECT_EQ(window.messages,
+              std::vector<std::string>{std::to_string(EIO) + "-Input/output error"});
     ASSERT_EQ(list.rows.size(), 3u);
     EXPECT_TRUE(list.rows[1].subItems.empty()) << "the failed row stays as far as it was filled";
     EXPECT_EQ(list.cell(3, 6), u"3");
@@ -324,9 +328,8 @@ TEST_F(StationMonitorTest, UnreadableHeaderIsAnOutageShownOnce) {
         LockHolder holder(path, {{10, 1}});
         monitor.MLP_Show();
         monitor.MLP_Show();
-        EXPECT_EQ(window.messages,
-                  std::vector<std::string>{std::to_string(errc::RecordLocked) +
-                                           "-record locked by another process"});
+        EXPECT_EQ(window.messages, std::vector<std::string>{std::to_string(errc::RecordLocked) +
+                                                            "-record locked by another process"});
         EXPECT_EQ(window.title, caption("sin acceso"));
         EXPECT_EQ(list.rows.size(), 2u) << "the list stays as the last good refresh left it";
         EXPECT_TRUE(monitor.inOutage());
@@ -345,8 +348,8 @@ TEST_F(StationMonitorTest, FileThatCannotBeOpenedShowsItsOwnErrorOncePerOutage) 
     EXPECT_EQ(monitor.stationFileNumber(), 1) << "a new name does not close the open file";
     monitor.MLP_Show();
     monitor.MLP_Show();
-    EXPECT_EQ(window.messages,
-              std::vector<std::string>{std::to_string(ENOENT) + "-No such file or directory: " + missing});
+    EXPECT_EQ(window.messages, std::vector<std::string>{std::to_string(ENOENT) +
+                                                        "-No such file or directory: " + missing});
     EXPECT_EQ(window.title, caption("sin acceso"));
     EXPECT_EQ(monitor.stationFileNumber(), 1) << "the handle number stays although nothing is open";
     EXPECT_EQ(list.rows.size(), 2u);
@@ -393,10 +396,18 @@ TEST_F(StationMonitorTest, HugeFileListsAtMostTheLimitAndSaysSo) {
 
 TEST(ParseRowNumber, AcceptsDecimalTextWithin32Bits) {
     const std::pair<std::u16string, std::optional<std::int32_t>> cases[] = {
-        {u"7", 7},           {u" 12 ", 12},   {u"-3", -3},       {u"+4", 4},
-        {u"2147483647", 2147483647},          {u"-2147483648", INT32_MIN},
-        {u"2147483648", {}}, {u"", {}},       {u"1a", {}},       {u"- 1", {}},
-        {u"12345678901", {}}, {u"٣", {}},
+        {u"7", 7},
+        {u" 12 ", 12},
+        {u"-3", -3},
+        {u"+4", 4},
+        {u"2147483647", 2147483647},
+        {u"-2147483648", INT32_MIN},
+        {u"2147483648", {}},
+        {u"", {}},
+        {u"1a", {}},
+        {u"- 1", {}},
+        {u"12345678901", {}},
+        {u"٣", {}},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(parseRowNumber(text), expected) << toUtf8(text);
