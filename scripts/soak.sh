@@ -71,8 +71,13 @@ if [[ -n ${SOAK_TRACE:-} ]]; then
     (while sleep 10; do echo "trace: $(sample)" >&2; done) &
     pids+=($!)
 fi
-warmup=$((seconds / 6 > 10 ? seconds / 6 : 10))
-sleep "$warmup"
+# Warm-up: the first third of the run, and until a few boxes have come and gone; the first box
+# loads what every later one shares (fonts, the window system's resources).
+answeredSoFar() { [[ -f $work/answered ]] && wc -l <"$work/answered" || echo 0; }
+sleep $((seconds / 3))
+while (($(answeredSoFar) < 3)) && kill -0 "$churn" 2>/dev/null; do
+    sleep 1
+done
 read -r fds_warm rss_warm < <(sample)
 wait "$churn" || true
 sleep 2
@@ -108,7 +113,7 @@ for _ in $(seq 30); do
 done
 [[ $refreshed == yes ]] || failures+=("the window no longer refreshes")
 
-answered=$( [[ -f $work/answered ]] && wc -l <"$work/answered" || echo 0)
+answered=$(answeredSoFar)
 echo "soak: ${seconds} s, seed $seed; churn: $report"
 echo "soak: monitor fds $fds_warm -> $fds_end, RSS $rss_warm -> $rss_end kB, boxes answered $answered"
 if ((${#failures[@]} > 0)); then
