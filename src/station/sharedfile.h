@@ -49,8 +49,8 @@ private:
 // The folder that holds the running executable, resolved from the running image.
 std::string executableDirectory();
 
-// The separator that joins a folder and a file name.
-inline constexpr char kPathSeparator = '/';
+// The separator that joins a folder and a file name on this OS.
+extern const char kPathSeparator;
 
 // True when `path` names a regular file (following symbolic links); a folder does not count.
 bool regularFileExists(const std::string& path);

@@ -129,6 +129,8 @@ std::optional<ByteRange> SharedFile::findLock(std::uint64_t start, std::uint64_t
     return ByteRange{lockStart, lockEnd};
 }
 
+const char kPathSeparator = '/';
+
 std::string executableDirectory() {
     std::string image(4096, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", image.data(), image.size());

@@ -48,11 +48,10 @@ public:
     std::int32_t selectedRecord() const { return SelectedRecord; }
     bool inOutage() const { return outage_; }
 
-    // The open station file; throws Error when no file is open under StationFileNumber.
-    const SharedFile& openFile() const;
-
 private:
     void showStations();
+    // The open station file; throws Error when no file is open under StationFileNumber.
+    const SharedFile& openFile() const;
 
     MonitorWindow& window_;
     StationList& list_;
