@@ -4,6 +4,7 @@
 #include "error.h"
 #include "text.h"
 
+#include <cstring>
 #include <type_traits>
 
 namespace orvendal::station {
@@ -48,10 +49,35 @@ template <typename T> T loadInteger(WholeRecord bytes, std::size_t offset) {
     return static_cast<T>(v);
 }
 
+// Whether any of `bytes` lies in 0x80 to 0x9F, the only bytes whose character in code page 1252
+// is not the one of the same value. Eight bytes a step: a byte is in that range when its bit 7 is
+// set and bits 6 and 5 are clear.
+bool anyRemapped(std::span<const std::uint8_t> bytes) {
+    std::uint64_t hits = 0;
+    std::size_t k = 0;
+    for (; k + 8 <= bytes.size(); k += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + k, 8);
+        hits |= word & ~(word << 1) & ~(word << 2);
+    }
+    for (; k < bytes.size(); ++k) {
+        hits |= bytes[k] & ~(bytes[k] << 1) & ~(bytes[k] << 2);
+    }
+    return (hits & 0x8080808080808080) != 0;
+}
+
+// `sameValue`: no byte of the text is one that anyRemapped() looks for, so each widens to its
+// character, which the compiler does many at a time.
 template <std::size_t N>
-void decodeWholeText(WholeRecord bytes, std::size_t offset, FixedText<N>& text) {
-    for (std::size_t k = 0; k < N; ++k) {
-        text[k] = kCp1252[bytes[offset + k]];
+void decodeWholeText(WholeRecord bytes, std::size_t offset, bool sameValue, FixedText<N>& text) {
+    if (sameValue) {
+        for (std::size_t k = 0; k < N; ++k) {
+            text[k] = bytes[offset + k];
+        }
+    } else {
+        for (std::size_t k = 0; k < N; ++k) {
+            text[k] = kCp1252[bytes[offset + k]];
+        }
     }
 }
 
@@ -91,14 +117,16 @@ void decodeRecord(std::span<const std::uint8_t> bytes, PuestoBloquedos& record) 
     if (bytes.size() >= kRecordLength) {
         // A whole record, the refresh's common case: no field keeps anything of its old value.
         const auto whole = bytes.first<kRecordLength>();
-        decodeWholeText(whole, kLcOffset, record.Lc);
+        const bool sameValue = !anyRemapped(whole.subspan(kLcOffset, 1)) &&
+                               !anyRemapped(whole.subspan(kConnectionTextOffset));
+        decodeWholeText(whole, kLcOffset, sameValue, record.Lc);
         record.Connected = loadInteger<std::int16_t>(whole, kConnectedOffset);
         record.Tally = whole[kTallyOffset];
         record.Extra1 = whole[kExtra1Offset];
         record.Extra2 = loadInteger<std::int16_t>(whole, kExtra2Offset);
         record.StationNumber = loadInteger<std::int32_t>(whole, kStationNumberOffset);
-        decodeWholeText(whole, kConnectionTextOffset, record.ConnectionText);
-        decodeWholeText(whole, kStationNameOffset, record.StationName);
+        decodeWholeText(whole, kConnectionTextOffset, sameValue, record.ConnectionText);
+        decodeWholeText(whole, kStationNameOffset, sameValue, record.StationName);
         return;
     }
     overlayText(bytes, kLcOffset, record.Lc);

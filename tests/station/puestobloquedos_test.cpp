@@ -61,6 +61,29 @@ TEST(PuestoBloquedos, ControlBytesStayCharactersInEveryTextField) {
               std::u16string(u"\u0001\n\r\u001F\u007F\u0178") + std::u16string(1, u'\0') + u"ÿ");
 }
 
+// A whole record whose texts hold no byte of 0x80 to 0x9F decodes byte for character; one such
+// byte anywhere in a text sends the record through the code page table.
+TEST(PuestoBloquedos, EveryByteInEveryTextPositionDecodesAsTheCodePageSays) {
+    std::vector<std::size_t> textPositions{0};
+    for (std::size_t at = 11; at < kRecordLength; ++at) {
+        textPositions.push_back(at);
+    }
+    for (const std::size_t at : textPositions) {
+        for (int byte = 0; byte < 256; ++byte) {
+            std::vector<std::uint8_t> bytes(kRecordLength, 'x');
+            bytes[at] = static_cast<std::uint8_t>(byte);
+            PuestoBloquedos record;
+            decodeRecord(bytes, record);
+            std::u16string texts(record.Lc.begin(), record.Lc.end());
+            texts.append(record.ConnectionText.begin(), record.ConnectionText.end());
+            texts.append(record.StationName.begin(), record.StationName.end());
+            std::u16string expected(texts.size(), u'x');
+            expected[at == 0 ? 0 : at - 10] = decodeCp1252(static_cast<std::uint8_t>(byte));
+            ASSERT_EQ(texts, expected) << "byte " << byte << " at offset " << at;
+        }
+    }
+}
+
 TEST(PuestoBloquedos, PartialRecordKeepsWhatLiesPastTheEnd) {
     const std::vector<std::uint8_t> bytes = storedRecord();
     struct Case {
