@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,10 +23,16 @@ public:
     explicit DecimalText(long long value) {
         unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
                                                  : static_cast<unsigned long long>(value);
-        do {
-            digits_[--first_] = static_cast<char16_t>(u'0' + magnitude % 10);
-            magnitude /= 10;
-        } while (magnitude != 0);
+        // Two digits a step, from the right: half the divisions of one digit a step.
+        while (magnitude >= 100) {
+            prependPair(magnitude % 100);
+            magnitude /= 100;
+        }
+        if (magnitude >= 10) {
+            prependPair(magnitude);
+        } else {
+            digits_[--first_] = static_cast<char16_t>(u'0' + magnitude);
+        }
         if (value < 0) {
             digits_[--first_] = u'-';
         }
@@ -34,6 +41,22 @@ public:
     operator std::u16string_view() const { return view(); }
 
 private:
+    // "00" to "99", each two characters.
+    static constexpr auto kPairs = [] {
+        std::array<char16_t, 200> pairs{};
+        for (int n = 0; n < 100; ++n) {
+            pairs[2 * n] = static_cast<char16_t>(u'0' + n / 10);
+            pairs[2 * n + 1] = static_cast<char16_t>(u'0' + n % 10);
+        }
+        return pairs;
+    }();
+
+    void prependPair(unsigned long long pair) {
+        first_ -= 2;
+        digits_[first_] = kPairs[2 * pair];
+        digits_[first_ + 1] = kPairs[2 * pair + 1];
+    }
+
     char16_t digits_[20];
     std::size_t first_ = 20;
 };

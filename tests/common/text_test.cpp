@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace orvendal {
 namespace {
 
@@ -48,6 +51,25 @@ TEST(Text, Decimal16WritesPlainDigits) {
     EXPECT_EQ(decimal16(-5), u"-5");
     EXPECT_EQ(decimal16(255), u"255");
     EXPECT_EQ(decimal16(INT64_MIN), u"-9223372036854775808");
+    EXPECT_EQ(decimal16(INT64_MAX), u"9223372036854775807");
+    // Every digit count, odd and even, at both ends of its range and with either sign.
+    std::vector<long long> values;
+    for (long long power = 1;; power *= 10) {
+        for (const long long near : {power - 1, power, power + 1, 2 * power - 1}) {
+            values.push_back(near);
+            values.push_back(-near);
+        }
+        if (power > INT64_MAX / 10) {
+            break;
+        }
+    }
+    for (long long n = -1000; n <= 100'000; ++n) {
+        values.push_back(n);
+    }
+    for (const long long value : values) {
+        const std::string expected = std::to_string(value);
+        ASSERT_EQ(decimal16(value), std::u16string(expected.begin(), expected.end())) << value;
+    }
 }
 
 } // namespace
