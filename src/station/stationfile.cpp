@@ -3,6 +3,7 @@
 #include "error.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace orvendal::station {
@@ -46,10 +47,12 @@ std::vector<bool> findLockedRecords(const SharedFile& file, std::uint64_t first,
 }
 
 RecordBlock::RecordBlock(const SharedFile& file, std::uint64_t first, std::uint64_t count)
-    : first_(first), bytes_(count * kRecordLength), locked_(count, false) {
+    : first_(first), count_(count) {
     try {
         locked_ = findLockedRecords(file, first, count);
-        bytes_.resize(file.readAt(recordOffset(first), bytes_));
+        // Not zeroed first: only the bytes the read returns are ever looked at.
+        bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(count * kRecordLength);
+        length_ = file.readAt(recordOffset(first), {bytes_.get(), count * kRecordLength});
     } catch (const Error& e) {
         failure_ = e;
     }
@@ -69,11 +72,8 @@ bool RecordBlock::tryRead(std::uint64_t number, PuestoBloquedos& record) const {
     if (failure_ || locked_[index]) {
         return false;
     }
-    const std::uint64_t offset = index * kRecordLength;
-    const std::size_t available =
-        offset < bytes_.size() ? std::min<std::size_t>(kRecordLength, bytes_.size() - offset) : 0;
-    decodeRecord(std::span(bytes_).subspan(std::min<std::size_t>(offset, bytes_.size()), available),
-                 record);
+    const std::uint64_t offset = std::min(index * kRecordLength, length_);
+    decodeRecord({bytes_.get() + offset, std::min(kRecordLength, length_ - offset)}, record);
     return true;
 }
 

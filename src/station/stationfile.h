@@ -5,6 +5,7 @@
 #include "sharedfile.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -31,7 +32,7 @@ public:
     RecordBlock(const SharedFile& file, std::uint64_t first, std::uint64_t count);
 
     bool holds(std::uint64_t number) const {
-        return number >= first_ && number - first_ < locked_.size();
+        return number >= first_ && number - first_ < count_;
     }
 
     // Reads record `number` of the block over `record`; throws Error when a byte of it is locked
@@ -44,8 +45,11 @@ public:
 
 private:
     std::uint64_t first_;
-    std::vector<std::uint8_t> bytes_;
+    std::uint64_t count_;
     std::vector<bool> locked_;
+    // What the read returned: length_ bytes, fewer than the records' when the file ends early.
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::uint64_t length_ = 0;
     std::optional<Error> failure_;
 };
 
