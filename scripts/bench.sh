@@ -18,10 +18,8 @@ trap 'rm -rf "$out"' EXIT
 options=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true --benchmark_format=json)
 
 echo "refresh sweeps (about two minutes)..." >&2
-# Floor and sweep are compared as ratios: their repetitions are interleaved so that the machine's
-# slow moments fall on both alike.
 "$build/bench/station/station_bench" "${options[@]}" --benchmark_repetitions=9 \
-    --benchmark_enable_random_interleaving=true >"$out/station.json"
+    >"$out/station.json"
 echo "window refreshes..." >&2
 XDG_RUNTIME_DIR="$out" QT_QPA_PLATFORM=offscreen "$build/bench/ui/ui_bench" "${options[@]}" \
     >"$out/ui.json" 2>/dev/null
