@@ -43,10 +43,11 @@ cp "$build/src/app/orvendal" "$work/orvendal"
 monitor=$!
 pids+=("$monitor")
 
-# Answers every box titled with the program's name, and counts them.
+# Answers every box titled with the program's name, and counts them. Only a mapped window is a
+# box: Qt keeps an unmapped 1x1 window of that name for the whole life of the program.
 (
     while true; do
-        if xdotool search --name '^Orvendal$' >/dev/null 2>&1; then
+        if xdotool search --onlyvisible --name '^Orvendal$' >/dev/null 2>&1; then
             xdotool key Return
             echo >>"$work/answered"
         fi
