@@ -31,7 +31,9 @@ void refill(StationListView& list, int rows) {
     for (int row = 1; row <= rows; ++row) {
         const auto item = list.addListItem(decimal16(row));
         for (int index = 1; index <= 6; ++index) {
-            list.setSubItem(item, index, u"c" + decimal16(index) + u"   ");
+            std::u16string cell = u"c";
+            cell.append(DecimalText(index)).append(u"   ");
+            list.setSubItem(item, index, cell);
         }
     }
 }
