@@ -117,6 +117,8 @@ void decodeRecord(std::span<const std::uint8_t> bytes, PuestoBloquedos& record) 
     if (bytes.size() >= kRecordLength) {
         // A whole record, the refresh's common case: no field keeps anything of its old value.
         const auto whole = bytes.first<kRecordLength>();
+        // The two long texts lie side by side up to the record's end.
+        static_assert(kConnectionTextOffset + 20 == kStationNameOffset);
         const bool sameValue = !anyRemapped(whole.subspan(kLcOffset, 1)) &&
                                !anyRemapped(whole.subspan(kConnectionTextOffset));
         decodeWholeText(whole, kLcOffset, sameValue, record.Lc);
