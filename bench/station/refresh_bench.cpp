@@ -2,6 +2,7 @@
 // the whole file ("floor"), and the station core's refresh of the same file into a list that only
 // counts ("sweep"). Arguments: station records, and 1 when every other record is locked by another
 // process, one lock per record as workstations hold them.
+#include "collectedlist.h"
 #include "lockholder.h"
 #include "stationmonitor.h"
 #include "tempdir.h"
@@ -56,16 +57,6 @@ public:
     std::size_t cells = 0;
 };
 
-class SilentWindow : public station::MonitorWindow {
-public:
-    std::u16string caption() const override { return title; }
-    void setCaption(const std::u16string& c) override { title = c; }
-    void showWindow() override {}
-    void messageBox(const std::u16string&) override {}
-    bool markerFileExists() const override { return station::regularFileExists("out.vrl"); }
-    std::u16string title;
-};
-
 // The system calls a refresh cannot avoid, once: one probe per record over its 81 bytes, and one
 // read of the whole file.
 void floorPass(int fd, std::int64_t records, std::vector<unsigned char>& bytes) {
@@ -93,7 +84,7 @@ void refresh(benchmark::State& state) {
     const int fd = ::open(fixture.path.c_str(), O_RDONLY | O_CLOEXEC);
     std::vector<unsigned char> bytes((state.range(0) + 1) * 81);
     CountingList list;
-    SilentWindow window;
+    station::CollectedWindow window;
     station::StationMonitor monitor(window, list);
     monitor.MLP_SetFileName(fixture.path);
     Clock::duration floorTime{};
