@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 
-// The operating system's side of the station file. One implementation per OS, picked by the
-// build; nothing outside this header's implementations knows which OS it runs on.
+// The operating system's side of the station file. One implementation per OS or kind of file
+// system, picked by the build or by the path; nothing outside this header's implementations knows
+// which one it runs on.
 namespace orvendal::station {
 
 // A locked byte range [start, end); a lock that runs to the end of every file has end = max.
@@ -14,6 +16,17 @@ struct ByteRange {
     std::uint64_t start = 0;
     std::uint64_t end = 0;
 };
+
+// How a file shows that another owner holds a lock on a range.
+enum class LockDetection {
+    // A lock probe answers without taking anything (fcntl F_OFD_GETLK on a local file).
+    Probe,
+    // Only a read of the range fails: files reached over SMB, and every file on Windows, where
+    // byte-range locks are mandatory and nothing can ask about a lock without taking it.
+    ReadFailure,
+};
+
+class FileAccess;
 
 // A station file opened for reading, shared with the workstations that write and lock it. The
 // monitor never writes a byte and never takes a lock.
@@ -23,6 +36,7 @@ public:
     // anything but a regular file is refused. Throws Error.
     static SharedFile open(const std::string& path);
 
+    explicit SharedFile(std::unique_ptr<FileAccess> access);
     SharedFile(SharedFile&& other) noexcept;
     SharedFile& operator=(SharedFile&& other) noexcept;
     SharedFile(const SharedFile&) = delete;
@@ -32,18 +46,24 @@ public:
     void close();
 
     // The file's length when it was opened; the refresh opens the file anew every time.
-    std::uint64_t length() const { return length_; }
+    std::uint64_t length() const;
+    LockDetection lockDetection() const;
 
-    // Reads from `offset` until `buffer` is full or the file ends; returns the bytes read.
+    // Reads from `offset` until `buffer` is full or the file ends; returns the bytes read. Throws
+    // Error, errc::RecordLocked when a lock of another owner stops the read.
     std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const;
 
-    // A lock that another owner holds on any byte of [start, start + length), or nothing.
+    // As readAt(), but answers nothing when a lock of another owner on a byte of the range stops
+    // the read (which only happens where lockDetection() is ReadFailure); other failures throw.
+    std::optional<std::size_t> tryReadAt(std::uint64_t offset,
+                                         std::span<std::uint8_t> buffer) const;
+
+    // A lock that another owner holds on any byte of [start, start + length), or nothing. Only
+    // where lockDetection() is Probe; elsewhere it throws Error.
     std::optional<ByteRange> findLock(std::uint64_t start, std::uint64_t length) const;
 
 private:
-    SharedFile(int descriptor, std::uint64_t length) : descriptor_(descriptor), length_(length) {}
-    int descriptor_ = -1;
-    std::uint64_t length_ = 0;
+    std::unique_ptr<FileAccess> access_;
 };
 
 // The folder that holds the running executable, resolved from the running image.

@@ -1,11 +1,12 @@
-#include "sharedfile.h"
-
 #include "error.h"
+#include "fileaccess.h"
+#include "localfilesystem.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #include <utility>
 
@@ -19,9 +20,88 @@ int openReadOnly(const std::string& path) {
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
 }
 
-} // namespace
+// A file of this machine's kernel: a local disk, or a network file system it has mounted.
+class LocalFile final : public FileAccess {
+public:
+    LocalFile(int descriptor, std::uint64_t length, LockDetection detection)
+        : FileAccess(length, detection), descriptor_(descriptor) {}
+    ~LocalFile() override {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+    }
 
-SharedFile SharedFile::open(const std::string& path) {
+    void close() override {
+        // The descriptor is gone after close() whatever it returns, so it is never closed twice.
+        const int fd = std::exchange(descriptor_, -1);
+        if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
+            throw Error::fromErrno(errno);
+        }
+    }
+
+    std::optional<std::size_t> read(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            const ssize_t n = ::pread(descriptor_, buffer.data() + done, buffer.size() - done,
+                                      static_cast<off_t>(offset + done));
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                // The SMB client reports a read refused by another client's lock as EACCES.
+                if (errno == EACCES && lockDetection() == LockDetection::ReadFailure) {
+                    return std::nullopt;
+                }
+                throw Error::fromErrno(errno);
+            }
+            if (n == 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return done;
+    }
+
+    std::optional<ByteRange> findLock(std::uint64_t start, std::uint64_t length) override;
+
+private:
+    int descriptor_;
+};
+
+// Why F_OFD_GETLK with F_WRLCK, and nothing else:
+// - A probe must never take a lock (no F_SETLK, no flock): a lock held by the monitor even for a
+//   moment can make a workstation's own attempt to lock its record fail.
+// - A write-lock probe conflicts with every lock of another owner, read locks included; a
+//   read-lock probe would miss stations that hold read locks.
+// - OFD probes also see OFD locks and classic locks of other processes; classic F_GETLK would
+//   not see locks taken through another descriptor of this very process.
+// - flock() locks live in another table and are invisible to this probe: workstations must lock
+//   their records with fcntl byte-range locks.
+// - It works on a read-only descriptor; l_pid must be 0 on input.
+std::optional<ByteRange> LocalFile::findLock(std::uint64_t start, std::uint64_t length) {
+    if (lockDetection() != LockDetection::Probe) {
+        throw Error::fromErrno(ENOTSUP);
+    }
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    probe.l_start = static_cast<off_t>(start);
+    probe.l_len = static_cast<off_t>(length);
+    probe.l_pid = 0;
+    if (::fcntl(descriptor_, F_OFD_GETLK, &probe) != 0) {
+        throw Error::fromErrno(errno);
+    }
+    if (probe.l_type == F_UNLCK) {
+        return std::nullopt;
+    }
+    const auto lockStart = static_cast<std::uint64_t>(probe.l_start);
+    const std::uint64_t lockEnd = probe.l_len == 0
+                                      ? std::numeric_limits<std::uint64_t>::max()
+                                      : lockStart + static_cast<std::uint64_t>(probe.l_len);
+    return ByteRange{lockStart, lockEnd};
+}
+
+std::unique_ptr<FileAccess> openLocalFile(const std::string& path) {
     int fd = openReadOnly(path);
     // A missing file is created empty, then opened like any other. O_EXCL: when another process
     // creates it first we open theirs, and a dangling symbolic link is never followed to create
@@ -40,93 +120,36 @@ SharedFile SharedFile::open(const std::string& path) {
         throw Error::fromErrno(errno, path);
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    struct statfs fs {};
+    if (::fstat(fd, &st) != 0 || ::fstatfs(fd, &fs) != 0) {
         const int err = errno;
         ::close(fd);
         throw Error::fromErrno(err, path);
     }
-    SharedFile file(fd, static_cast<std::uint64_t>(st.st_size));
+    auto file = std::make_unique<LocalFile>(fd, static_cast<std::uint64_t>(st.st_size),
+                                            lockDetectionOf(fs.f_type));
     if (!S_ISREG(st.st_mode)) {
         throw Error(errc::NotRegularFile, "not a regular file: " + path);
     }
     return file;
 }
 
-SharedFile::SharedFile(SharedFile&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)), length_(other.length_) {}
+} // namespace
 
-SharedFile& SharedFile::operator=(SharedFile&& other) noexcept {
-    if (this != &other) {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-        descriptor_ = std::exchange(other.descriptor_, -1);
-        length_ = other.length_;
-    }
-    return *this;
+// On a cifs or smb3 mount the kernel answers F_GETLK by TAKING the lock on the server and letting
+// it go again (fs/smb/client/file.c, cifs_getlk, without the POSIX extensions): exactly the probe
+// that can make a workstation's own lock attempt fail. The server's locks are mandatory for SMB
+// reads, so there a locked record is one whose read fails, as on Windows. Unverified on a real
+// mount: these kernels have no cifs module.
+LockDetection lockDetectionOf(std::int64_t fileSystemType) {
+    constexpr std::int64_t kCifsMagic = 0xFF534D42;
+    constexpr std::int64_t kSmb3Magic = 0xFE534D42;
+    return fileSystemType == kCifsMagic || fileSystemType == kSmb3Magic ? LockDetection::ReadFailure
+                                                                        : LockDetection::Probe;
 }
 
-SharedFile::~SharedFile() {
-    if (descriptor_ >= 0) {
-        ::close(descriptor_);
-    }
-}
-
-void SharedFile::close() {
-    // The descriptor is gone after close() whatever it returns, so it is never closed twice.
-    const int fd = std::exchange(descriptor_, -1);
-    if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) {
-        throw Error::fromErrno(errno);
-    }
-}
-
-std::size_t SharedFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        const ssize_t n = ::pread(descriptor_, buffer.data() + done, buffer.size() - done,
-                                  static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw Error::fromErrno(errno);
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return done;
-}
-
-// Why F_OFD_GETLK with F_WRLCK, and nothing else:
-// - A probe must never take a lock (no F_SETLK, no flock): a lock held by the monitor even for a
-//   moment can make a workstation's own attempt to lock its record fail.
-// - A write-lock probe conflicts with every lock of another owner, read locks included; a
-//   read-lock probe would miss stations that hold read locks.
-// - OFD probes also see OFD locks and classic locks of other processes; classic F_GETLK would
-//   not see locks taken through another descriptor of this very process.
-// - flock() locks live in another table and are invisible to this probe: workstations must lock
-//   their records with fcntl byte-range locks.
-// - It works on a read-only descriptor; l_pid must be 0 on input.
-std::optional<ByteRange> SharedFile::findLock(std::uint64_t start, std::uint64_t length) const {
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = static_cast<off_t>(start);
-    probe.l_len = static_cast<off_t>(length);
-    probe.l_pid = 0;
-    if (::fcntl(descriptor_, F_OFD_GETLK, &probe) != 0) {
-        throw Error::fromErrno(errno);
-    }
-    if (probe.l_type == F_UNLCK) {
-        return std::nullopt;
-    }
-    const auto lockStart = static_cast<std::uint64_t>(probe.l_start);
-    const std::uint64_t lockEnd = probe.l_len == 0
-                                      ? std::numeric_limits<std::uint64_t>::max()
-                                      : lockStart + static_cast<std::uint64_t>(probe.l_len);
-    return ByteRange{lockStart, lockEnd};
+std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
+    return openLocalFile(path);
 }
 
 const char kPathSeparator = '/';

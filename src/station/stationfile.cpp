@@ -46,13 +46,63 @@ std::vector<bool> findLockedRecords(const SharedFile& file, std::uint64_t first,
     return locked;
 }
 
+std::uint64_t readRecordsFindingLocks(const RangeReader& read, std::uint64_t first,
+                                      std::uint64_t count, std::span<std::uint8_t> bytes,
+                                      std::vector<bool>& locked) {
+    // A failed range is split into this many parts: a lone lock is found in a few reads, and
+    // where most records are locked the reads stay close to one per record.
+    constexpr std::uint64_t kParts = 8;
+    locked.assign(count, false);
+    // Where the file ends, as the short reads tell: the records' bytes are read from here on.
+    std::uint64_t end = count * kRecordLength;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> pending{{0, count}};
+    while (!pending.empty()) {
+        const auto [from, to] = pending.back();
+        pending.pop_back();
+        const std::uint64_t offset = from * kRecordLength;
+        if (offset >= end) {
+            continue;
+        }
+        const std::uint64_t size = std::min(to * kRecordLength, end) - offset;
+        if (const auto n = read(recordOffset(first) + offset, bytes.subspan(offset, size))) {
+            if (*n < size) {
+                end = offset + *n;
+            }
+            continue;
+        }
+        if (to - from == 1) {
+            locked[from] = true;
+            continue;
+        }
+        // Parts of two records would each fail again where most records are locked.
+        std::uint64_t step = (to - from + kParts - 1) / kParts;
+        step = step <= 2 ? 1 : step;
+        // Pushed last to first, so the ranges are read in file order.
+        for (std::uint64_t partEnd = to; partEnd > from;) {
+            const std::uint64_t partStart = partEnd - std::min(step, partEnd - from);
+            pending.emplace_back(partStart, partEnd);
+            partEnd = partStart;
+        }
+    }
+    return end;
+}
+
 RecordBlock::RecordBlock(const SharedFile& file, std::uint64_t first, std::uint64_t count)
     : first_(first), count_(count) {
     try {
-        locked_ = findLockedRecords(file, first, count);
-        // Not zeroed first: only the bytes the read returns are ever looked at.
+        // Not zeroed first: only the bytes the reads return are ever looked at.
         bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(count * kRecordLength);
-        length_ = file.readAt(recordOffset(first), {bytes_.get(), count * kRecordLength});
+        const std::span<std::uint8_t> bytes(bytes_.get(), count * kRecordLength);
+        if (file.lockDetection() == LockDetection::Probe) {
+            locked_ = findLockedRecords(file, first, count);
+            length_ = file.readAt(recordOffset(first), bytes);
+        } else {
+            length_ = readRecordsFindingLocks(
+                [&file](std::uint64_t offset, std::span<std::uint8_t> buffer) {
+                    return file.tryReadAt(offset, buffer);
+                },
+                first, count, bytes, locked_);
+        }
     } catch (const Error& e) {
         failure_ = e;
     }

@@ -5,8 +5,10 @@
 #include "sharedfile.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 // Records of an open station file. A connected workstation keeps its own record locked, so a
@@ -24,6 +26,21 @@ constexpr std::uint64_t recordCount(std::uint64_t fileLength) {
 std::vector<bool> findLockedRecords(const SharedFile& file, std::uint64_t first,
                                     std::uint64_t count);
 
+// Reads [offset, offset + buffer.size()): the bytes read, fewer where the file ends, or nothing
+// when a lock of another owner on a byte of the range stops the read. Throws Error for any other
+// failure.
+using RangeReader =
+    std::function<std::optional<std::size_t>(std::uint64_t offset, std::span<std::uint8_t> buffer)>;
+
+// Where a lock shows only as a failed read: reads the records [first, first + count) into `bytes`
+// (count records long) and tells which are locked, as one read per record would, in far fewer
+// reads: a range that reads answers for every record in it, and only a range whose read fails is
+// split. Bit k is record first + k; the bytes of a locked record are left as they were. Returns
+// the bytes from the first record on that the file holds, locked records included.
+std::uint64_t readRecordsFindingLocks(const RangeReader& read, std::uint64_t first,
+                                      std::uint64_t count, std::span<std::uint8_t> bytes,
+                                      std::vector<bool>& locked);
+
 // Consecutive records read together: their bytes in one read and their locks in a few probes.
 // A record wholly or partly past the end of the file reads without failing: the bytes that exist
 // are decoded, the fields past the end keep their value.
@@ -31,9 +48,7 @@ class RecordBlock {
 public:
     RecordBlock(const SharedFile& file, std::uint64_t first, std::uint64_t count);
 
-    bool holds(std::uint64_t number) const {
-        return number >= first_ && number - first_ < count_;
-    }
+    bool holds(std::uint64_t number) const { return number >= first_ && number - first_ < count_; }
 
     // Reads record `number` of the block over `record`; throws Error when a byte of it is locked
     // by another process or the block could not be read.

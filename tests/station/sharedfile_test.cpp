@@ -1,4 +1,5 @@
 #include "error.h"
+#include "localfilesystem.h"
 #include "lockholder.h"
 #include "sharedfile.h"
 #include "tempdir.h"
@@ -132,6 +133,35 @@ TEST(SharedFile, ReadsShortAtTheEndAndNeverChangesTheFile) {
 TEST(SharedFile, ExecutableDirectoryIsThisTestsFolder) {
     const std::string dir = executableDirectory();
     EXPECT_TRUE(std::filesystem::exists(dir + "/station_tests")) << dir;
+}
+
+} // namespace
+} // namespace orvendal::station
+
+namespace orvendal::station {
+namespace {
+
+// The kernel's cifs client answers a lock probe by taking the lock on the server, so on cifs and
+// smb3 mounts locks are told by failed reads; every other file system is probed. The choice hangs
+// on the statfs type alone, since no SMB mount can be made on the test machines.
+TEST(SharedFile, NetworkMountsOfSmbAreNeverProbed) {
+    struct Case {
+        const char* what;
+        std::int64_t type;
+        LockDetection expected;
+    };
+    const Case cases[] = {
+        {"cifs", 0xFF534D42, LockDetection::ReadFailure},
+        {"smb3", 0xFE534D42, LockDetection::ReadFailure},
+        {"ext4", 0xEF53, LockDetection::Probe},
+        {"tmpfs", 0x01021994, LockDetection::Probe},
+        {"nfs", 0x6969, LockDetection::Probe},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(lockDetectionOf(c.type), c.expected) << c.what;
+    }
+    TempDir dir;
+    EXPECT_EQ(SharedFile::open(dir.file("MARLOVEN.SIT")).lockDetection(), LockDetection::Probe);
 }
 
 } // namespace

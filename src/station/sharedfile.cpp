@@ -1,0 +1,64 @@
+#include "sharedfile.h"
+
+#include "error.h"
+#include "fileaccess.h"
+
+#include <utility>
+
+namespace orvendal::station {
+
+SharedFile SharedFile::open(const std::string& path) {
+    return SharedFile(openFileAccess(path));
+}
+
+SharedFile::SharedFile(std::unique_ptr<FileAccess> access) : access_(std::move(access)) {}
+SharedFile::SharedFile(SharedFile&& other) noexcept = default;
+SharedFile& SharedFile::operator=(SharedFile&& other) noexcept = default;
+
+SharedFile::~SharedFile() {
+    if (access_) {
+        try {
+            access_->close();
+        } catch (...) {
+        }
+    }
+}
+
+void SharedFile::close() {
+    // Let go before closing, so a close that reports an error leaves nothing to close twice.
+    if (auto access = std::exchange(access_, nullptr)) {
+        access->close();
+    }
+}
+
+std::uint64_t SharedFile::length() const {
+    return access_ ? access_->length() : 0;
+}
+
+LockDetection SharedFile::lockDetection() const {
+    return access_ ? access_->lockDetection() : LockDetection::Probe;
+}
+
+std::size_t SharedFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const {
+    if (const auto n = tryReadAt(offset, buffer)) {
+        return *n;
+    }
+    throw Error(errc::RecordLocked, "record locked by another process");
+}
+
+std::optional<std::size_t> SharedFile::tryReadAt(std::uint64_t offset,
+                                                 std::span<std::uint8_t> buffer) const {
+    if (!access_) {
+        throw Error(errc::BadFileNumber, "bad file name or number");
+    }
+    return access_->read(offset, buffer);
+}
+
+std::optional<ByteRange> SharedFile::findLock(std::uint64_t start, std::uint64_t length) const {
+    if (!access_) {
+        throw Error(errc::BadFileNumber, "bad file name or number");
+    }
+    return access_->findLock(start, length);
+}
+
+} // namespace orvendal::station
