@@ -1,0 +1,180 @@
+#include "error.h"
+#include "fileaccess.h"
+#include "text.h"
+
+#include <windows.h>
+
+#include <limits>
+#include <string>
+#include <utility>
+
+namespace orvendal::station {
+namespace {
+
+std::wstring widePath(const std::string& path) {
+    const std::u16string wide = fromUtf8(path);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+// The system's own description of `code`, in the user's language, without its final full stop.
+std::string systemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0,
+                                     nullptr);
+    std::u16string message(text, text + n);
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' ||
+                                message.back() == u' ' || message.back() == u'.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(code) : toUtf8(message);
+}
+
+Error lastError(const std::string& context = {}) {
+    const DWORD code = ::GetLastError();
+    const std::string message = systemMessage(code);
+    return Error(static_cast<long>(code), context.empty() ? message : message + ": " + context);
+}
+
+HANDLE openReadOnly(const std::wstring& path) {
+    // Shared every way: workstations write, lock and may even rename the file while it is open.
+    return ::CreateFileW(path.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Windows byte-range locks are mandatory: a read of a range of which another process holds any
+// byte locked fails with ERROR_LOCK_VIOLATION, and that failure is the only way to see the lock.
+// Never probe with LockFileEx: it takes the lock, and a lock held by the monitor even for a
+// moment can make a workstation's own attempt to lock its record fail.
+class WindowsFile final : public FileAccess {
+public:
+    WindowsFile(HANDLE handle, std::uint64_t length)
+        : FileAccess(length, LockDetection::ReadFailure), handle_(handle) {}
+    ~WindowsFile() override {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(handle_);
+        }
+    }
+
+    void close() override {
+        const HANDLE handle = std::exchange(handle_, INVALID_HANDLE_VALUE);
+        if (handle != INVALID_HANDLE_VALUE && !::CloseHandle(handle)) {
+            throw lastError();
+        }
+    }
+
+    std::optional<std::size_t> read(std::uint64_t offset,
+                                    std::span<std::uint8_t> buffer) override {
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            OVERLAPPED at{};
+            const std::uint64_t position = offset + done;
+            at.Offset = static_cast<DWORD>(position);
+            at.OffsetHigh = static_cast<DWORD>(position >> 32);
+            const DWORD wanted = static_cast<DWORD>(
+                std::min<std::size_t>(buffer.size() - done, std::numeric_limits<DWORD>::max()));
+            DWORD got = 0;
+            if (!::ReadFile(handle_, buffer.data() + done, wanted, &got, &at)) {
+                const DWORD code = ::GetLastError();
+                if (code == ERROR_LOCK_VIOLATION) {
+                    return std::nullopt;
+                }
+                if (code == ERROR_HANDLE_EOF) {
+                    break;
+                }
+                ::SetLastError(code);
+                throw lastError();
+            }
+            if (got == 0) {
+                break;
+            }
+            done += got;
+        }
+        return done;
+    }
+
+    std::optional<ByteRange> findLock(std::uint64_t, std::uint64_t) override {
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        throw lastError();
+    }
+
+private:
+    HANDLE handle_;
+};
+
+} // namespace
+
+std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
+    const std::wstring wide = widePath(path);
+    HANDLE handle = openReadOnly(wide);
+    // A missing file is created empty, then opened like any other. CREATE_NEW: when another
+    // process creates it first we open theirs. The file may vanish again between the two opens,
+    // hence the few rounds.
+    for (int round = 0; handle == INVALID_HANDLE_VALUE &&
+                        ::GetLastError() == ERROR_FILE_NOT_FOUND && round < 3;
+         ++round) {
+        const HANDLE created =
+            ::CreateFileW(wide.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (created != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(created);
+        } else if (::GetLastError() != ERROR_FILE_EXISTS) {
+            break;
+        }
+        handle = openReadOnly(wide);
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        throw lastError(path);
+    }
+    // A console, printer port or pipe opens like a file but is none.
+    const bool disk = ::GetFileType(handle) == FILE_TYPE_DISK;
+    BY_HANDLE_FILE_INFORMATION info{};
+    LARGE_INTEGER size{};
+    if (disk && (!::GetFileInformationByHandle(handle, &info) || !::GetFileSizeEx(handle, &size))) {
+        const Error failure = lastError(path);
+        ::CloseHandle(handle);
+        throw failure;
+    }
+    auto file = std::make_unique<WindowsFile>(handle, static_cast<std::uint64_t>(size.QuadPart));
+    if (!disk || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        throw Error(errc::NotRegularFile, "not a regular file: " + path);
+    }
+    return file;
+}
+
+const char kPathSeparator = '\\';
+
+std::string executableDirectory() {
+    std::wstring image(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, image.data(), static_cast<DWORD>(image.size()));
+        if (n == 0) {
+            throw lastError();
+        }
+        if (n < image.size()) {
+            image.resize(n);
+            break;
+        }
+        image.resize(image.size() * 2);
+    }
+    std::wstring folder = image.substr(0, image.rfind(L'\\'));
+    // A drive's root keeps its backslash ("C:\"), so the station file there is "C:\\MARLOVEN.SIT".
+    if (folder.size() == 2 && folder[1] == L':') {
+        folder += L'\\';
+    }
+    return toUtf8(std::u16string(folder.begin(), folder.end()));
+}
+
+bool regularFileExists(const std::string& path) {
+    // A hidden or system file does not count, nor does a folder.
+    const DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN |
+                          FILE_ATTRIBUTE_SYSTEM)) == 0;
+}
+
+} // namespace orvendal::station
