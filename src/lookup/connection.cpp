@@ -1,6 +1,6 @@
 #include "connection.h"
 
-#include <sqlext.h>
+#include "odbcapi.h"
 
 namespace orvendal::lookup {
 

@@ -2,7 +2,7 @@
 
 #include "text.h"
 
-#include <sqlext.h>
+#include "odbcapi.h"
 
 #include <string_view>
 

@@ -2,7 +2,7 @@
 
 #include "error.h"
 
-#include <sql.h>
+#include "odbcapi.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 
 #include "odbcerror.h"
 
-#include <sql.h>
+#include "odbcapi.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
 #include "recordset.h"
 
-#include <sqlext.h>
+#include "odbcapi.h"
 
 namespace orvendal::lookup {
 
