@@ -116,7 +116,7 @@ TEST_F(StationOnSambaTest, LockCyclesOnFreeRecordsAreNeverRefusedWhileTheMonitor
             Records connected;
             for (const auto& row : list.rows()) {
                 if (row[2] == station::StationMonitor::kTrueWord) {
-                    connected.insert(std::stoi(std::string(row[0].begin(), row[0].end())));
+                    connected.insert(station::parseRowNumber(row[0]).value_or(-1));
                 }
             }
             // The cycled records are connected whenever a refresh meets them locked.
