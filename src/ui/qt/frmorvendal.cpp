@@ -141,7 +141,8 @@ bool frmOrvendal::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::MouseButtonRelease &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             dispatch([this] { ListView1_Click(); });
-        } else if (event->type() == QEvent::MouseButtonDblClick) {
+        } else if (event->type() == QEvent::MouseButtonDblClick &&
+                   static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             dispatch([this] { ListView1_DblClick(); });
         }
     }
