@@ -78,6 +78,13 @@ void PgTestServer::control(const std::string& action) {
         pgStateFolder() + "'");
 }
 
+PgServerBackUp::~PgServerBackUp() {
+    try {
+        PgTestServer::control("up");
+    } catch (const std::exception&) {
+    }
+}
+
 OdbcSandbox::OdbcSandbox(Backend backend) : backend_(backend) {
     // libodbc keeps what it read from odbc.ini for 20 seconds in a cache of its own that nothing
     // outside it can empty: a second configuration in one process would not be seen. CTest runs

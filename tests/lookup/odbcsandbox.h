@@ -20,6 +20,14 @@ public:
     static void control(const std::string& action);
 };
 
+// Brings the test server back up however a test ends, so later tests find it running.
+struct PgServerBackUp {
+    PgServerBackUp() = default;
+    PgServerBackUp(const PgServerBackUp&) = delete;
+    PgServerBackUp& operator=(const PgServerBackUp&) = delete;
+    ~PgServerBackUp();
+};
+
 // The private ODBC configuration of one test process: odbcinst.ini with the SQLite3, PostgreSQL
 // Unicode and a "Missing" driver, and odbc.ini with the data source MARLOVEN on `backend`, made
 // current through ODBCSYSINI and ODBCINI. A new sandbox has no table GenUsu: the SQLite database is

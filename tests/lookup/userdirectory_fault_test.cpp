@@ -118,22 +118,16 @@ TEST(UserDirectoryFaults, MemoryRunningOutIsShownAndTheNextLookupWorks) {
     EXPECT_TRUE(next.errors.empty());
 }
 
-// Brings the test server back up however the test ends, and stops refusing disconnects.
-struct Restore {
-    ~Restore() {
-        refuseDisconnects = false;
-        try {
-            PgTestServer::control("up");
-        } catch (const std::exception&) {
-        }
-    }
+struct StopRefusing {
+    ~StopRefusing() { refuseDisconnects = false; }
 };
 
 TEST(UserDirectoryFaults, ADisconnectRefusedAfterARestartStillConnectsAgain) {
     OdbcSandbox db(Backend::PostgreSQL);
     db.resetTable();
     db.exec("INSERT INTO GenUsu VALUES (7, 'Ana');");
-    Restore restore;
+    testing::PgServerBackUp up;
+    StopRefusing stop;
     UserDirectory users;
     ASSERT_EQ(lookUp(users, 7).answer, u"7-Ana");
     PgTestServer::control("restart");

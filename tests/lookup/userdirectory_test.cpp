@@ -206,23 +206,13 @@ INSTANTIATE_TEST_SUITE_P(Engines, UserDirectoryTest,
                          ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          [](const auto& info) { return testing::backendName(info.param); });
 
-// Brings the test server back up however the test ends, so later tests find it running.
-struct ServerBackUp {
-    ~ServerBackUp() {
-        try {
-            PgTestServer::control("up");
-        } catch (const std::exception&) {
-        }
-    }
-};
-
 TEST(UserDirectoryOnPostgres, ServerDownAtFirstLookupUpAtNext) {
     OdbcSandbox db(Backend::PostgreSQL);
     db.resetTable();
     db.exec("INSERT INTO GenUsu VALUES (7, 'Ana');");
     UserDirectory users;
     {
-        ServerBackUp up;
+        testing::PgServerBackUp up;
         PgTestServer::control("down");
         expectLookup(users, 7, {u"", u"101.[08001]"});
     }
