@@ -41,7 +41,7 @@ std::u16string UserDirectory::LookupUserName(std::int32_t code, const ErrorBox& 
         } else {
             std::optional<std::u16string> name = UserRecordset->text(NombreColumn);
             if (!name)
-                throw Error(errc::NullValue, "The user's name (Nombre) is NULL");
+                throw Error::of(errc::NullValue);
             result = std::move(*name);
         }
         result = fromUtf8(std::to_string(code)) + u"-" + result;

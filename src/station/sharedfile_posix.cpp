@@ -47,7 +47,7 @@ SharedFile SharedFile::open(const std::string& path) {
     }
     SharedFile file(fd, static_cast<std::uint64_t>(st.st_size));
     if (!S_ISREG(st.st_mode)) {
-        throw Error(errc::NotRegularFile, "not a regular file: " + path);
+        throw Error::of(errc::NotRegularFile, path);
     }
     return file;
 }

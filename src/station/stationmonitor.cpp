@@ -114,7 +114,7 @@ void StationMonitor::CloseStationFile() {
 
 const SharedFile& StationMonitor::openFile() const {
     if (StationFileNumber == 0 || !file_) {
-        throw Error(errc::BadFileNumber, "bad file name or number");
+        throw Error::of(errc::BadFileNumber);
     }
     return *file_;
 }

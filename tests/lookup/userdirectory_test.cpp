@@ -147,7 +147,7 @@ TEST_P(UserDirectoryTest, AnswersOneLookup) {
          "UsuCDG integer, Nombre text",
          "INSERT INTO GenUsu VALUES (9, NULL);",
          9,
-         {u"", u"1005.The user's name (Nombre) is NULL"},
+         {u"", u"1005.el nombre del usuario (Nombre) es nulo"},
          std::nullopt},
         {"table missing",
          nullptr,

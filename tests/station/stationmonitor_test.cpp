@@ -329,7 +329,7 @@ TEST_F(StationMonitorTest, UnreadableHeaderIsAnOutageShownOnce) {
         monitor.MLP_Show();
         monitor.MLP_Show();
         EXPECT_EQ(window.messages, std::vector<std::string>{std::to_string(errc::RecordLocked) +
-                                                            "-record locked by another process"});
+                                                            "-registro bloqueado por otro proceso"});
         EXPECT_EQ(window.title, caption("sin acceso"));
         EXPECT_EQ(list.rows.size(), 2u) << "the list stays as the last good refresh left it";
         EXPECT_TRUE(monitor.inOutage());

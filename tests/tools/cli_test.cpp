@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -86,6 +88,24 @@ TEST(Cli, EveryCommandOnAFileRefusesAFolderAndAFifo) {
                 << run.err;
         }
     }
+}
+
+// Its own words stay English; the OS's description follows the user's locale, as in the window.
+TEST(Cli, OsErrorsReadInTheUsersLanguage) {
+    if (locale_t spanish = ::newlocale(LC_ALL_MASK, "es_ES.UTF-8", nullptr)) {
+        ::freelocale(spanish);
+    } else {
+        GTEST_SKIP()
+            << "the locale es_ES.UTF-8 is not installed (scripts/install-deps.sh makes it)";
+    }
+    TempDir dir;
+    const std::string path = dir.file("missing/MARLOVEN.SIT");
+    ::setenv("LC_ALL", "es_ES.UTF-8", 1);
+    const Outcome run = stationctl({"create", path});
+    ::unsetenv("LC_ALL");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "stationctl create: No existe el fichero o el directorio: " + path + " (error 2)\n");
 }
 
 } // namespace

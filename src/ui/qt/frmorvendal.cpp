@@ -275,7 +275,7 @@ int frmOrvendal::pixelsY(float twips) const {
 
 void frmOrvendal::moveControl(QWidget& control, float left, float top, float width, float height) {
     if (width < 0 || height < 0) {
-        throw Error(errc::InvalidValue, "invalid property value");
+        throw Error::of(errc::InvalidValue);
     }
     control.setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
 }

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -348,12 +350,32 @@ TEST_F(WindowTest, AnErrorLeavingAHandlerIsReportedAndEndsTheProgram) {
     window->show();
 
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_TRUE(boxes[1].startsWith("Error 1099: no box today 2-")) << boxes[1].toStdString();
+    EXPECT_TRUE(boxes[1].startsWith("Error 1099: fallo inesperado: no box today 2-"))
+        << boxes[1].toStdString();
     ASSERT_EQ(ended.count(), 1);
     EXPECT_EQ(ended.front().front().toInt(), 1);
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(timer(*window).isActive());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Conexiónes Reales Activas"));
+}
+
+// CTest runs this one under LC_ALL=es_ES.UTF-8: the OS's descriptions follow the user's locale,
+// which QApplication adopts and nothing of the window resets.
+TEST_F(WindowTest, OsErrorsReadInTheUsersLanguage) {
+    if (locale_t spanish = ::newlocale(LC_ALL_MASK, "es_ES.UTF-8", nullptr)) {
+        ::freelocale(spanish);
+    } else {
+        GTEST_SKIP()
+            << "the locale es_ES.UTF-8 is not installed (scripts/install-deps.sh makes it)";
+    }
+    const char* wanted = std::getenv("LC_ALL");
+    if (wanted == nullptr || std::string(wanted) != "es_ES.UTF-8") {
+        GTEST_SKIP() << "run through CTest, which starts this test under LC_ALL=es_ES.UTF-8";
+    }
+    path = dir.file("missing/MARLOVEN.SIT");
+    const auto window = open();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes[0].toStdString(), "2-No existe el fichero o el directorio: " + path);
 }
 
 TEST_F(WindowTest, ClosingClosesTheStationFile) {
