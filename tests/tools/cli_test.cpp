@@ -1,9 +1,9 @@
+#include "spanishlocale.h"
 #include "stationctlrun.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
@@ -92,11 +92,8 @@ TEST(Cli, EveryCommandOnAFileRefusesAFolderAndAFifo) {
 
 // Its own words stay English; the OS's description follows the user's locale, as in the window.
 TEST(Cli, OsErrorsReadInTheUsersLanguage) {
-    if (locale_t spanish = ::newlocale(LC_ALL_MASK, "es_ES.UTF-8", nullptr)) {
-        ::freelocale(spanish);
-    } else {
-        GTEST_SKIP()
-            << "the locale es_ES.UTF-8 is not installed (scripts/install-deps.sh makes it)";
+    if (!spanishLocaleInstalled()) {
+        GTEST_SKIP() << kNoSpanishLocale;
     }
     TempDir dir;
     const std::string path = dir.file("missing/MARLOVEN.SIT");

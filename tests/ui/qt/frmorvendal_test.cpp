@@ -1,6 +1,7 @@
 #include "frmorvendal.h"
 #include "lockholder.h"
 #include "messagebox.h"
+#include "spanishlocale.h"
 #include "tempdir.h"
 #include "uitesting.h"
 
@@ -14,7 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -362,11 +362,8 @@ TEST_F(WindowTest, AnErrorLeavingAHandlerIsReportedAndEndsTheProgram) {
 // CTest runs this one under LC_ALL=es_ES.UTF-8: the OS's descriptions follow the user's locale,
 // which QApplication adopts and nothing of the window resets.
 TEST_F(WindowTest, OsErrorsReadInTheUsersLanguage) {
-    if (locale_t spanish = ::newlocale(LC_ALL_MASK, "es_ES.UTF-8", nullptr)) {
-        ::freelocale(spanish);
-    } else {
-        GTEST_SKIP()
-            << "the locale es_ES.UTF-8 is not installed (scripts/install-deps.sh makes it)";
+    if (!testing::spanishLocaleInstalled()) {
+        GTEST_SKIP() << testing::kNoSpanishLocale;
     }
     const char* wanted = std::getenv("LC_ALL");
     if (wanted == nullptr || std::string(wanted) != "es_ES.UTF-8") {
