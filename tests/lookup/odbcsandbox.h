@@ -46,6 +46,9 @@ public:
     // Rewrites odbc.ini with the given body (the whole file); seen only before the process's
     // first connection.
     void writeOdbcIni(const std::string& body) const;
+    // Turns on the driver manager's trace of every call into `file`; seen only before the
+    // process's first connection.
+    void traceTo(const std::filesystem::path& file) const;
     // Makes new connections to the database fail (the SQLite file moved away, the PostgreSQL
     // role without LOGIN) or work again; open connections carry on.
     void allowNewConnections(bool allow) const;
@@ -54,6 +57,8 @@ public:
     std::string dataSourceSection() const;
 
 private:
+    std::string drivers() const; // the body of odbcinst.ini
+
     Backend backend_;
     std::filesystem::path folder_;
 };

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -248,6 +250,26 @@ TEST(UserDirectoryConnect, DriverLibraryMissing) {
     db.writeOdbcIni("[MARLOVEN]\nDriver=Missing\n");
     UserDirectory users;
     expectLookup(users, 7, {u"", u"0.[01000] [unixODBC][Driver Manager]Can't open lib"});
+}
+
+// The driver manager's own trace records what reached it: the exact statement and the user.
+TEST(UserDirectoryConnect, SendsTheQueryVerbatimAsUserGeneral) {
+    OdbcSandbox db(Backend::SQLite);
+    db.resetTable();
+    db.exec("INSERT INTO GenUsu VALUES (12, 'Begoña');");
+    const auto trace = db.folder() / "trace.log";
+    db.traceTo(trace);
+    UserDirectory users;
+    expectLookup(users, 12, {u"12-Begoña", u""});
+
+    std::ifstream in(trace);
+    const std::string log{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_NE(log.find("[Select Nombre From GenUsu Where UsuCDG=12]"), std::string::npos) << log;
+    const auto connect = log.find("[SQLConnect.c]");
+    ASSERT_NE(connect, std::string::npos) << log;
+    EXPECT_EQ(log.find("User Name = [", connect), log.find("User Name = [general]", connect))
+        << log;
+    EXPECT_NE(log.find("User Name = [general]", connect), std::string::npos) << log;
 }
 
 TEST(DemoDatabase, HoldsTheDemoUsers) {
