@@ -287,6 +287,26 @@ TEST_F(WindowTest, NoRefreshStartsWhileABoxWaits) {
     }
 }
 
+TEST_F(WindowTest, EveryStationConnectedListsEveryRowBlankAndConnected) {
+    testing::writeStationFile(path, 4, 3);
+    LockHolder holder(path, {{81, 4 * 81}});
+    const auto window = open();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Conexiones activas: 3"));
+    const QAbstractItemModel& model = *list(*window).model();
+    ASSERT_EQ(model.rowCount(), 4);
+    for (int row = 0; row < 4; ++row) {
+        SCOPED_TRACE(row + 1);
+        const auto cell = [&](int column) { return model.index(row, column).data().toString(); };
+        EXPECT_EQ(cell(0), QString::number(row + 1));
+        EXPECT_EQ(cell(2), QStringLiteral("Verdadero"));
+        EXPECT_EQ(cell(3), QStringLiteral("0"));
+        EXPECT_EQ(cell(5).trimmed(), QString());
+        EXPECT_EQ(cell(6), QStringLiteral("0"));
+    }
+}
+
 TEST_F(WindowTest, AnOutageKeepsTheListAndIsReportedOnce) {
     const auto folder = dir.path() / "stations";
     std::filesystem::create_directory(folder);
