@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, the packages of scripts/packages.txt that are not installed yet;
-# installs nothing when all are there.
+# Installs, with apt-get, the packages of scripts/packages.txt that are not installed yet
+# (nothing when all are there), and generates the locale es_ES.UTF-8 when it is missing.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/packages.txt")
@@ -9,12 +9,16 @@ for pkg in "${wanted[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
     [[ "$status" == "install ok installed" ]] || missing+=("$pkg")
 done
-if ((${#missing[@]} == 0)); then
-    exit 0
-fi
-echo "Installing: ${missing[*]}"
 sudo=""
 [[ $(id -u) -eq 0 ]] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if ((${#missing[@]} > 0)); then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    $sudo apt-get update -qq
+    $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# The tests of the OS's error texts in Spanish need this locale.
+if ! locale -a 2>/dev/null | grep -qix 'es_ES\.utf-\?8'; then
+    echo "Generating the locale es_ES.UTF-8"
+    $sudo localedef -i es_ES -c -f UTF-8 es_ES.UTF-8
+fi

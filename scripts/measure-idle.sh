@@ -9,7 +9,7 @@ seconds=${2:-60}
 stationctl="$build/tools/stationctl/stationctl"
 program="$build/src/app/orvendal"
 
-work=$(mktemp -d /tmp/orvendal-idle.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/orvendal-idle.XXXXXX")
 cleanup() {
     [[ -n ${monitor:-} ]] && kill "$monitor" 2>/dev/null || true
     [[ -n ${holder:-} ]] && kill "$holder" 2>/dev/null || true
@@ -25,7 +25,9 @@ for row in $(seq 1 200); do
     "$stationctl" set "$work/MARLOVEN.SIT" "$row" --station "$row" --name "Puesto $row" \
         --connection "TERM$row" >/dev/null
 done
-coproc HOLD { "$stationctl" connect "$work/MARLOVEN.SIT" $(seq 1 2 200) --ignore-stdin; }
+# exec: the coprocess's pid is then stationctl's own, not that of a subshell around it, so the
+# cleanup's kill reaches the process that holds the locks.
+coproc HOLD { exec "$stationctl" connect "$work/MARLOVEN.SIT" $(seq 1 2 200) --ignore-stdin; }
 holder=$HOLD_PID
 read -r -u "${HOLD[0]}" _line
 

@@ -56,9 +56,10 @@ pids+=("$monitor")
 ) &
 pids+=($!)
 
-(cd "$work" && "$stationctl" simulate MARLOVEN.SIT --churn --seconds "$seconds" --seed "$seed" \
-    >"$work/churn.json") &
+(cd "$work" && exec "$stationctl" simulate MARLOVEN.SIT --churn --seconds "$seconds" \
+    --seed "$seed" >"$work/churn.json") &
 churn=$!
+pids+=("$churn")
 
 sample() { # descriptors and resident kB of the monitor; the station file, open or not at that
     # moment as the churn allows, does not count

@@ -21,6 +21,28 @@ inline constexpr long Overflow = 1006;       // a number does not fit a signed 3
 inline constexpr long Unencodable = 1007;    // a character that code page 1252 cannot store
 inline constexpr long InvalidValue = 1008;   // a list row, column, mode or size a control refuses
 inline constexpr long Unexpected = 1099;     // an exception that is not one of ours
+
+// The description of each of the numbers above, in the window's language.
+inline const char* description(long number) noexcept {
+    switch (number) {
+    case RecordLocked:
+        return "registro bloqueado por otro proceso";
+    case NotRegularFile:
+        return "no es un fichero normal";
+    case BadFileNumber:
+        return "nombre o número de fichero incorrecto";
+    case NullValue:
+        return "el nombre del usuario (Nombre) es nulo";
+    case Overflow:
+        return "desbordamiento";
+    case Unencodable:
+        return "carácter que la página de códigos 1252 no admite";
+    case InvalidValue:
+        return "valor de propiedad no válido";
+    default:
+        return "fallo inesperado";
+    }
+}
 } // namespace errc
 
 // The one error type of the whole program: an error number and a description, shown to the user
@@ -31,9 +53,16 @@ public:
     Error(long number, std::string description)
         : std::runtime_error(description), number_(number), description_(std::move(description)) {}
 
+    // The OS's description, in the language of the user's locale (LC_MESSAGES) once the
+    // program has called setlocale. glibc's strerror keeps unknown numbers' text per thread.
     static Error fromErrno(int err) { return Error(err, std::strerror(err)); }
     static Error fromErrno(int err, const std::string& context) {
         return Error(err, std::string(std::strerror(err)) + ": " + context);
+    }
+    // One of our own failures (a number of errc), with its description from errc's table.
+    static Error of(long number) { return Error(number, errc::description(number)); }
+    static Error of(long number, const std::string& context) {
+        return Error(number, std::string(errc::description(number)) + ": " + context);
     }
 
     long number() const noexcept { return number_; }
@@ -58,9 +87,9 @@ inline Error toError(std::exception_ptr failure) {
     } catch (const std::bad_alloc&) {
         return Error::fromErrno(ENOMEM);
     } catch (const std::exception& e) {
-        return Error(errc::Unexpected, e.what());
+        return Error::of(errc::Unexpected, e.what());
     } catch (...) {
-        return Error(errc::Unexpected, "unknown failure");
+        return Error::of(errc::Unexpected);
     }
 }
 

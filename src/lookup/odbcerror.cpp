@@ -49,7 +49,7 @@ OdbcError firstDiagnostic(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle
     if (!SQL_SUCCEEDED(got)) {
         // No record to read (an invalid handle, or a failed allocation of an environment):
         // the return code itself is the only number there is.
-        return OdbcError(rc, "HY000", std::string(call) + " failed without a diagnostic record");
+        return OdbcError(rc, "HY000", std::string(call) + " ha fallado sin registro de diagnóstico");
     }
     message.resize(static_cast<std::size_t>(length));
     std::u16string sqlState(state, state + 5);

@@ -80,7 +80,7 @@ std::int32_t userCodeFromRowText(std::u16string_view text) {
     // The default rounding mode sends exact halves to the even neighbour.
     const double rounded = std::nearbyint(value);
     if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0))
-        throw Error(errc::Overflow, "Overflow");
+        throw Error::of(errc::Overflow);
     return static_cast<std::int32_t>(rounded);
 }
 

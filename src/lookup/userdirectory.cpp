@@ -4,6 +4,8 @@
 #include "text.h"
 
 #include <array>
+#include <exception>
+#include <string>
 #include <string_view>
 
 namespace orvendal::lookup {
@@ -39,14 +41,15 @@ std::u16string UserDirectory::LookupUserName(std::int32_t code, const ErrorBox& 
         } else {
             std::optional<std::u16string> name = UserRecordset->text(NombreColumn);
             if (!name)
-                throw Error(errc::NullValue, "The user's name (Nombre) is NULL");
+                throw Error::of(errc::NullValue);
             result = std::move(*name);
         }
         result = fromUtf8(std::to_string(code)) + u"-" + result;
         UserRecordset->close();
-    } catch (const Error& failure) {
-        noteFailure(failure);
-        showError(fromUtf8(failure.text('.')));
+    } catch (...) {
+        // Whatever the failure (a driver's, ours, or memory running out), the look-up reports it
+        // and returns; nothing of it reaches the double-click handler.
+        report(std::current_exception(), showError);
     }
     return result;
 }
@@ -54,15 +57,21 @@ std::u16string UserDirectory::LookupUserName(std::int32_t code, const ErrorBox& 
 // Creates the connection at the first look-up and keeps it; opens it whenever it is not open,
 // so a data source that was missing or down at one look-up is tried again at the next.
 void UserDirectory::connect() {
+    if (connectionLost_) {
+        connectionLost_ = false;
+        if (UserRecordset)
+            UserRecordset->release();
+        try {
+            UserConnection->close();
+        } catch (const Error&) {
+            // A link that is gone may refuse even to disconnect; a new connection replaces it,
+            // or every later look-up would fail at this same close.
+            UserConnection.reset();
+        }
+    }
     if (!UserConnection) {
         UserConnection.emplace();
         UserConnection->setUserId(UserId);
-    }
-    if (connectionLost_) {
-        if (UserRecordset)
-            UserRecordset->release();
-        UserConnection->close();
-        connectionLost_ = false;
     }
     if (!UserConnection->isOpen())
         UserConnection->open(DataSource);
@@ -73,17 +82,28 @@ void UserDirectory::connect() {
 // failure the user never sees); marking the connection lost is enough for the next look-up to
 // connect again. The cursor is closed so the next query can open it; a failure to close
 // is left unshown, the first failure being the one that explains the look-up.
-void UserDirectory::noteFailure(const Error& failure) noexcept {
-    if (UserConnection && UserConnection->isOpen()) {
-        const auto* odbc = dynamic_cast<const OdbcError*>(&failure);
-        if ((odbc && meansConnectionLost(odbc->sqlState())) || UserConnection->isDead())
-            connectionLost_ = true;
-    }
-    if (UserRecordset) {
+void UserDirectory::report(const std::exception_ptr& failure, const ErrorBox& showError) noexcept {
+    try {
+        std::string sqlState;
         try {
-            UserRecordset->close();
-        } catch (const Error&) {
+            std::rethrow_exception(failure);
+        } catch (const OdbcError& odbc) {
+            sqlState = odbc.sqlState();
+        } catch (...) {
         }
+        if (UserConnection && UserConnection->isOpen() &&
+            (meansConnectionLost(sqlState) || UserConnection->isDead()))
+            connectionLost_ = true;
+        if (UserRecordset) {
+            try {
+                UserRecordset->close();
+            } catch (...) {
+            }
+        }
+        showError(fromUtf8(toError(failure).text('.')));
+    } catch (...) {
+        // Not even the box could be shown (no memory left for its text, say): the answer
+        // that follows it is all the user gets.
     }
 }
 

@@ -4,6 +4,7 @@
 #include "recordset.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,7 +25,7 @@ public:
 
 private:
     void connect();
-    void noteFailure(const Error& failure) noexcept;
+    void report(const std::exception_ptr& failure, const ErrorBox& showError) noexcept;
 
     std::optional<Connection> UserConnection;
     std::optional<Recordset> UserRecordset;

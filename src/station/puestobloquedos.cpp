@@ -95,8 +95,7 @@ void storeText(std::array<std::uint8_t, kRecordLength>& out, std::size_t offset,
     for (std::size_t k = 0; k < N; ++k) {
         const auto byte = encodeCp1252(text[k]);
         if (!byte) {
-            throw Error(errc::Unencodable, "the character \"" + toUtf8({&text[k], 1}) +
-                                               "\" cannot be stored in code page 1252");
+            throw Error::of(errc::Unencodable, "\"" + toUtf8({&text[k], 1}) + "\"");
         }
         out[offset + k] = *byte;
     }

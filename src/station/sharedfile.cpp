@@ -43,20 +43,20 @@ std::size_t SharedFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buf
     if (const auto n = tryReadAt(offset, buffer)) {
         return *n;
     }
-    throw Error(errc::RecordLocked, "record locked by another process");
+    throw Error::of(errc::RecordLocked);
 }
 
 std::optional<std::size_t> SharedFile::tryReadAt(std::uint64_t offset,
                                                  std::span<std::uint8_t> buffer) const {
     if (!access_) {
-        throw Error(errc::BadFileNumber, "bad file name or number");
+        throw Error::of(errc::BadFileNumber);
     }
     return access_->read(offset, buffer);
 }
 
 std::optional<ByteRange> SharedFile::findLock(std::uint64_t start, std::uint64_t length) const {
     if (!access_) {
-        throw Error(errc::BadFileNumber, "bad file name or number");
+        throw Error::of(errc::BadFileNumber);
     }
     return access_->findLock(start, length);
 }

@@ -129,7 +129,7 @@ std::unique_ptr<FileAccess> openLocalFile(const std::string& path) {
     auto file = std::make_unique<LocalFile>(fd, static_cast<std::uint64_t>(st.st_size),
                                             lockDetectionOf(fs.f_type));
     if (!S_ISREG(st.st_mode)) {
-        throw Error(errc::NotRegularFile, "not a regular file: " + path);
+        throw Error::of(errc::NotRegularFile, path);
     }
     return file;
 }

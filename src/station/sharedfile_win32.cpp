@@ -141,7 +141,7 @@ std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
     }
     auto file = std::make_unique<WindowsFile>(handle, static_cast<std::uint64_t>(size.QuadPart));
     if (!disk || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        throw Error(errc::NotRegularFile, "not a regular file: " + path);
+        throw Error::of(errc::NotRegularFile, path);
     }
     return file;
 }

@@ -113,7 +113,7 @@ void RecordBlock::read(std::uint64_t number, PuestoBloquedos& record) const {
         throw *failure_;
     }
     if (!tryRead(number, record)) {
-        throw Error(errc::RecordLocked, "record locked by another process");
+        throw Error::of(errc::RecordLocked);
     }
 }
 

@@ -114,7 +114,7 @@ void StationMonitor::CloseStationFile() {
 
 const SharedFile& StationMonitor::openFile() const {
     if (StationFileNumber == 0 || !file_) {
-        throw Error(errc::BadFileNumber, "bad file name or number");
+        throw Error::of(errc::BadFileNumber);
     }
     return *file_;
 }
@@ -165,8 +165,12 @@ void StationMonitor::ListView1_KeyDown(std::int16_t, std::int16_t) noexcept {
     RememberSelection();
 }
 
+std::string stationFileNameIn(const std::string& folder) {
+    return folder + kPathSeparator + toUtf8(StationMonitor::kDefaultFileName);
+}
+
 std::string defaultStationFileName() {
-    return executableDirectory() + kPathSeparator + toUtf8(StationMonitor::kDefaultFileName);
+    return stationFileNameIn(executableDirectory());
 }
 
 std::optional<std::int32_t> parseRowNumber(std::u16string_view text) {

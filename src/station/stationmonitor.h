@@ -68,6 +68,8 @@ private:
 // The station file the monitor opens when it is given none: MARLOVEN.SIT in the folder of the
 // running executable, the separator always added.
 std::string defaultStationFileName();
+// MARLOVEN.SIT in `folder`, the separator added even after one: "/" gives "//MARLOVEN.SIT".
+std::string stationFileNameIn(const std::string& folder);
 
 // Converts a row's text to its number: optional blanks, an optional sign, decimal digits, optional
 // blanks, and a value within 32 bits; nothing for any other text.

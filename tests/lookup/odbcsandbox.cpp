@@ -78,6 +78,13 @@ void PgTestServer::control(const std::string& action) {
         pgStateFolder() + "'");
 }
 
+PgServerBackUp::~PgServerBackUp() {
+    try {
+        PgTestServer::control("up");
+    } catch (const std::exception&) {
+    }
+}
+
 OdbcSandbox::OdbcSandbox(Backend backend) : backend_(backend) {
     // libodbc keeps what it read from odbc.ini for 20 seconds in a cache of its own that nothing
     // outside it can empty: a second configuration in one process would not be seen. CTest runs
@@ -87,11 +94,7 @@ OdbcSandbox::OdbcSandbox(Backend backend) : backend_(backend) {
         throw std::runtime_error("one ODBC configuration per process: run the tests through ctest");
 
     folder_ = makeTemporaryFolder();
-    writeFile(folder_ / "odbcinst.ini", "[SQLite3]\nDriver=" ORVENDAL_SQLITE_ODBC_DRIVER "\n\n"
-                                        "[PostgreSQL Unicode]\nDriver=" ORVENDAL_PG_ODBC_DRIVER
-                                        "\n\n"
-                                        "[Missing]\nDriver=" +
-                                            (folder_ / "no-such-driver.so").string() + "\n");
+    writeFile(folder_ / "odbcinst.ini", drivers());
     writeOdbcIni(dataSourceSection());
     setenv("ODBCSYSINI", folder_.c_str(), 1);
     setenv("ODBCINI", (folder_ / "odbc.ini").c_str(), 1);
@@ -110,6 +113,18 @@ OdbcSandbox::~OdbcSandbox() {
         } catch (const std::exception&) {
         }
     }
+}
+
+std::string OdbcSandbox::drivers() const {
+    return "[SQLite3]\nDriver=" ORVENDAL_SQLITE_ODBC_DRIVER "\n\n"
+           "[PostgreSQL Unicode]\nDriver=" ORVENDAL_PG_ODBC_DRIVER "\n\n"
+           "[Missing]\nDriver=" +
+           (folder_ / "no-such-driver.so").string() + "\n";
+}
+
+void OdbcSandbox::traceTo(const std::filesystem::path& file) const {
+    writeFile(folder_ / "odbcinst.ini",
+              "[ODBC]\nTrace=Yes\nTraceFile=" + file.string() + "\n\n" + drivers());
 }
 
 std::string OdbcSandbox::dataSourceSection() const {

@@ -20,6 +20,14 @@ public:
     static void control(const std::string& action);
 };
 
+// Brings the test server back up however a test ends, so later tests find it running.
+struct PgServerBackUp {
+    PgServerBackUp() = default;
+    PgServerBackUp(const PgServerBackUp&) = delete;
+    PgServerBackUp& operator=(const PgServerBackUp&) = delete;
+    ~PgServerBackUp();
+};
+
 // The private ODBC configuration of one test process: odbcinst.ini with the SQLite3, PostgreSQL
 // Unicode and a "Missing" driver, and odbc.ini with the data source MARLOVEN on `backend`, made
 // current through ODBCSYSINI and ODBCINI. A new sandbox has no table GenUsu: the SQLite database is
@@ -38,6 +46,9 @@ public:
     // Rewrites odbc.ini with the given body (the whole file); seen only before the process's
     // first connection.
     void writeOdbcIni(const std::string& body) const;
+    // Turns on the driver manager's trace of every call into `file`; seen only before the
+    // process's first connection.
+    void traceTo(const std::filesystem::path& file) const;
     // Makes new connections to the database fail (the SQLite file moved away, the PostgreSQL
     // role without LOGIN) or work again; open connections carry on.
     void allowNewConnections(bool allow) const;
@@ -46,6 +57,8 @@ public:
     std::string dataSourceSection() const;
 
 private:
+    std::string drivers() const; // the body of odbcinst.ini
+
     Backend backend_;
     std::filesystem::path folder_;
 };

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -147,7 +149,7 @@ TEST_P(UserDirectoryTest, AnswersOneLookup) {
          "UsuCDG integer, Nombre text",
          "INSERT INTO GenUsu VALUES (9, NULL);",
          9,
-         {u"", u"1005.The user's name (Nombre) is NULL"},
+         {u"", u"1005.el nombre del usuario (Nombre) es nulo"},
          std::nullopt},
         {"table missing",
          nullptr,
@@ -206,23 +208,13 @@ INSTANTIATE_TEST_SUITE_P(Engines, UserDirectoryTest,
                          ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
                          [](const auto& info) { return testing::backendName(info.param); });
 
-// Brings the test server back up however the test ends, so later tests find it running.
-struct ServerBackUp {
-    ~ServerBackUp() {
-        try {
-            PgTestServer::control("up");
-        } catch (const std::exception&) {
-        }
-    }
-};
-
 TEST(UserDirectoryOnPostgres, ServerDownAtFirstLookupUpAtNext) {
     OdbcSandbox db(Backend::PostgreSQL);
     db.resetTable();
     db.exec("INSERT INTO GenUsu VALUES (7, 'Ana');");
     UserDirectory users;
     {
-        ServerBackUp up;
+        testing::PgServerBackUp up;
         PgTestServer::control("down");
         expectLookup(users, 7, {u"", u"101.[08001]"});
     }
@@ -258,6 +250,26 @@ TEST(UserDirectoryConnect, DriverLibraryMissing) {
     db.writeOdbcIni("[MARLOVEN]\nDriver=Missing\n");
     UserDirectory users;
     expectLookup(users, 7, {u"", u"0.[01000] [unixODBC][Driver Manager]Can't open lib"});
+}
+
+// The driver manager's own trace records what reached it: the exact statement and the user.
+TEST(UserDirectoryConnect, SendsTheQueryVerbatimAsUserGeneral) {
+    OdbcSandbox db(Backend::SQLite);
+    db.resetTable();
+    db.exec("INSERT INTO GenUsu VALUES (12, 'Begoña');");
+    const auto trace = db.folder() / "trace.log";
+    db.traceTo(trace);
+    UserDirectory users;
+    expectLookup(users, 12, {u"12-Begoña", u""});
+
+    std::ifstream in(trace);
+    const std::string log{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_NE(log.find("[Select Nombre From GenUsu Where UsuCDG=12]"), std::string::npos) << log;
+    const auto connect = log.find("[SQLConnect.c]");
+    ASSERT_NE(connect, std::string::npos) << log;
+    EXPECT_EQ(log.find("User Name = [", connect), log.find("User Name = [general]", connect))
+        << log;
+    EXPECT_NE(log.find("User Name = [general]", connect), std::string::npos) << log;
 }
 
 TEST(DemoDatabase, HoldsTheDemoUsers) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <unistd.h>
@@ -328,8 +329,9 @@ TEST_F(StationMonitorTest, UnreadableHeaderIsAnOutageShownOnce) {
         LockHolder holder(path, {{10, 1}});
         monitor.MLP_Show();
         monitor.MLP_Show();
-        EXPECT_EQ(window.messages, std::vector<std::string>{std::to_string(errc::RecordLocked) +
-                                                            "-record locked by another process"});
+        EXPECT_EQ(window.messages,
+                  std::vector<std::string>{std::to_string(errc::RecordLocked) +
+                                           "-registro bloqueado por otro proceso"});
         EXPECT_EQ(window.title, caption("sin acceso"));
         EXPECT_EQ(list.rows.size(), 2u) << "the list stays as the last good refresh left it";
         EXPECT_TRUE(monitor.inOutage());
@@ -379,6 +381,44 @@ TEST_F(StationMonitorTest, DefaultPathIsBesideTheExecutable) {
     if (!existed) {
         std::filesystem::remove(expected);
     }
+}
+
+TEST(StationFileNameIn, AddsTheSeparatorEvenAfterTheRoot) {
+    // An executable in / has "/" for its folder, and the name keeps both slashes, as Windows
+    // would give "C:\\MARLOVEN.SIT".
+    EXPECT_EQ(stationFileNameIn("/"), "//MARLOVEN.SIT");
+    EXPECT_EQ(stationFileNameIn("/opt/orvendal"), "/opt/orvendal/MARLOVEN.SIT");
+}
+
+// The paths of this process's open descriptors.
+std::vector<std::string> openFiles() {
+    std::vector<std::string> paths;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const auto target = std::filesystem::read_symlink(fd.path(), ec);
+        if (!ec)
+            paths.push_back(target.string());
+    }
+    return paths;
+}
+
+TEST_F(StationMonitorTest, NewFileNameClosesTheOldFileAtTheNextRefresh) {
+    const std::string other = dir.file("OTRO.SIT");
+    testing::writeBytes(path, stationFile(1, 2));
+    testing::writeBytes(other, stationFile(2, 3));
+    const auto count = [](const std::vector<std::string>& files, const std::string& file) {
+        return std::count(files.begin(), files.end(), file);
+    };
+    monitor.MLP_Show();
+    ASSERT_EQ(count(openFiles(), path), 1);
+
+    monitor.MLP_SetFileName(other);
+    EXPECT_EQ(count(openFiles(), path), 1) << "kept open until the next refresh";
+    monitor.MLP_Show();
+    const auto files = openFiles();
+    EXPECT_EQ(count(files, path), 0) << "the old file's descriptor is still open";
+    EXPECT_EQ(count(files, other), 1);
+    EXPECT_EQ(list.rows.size(), 3u);
 }
 
 TEST_F(StationMonitorTest, HugeFileListsAtMostTheLimitAndSaysSo) {

@@ -15,7 +15,7 @@ inline void probeAndRead(const station::SharedFile& file, std::uint64_t number,
                          station::PuestoBloquedos& record) {
     const std::uint64_t offset = (number - 1) * station::kRecordLength;
     if (file.findLock(offset, station::kRecordLength)) {
-        throw Error(errc::RecordLocked, "record locked by another process");
+        throw Error::of(errc::RecordLocked);
     }
     std::array<std::uint8_t, station::kRecordLength> bytes{};
     const std::size_t n = file.readAt(offset, bytes);

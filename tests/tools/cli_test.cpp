@@ -1,8 +1,10 @@
+#include "spanishlocale.h"
 #include "stationctlrun.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
 
@@ -86,6 +88,21 @@ TEST(Cli, EveryCommandOnAFileRefusesAFolderAndAFifo) {
                 << run.err;
         }
     }
+}
+
+// Its own words stay English; the OS's description follows the user's locale, as in the window.
+TEST(Cli, OsErrorsReadInTheUsersLanguage) {
+    if (!spanishLocaleInstalled()) {
+        GTEST_SKIP() << kNoSpanishLocale;
+    }
+    TempDir dir;
+    const std::string path = dir.file("missing/MARLOVEN.SIT");
+    ::setenv("LC_ALL", "es_ES.UTF-8", 1);
+    const Outcome run = stationctl({"create", path});
+    ::unsetenv("LC_ALL");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "stationctl create: No existe el fichero o el directorio: " + path + " (error 2)\n");
 }
 
 } // namespace

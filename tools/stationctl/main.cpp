@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -56,6 +57,10 @@ int runCommand(const Command& command, const std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     // A reader that goes away (stationctl status | head) ends the output, not the program.
     std::signal(SIGPIPE, SIG_IGN);
+    // The OS's error descriptions in the user's language, as the window shows them; numbers and
+    // the rest of the output keep the C locale's form.
+    std::setlocale(LC_CTYPE, "");
+    std::setlocale(LC_MESSAGES, "");
     const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
     const std::string name = argc > 1 ? argv[1] : "";
     if (name == "--help" || name == "-h" || name == "help") {

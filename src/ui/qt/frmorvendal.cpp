@@ -141,7 +141,8 @@ bool frmOrvendal::eventFilter(QObject* watched, QEvent* event) {
         if (event->type() == QEvent::MouseButtonRelease &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             dispatch([this] { ListView1_Click(); });
-        } else if (event->type() == QEvent::MouseButtonDblClick) {
+        } else if (event->type() == QEvent::MouseButtonDblClick &&
+                   static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             dispatch([this] { ListView1_DblClick(); });
         }
     }
@@ -274,7 +275,7 @@ int frmOrvendal::pixelsY(float twips) const {
 
 void frmOrvendal::moveControl(QWidget& control, float left, float top, float width, float height) {
     if (width < 0 || height < 0) {
-        throw Error(errc::InvalidValue, "invalid property value");
+        throw Error::of(errc::InvalidValue);
     }
     control.setGeometry(pixelsX(left), pixelsY(top), pixelsX(width), pixelsY(height));
 }

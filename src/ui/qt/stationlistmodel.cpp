@@ -9,7 +9,7 @@ namespace orvendal::ui {
 namespace {
 
 Error invalidValue() {
-    return Error(errc::InvalidValue, "invalid property value");
+    return Error::of(errc::InvalidValue);
 }
 
 } // namespace
@@ -68,7 +68,7 @@ void StationListModel::clearRows() {
 
 int StationListModel::addRow(std::u16string_view text) {
     if (rows_ == INT_MAX) {
-        throw Error(errc::Overflow, "overflow");
+        throw Error::of(errc::Overflow);
     }
     change();
     cells_.resize(cells_.size() + stride_);

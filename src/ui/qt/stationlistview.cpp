@@ -43,7 +43,7 @@ StationListView::Item StationListView::addListItem(std::u16string_view text) {
 void StationListView::setSubItem(Item item, int index, std::u16string_view text) {
     // Sub-item 0 would be the row's own text, which only addListItem() sets.
     if (index < 1) {
-        throw Error(errc::InvalidValue, "invalid property value");
+        throw Error::of(errc::InvalidValue);
     }
     changeRows().setCell(item, index, text);
 }
@@ -51,7 +51,7 @@ void StationListView::setSubItem(Item item, int index, std::u16string_view text)
 void StationListView::setView(int view) {
     // The report view is the only view this list has.
     if (view != kReportView) {
-        throw Error(errc::InvalidValue, "invalid property value");
+        throw Error::of(errc::InvalidValue);
     }
     header()->show();
 }
@@ -59,7 +59,7 @@ void StationListView::setView(int view) {
 void StationListView::setLabelEdit(int mode) {
     // Rows are never edited in place: manual is the only mode this list has.
     if (mode != kLabelEditManual) {
-        throw Error(errc::InvalidValue, "invalid property value");
+        throw Error::of(errc::InvalidValue);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "frmorvendal.h"
 #include "lockholder.h"
 #include "messagebox.h"
+#include "spanishlocale.h"
 #include "tempdir.h"
 #include "uitesting.h"
 
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -285,6 +287,26 @@ TEST_F(WindowTest, NoRefreshStartsWhileABoxWaits) {
     }
 }
 
+TEST_F(WindowTest, EveryStationConnectedListsEveryRowBlankAndConnected) {
+    testing::writeStationFile(path, 4, 3);
+    LockHolder holder(path, {{81, 4 * 81}});
+    const auto window = open();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Conexiones activas: 3"));
+    const QAbstractItemModel& model = *list(*window).model();
+    ASSERT_EQ(model.rowCount(), 4);
+    for (int row = 0; row < 4; ++row) {
+        SCOPED_TRACE(row + 1);
+        const auto cell = [&](int column) { return model.index(row, column).data().toString(); };
+        EXPECT_EQ(cell(0), QString::number(row + 1));
+        EXPECT_EQ(cell(2), QStringLiteral("Verdadero"));
+        EXPECT_EQ(cell(3), QStringLiteral("0"));
+        EXPECT_EQ(cell(5).trimmed(), QString());
+        EXPECT_EQ(cell(6), QStringLiteral("0"));
+    }
+}
+
 TEST_F(WindowTest, AnOutageKeepsTheListAndIsReportedOnce) {
     const auto folder = dir.path() / "stations";
     std::filesystem::create_directory(folder);
@@ -348,12 +370,29 @@ TEST_F(WindowTest, AnErrorLeavingAHandlerIsReportedAndEndsTheProgram) {
     window->show();
 
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_TRUE(boxes[1].startsWith("Error 1099: no box today 2-")) << boxes[1].toStdString();
+    EXPECT_TRUE(boxes[1].startsWith("Error 1099: fallo inesperado: no box today 2-"))
+        << boxes[1].toStdString();
     ASSERT_EQ(ended.count(), 1);
     EXPECT_EQ(ended.front().front().toInt(), 1);
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(timer(*window).isActive());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Conexiónes Reales Activas"));
+}
+
+// CTest runs this one under LC_ALL=es_ES.UTF-8: the OS's descriptions follow the user's locale,
+// which QApplication adopts and nothing of the window resets.
+TEST_F(WindowTest, OsErrorsReadInTheUsersLanguage) {
+    if (!testing::spanishLocaleInstalled()) {
+        GTEST_SKIP() << testing::kNoSpanishLocale;
+    }
+    const char* wanted = std::getenv("LC_ALL");
+    if (wanted == nullptr || std::string(wanted) != "es_ES.UTF-8") {
+        GTEST_SKIP() << "run through CTest, which starts this test under LC_ALL=es_ES.UTF-8";
+    }
+    path = dir.file("missing/MARLOVEN.SIT");
+    const auto window = open();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes[0].toStdString(), "2-No existe el fichero o el directorio: " + path);
 }
 
 TEST_F(WindowTest, ClosingClosesTheStationFile) {

@@ -92,6 +92,21 @@ TEST_F(LookupWindowTest, FailedLookUpShowsTheErrorThenAnEmptyAnswerAndTheNextOne
     EXPECT_EQ(boxes[2].text, QStringLiteral("7-ANA"));
 }
 
+TEST_F(LookupWindowTest, OnlyTheLeftButtonLooksUp) {
+    const QPoint at = list().visualRect(list().model()->index(6, 2)).center();
+    QTest::mouseClick(list().viewport(), Qt::LeftButton, {}, at);
+    for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+        SCOPED_TRACE(button == Qt::RightButton ? "right" : "middle");
+        QTest::mouseClick(list().viewport(), button, {}, at);
+        QTest::mouseDClick(list().viewport(), button, {}, at);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_TRUE(timer().isActive());
+    }
+    QTest::mouseDClick(list().viewport(), Qt::LeftButton, {}, at);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("7-ANA"));
+}
+
 TEST_F(LookupWindowTest, DoubleClickWithNoSelectedRowTouchesNothing) {
     // A data source whose driver does not exist: any look-up would show an error box.
     sandbox.writeOdbcIni("[MARLOVEN]\nDriver=Missing\n");

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <sys/select.h>
 #include <sys/wait.h>
@@ -217,6 +219,110 @@ TEST(TopmostX11, MappedWindowIsAboveAndTitledByTheFirstRefresh) {
     EXPECT_NE(properties.find("WM_NAME(STRING) = \"Conexiones activas: 9\""), std::string::npos)
         << properties;
     EXPECT_EQ(titleChangesAfterMap, 0) << "the window was mapped before its first refresh";
+}
+
+// The real program on `x`, run from a copy in a folder of its own (so MARLOVEN.SIT and out.vrl
+// beside it are its own) with `cwd` as its current folder, and its mapped window.
+class Monitor {
+public:
+    Monitor(const XServer& x, const std::string& cwd, std::uint8_t tally)
+        : x_(x), program_(folder_.path() / "orvendal") {
+        std::filesystem::copy_file(ORVENDAL_PROGRAM, program_);
+        testing::writeStationFile(folder_.file("MARLOVEN.SIT"), 2, tally);
+        child_.emplace(std::vector<std::string>{program_.string()}, x.name(), cwd);
+        window_ = xdotool("search --sync --onlyvisible --pid " + std::to_string(child_->pid()));
+        if (window_.empty()) {
+            throw std::runtime_error("the monitor's window never appeared");
+        }
+    }
+
+    const testing::TempDir& folder() const { return folder_; }
+    const std::string& window() const { return window_; }
+    pid_t pid() const { return child_->pid(); }
+
+    std::string xdotool(const std::string& args) const {
+        std::string out = run("DISPLAY=" + x_.name() + " timeout 10 xdotool " + args);
+        return out.substr(0, out.find('\n'));
+    }
+    std::string xprop(const std::string& args) const {
+        return run("DISPLAY=" + x_.name() + " xprop " + args);
+    }
+    std::string title() const { return xprop("-id " + window_ + " WM_NAME"); }
+    // Waits up to 5 s for the window's title to become `caption`.
+    bool titleBecomes(const std::string& caption) const {
+        const std::string wanted = "WM_NAME(STRING) = \"" + caption + "\"\n";
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (title() != wanted && Clock::now() < deadline) {
+            ::usleep(50000);
+        }
+        return title() == wanted;
+    }
+
+private:
+    const XServer& x_;
+    testing::TempDir folder_;
+    std::filesystem::path program_;
+    std::optional<Child> child_;
+    std::string window_;
+};
+
+TEST(TopmostX11, OutVrlCountsOnlyInTheCurrentFolder) {
+    XServer x;
+    testing::TempDir cwd;
+    Monitor monitor(x, cwd.path().string(), 5);
+    testing::writeBytes(monitor.folder().file("out.vrl"), {});
+    ::usleep(1200000); // two refreshes and more
+    EXPECT_TRUE(monitor.titleBecomes("Conexiones activas: 5")) << monitor.title();
+    testing::writeBytes(cwd.file("out.vrl"), {});
+    EXPECT_TRUE(monitor.titleBecomes("Conexiones activas: 5 LOCK")) << monitor.title();
+}
+
+TEST(TopmostX11, MinimisedAndRestoredItStaysAboveAndRefreshes) {
+    XServer x;
+    testing::TempDir cwd;
+    Monitor monitor(x, cwd.path().string(), 5);
+    const std::string& window = monitor.window();
+    const auto mapState = [&] {
+        return run("DISPLAY=" + x.name() + " xwininfo -id " + window + " | grep 'Map State'");
+    };
+
+    monitor.xdotool("windowminimize --sync " + window);
+    EXPECT_NE(mapState().find("IsUnMapped"), std::string::npos) << mapState();
+    EXPECT_NE(monitor.xprop("-id " + window + " _NET_WM_STATE").find("_NET_WM_STATE_HIDDEN"),
+              std::string::npos);
+    // Minimised, it goes on refreshing.
+    testing::writeStationFile(monitor.folder().file("MARLOVEN.SIT"), 2, 6);
+    EXPECT_TRUE(monitor.titleBecomes("Conexiones activas: 6")) << monitor.title();
+
+    monitor.xdotool("windowactivate --sync " + window);
+    EXPECT_NE(mapState().find("IsViewable"), std::string::npos) << mapState();
+    const std::string state = monitor.xprop("-id " + window + " _NET_WM_STATE");
+    EXPECT_NE(state.find("_NET_WM_STATE_ABOVE"), std::string::npos) << state;
+    EXPECT_EQ(state.find("_NET_WM_STATE_HIDDEN"), std::string::npos) << state;
+}
+
+TEST(TopmostX11, StaysAboveAWindowActivatedAfterIt) {
+    XServer x;
+    testing::TempDir cwd;
+    Monitor monitor(x, cwd.path().string(), 5);
+    Child other({"xmessage", "-name", "orvendal-other", "-geometry", "400x300+0+0", "otra"},
+                x.name());
+    const std::string otherWindow = monitor.xdotool("search --sync --onlyvisible --classname "
+                                                    "orvendal-other");
+    ASSERT_FALSE(otherWindow.empty()) << "xmessage's window never appeared";
+    monitor.xdotool("windowactivate --sync " + otherWindow);
+    EXPECT_EQ(monitor.xdotool("getactivewindow"), otherWindow);
+
+    // The stacking list runs from the bottom up, in hexadecimal.
+    const std::string stacking = monitor.xprop("-root _NET_CLIENT_LIST_STACKING");
+    const auto position = [&](const std::string& decimal) {
+        std::ostringstream hex;
+        hex << "0x" << std::hex << std::stoul(decimal);
+        return stacking.find(hex.str());
+    };
+    ASSERT_NE(position(monitor.window()), std::string::npos) << stacking;
+    ASSERT_NE(position(otherWindow), std::string::npos) << stacking;
+    EXPECT_GT(position(monitor.window()), position(otherWindow)) << stacking;
 }
 
 } // namespace
