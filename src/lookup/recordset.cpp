@@ -1,6 +1,7 @@
 #include "recordset.h"
 
 #include "odbcapi.h"
+#include "text.h"
 
 namespace orvendal::lookup {
 
@@ -10,9 +11,8 @@ void Recordset::open(const std::string& source, const Connection& activeConnecti
     if (!stmt_)
         stmt_ = OdbcHandle<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, activeConnection.handle());
     eof_ = true;
-    stmt_.check(SQLExecDirect(stmt_.get(),
-                              reinterpret_cast<SQLCHAR*>(const_cast<char*>(source.c_str())),
-                              SQL_NTS),
+    std::u16string statement = fromUtf8(source);
+    stmt_.check(SQLExecDirectW(stmt_.get(), reinterpret_cast<SQLWCHAR*>(statement.data()), SQL_NTS),
                 "SQLExecDirect");
     eof_ = stmt_.check(SQLFetch(stmt_.get()), "SQLFetch") == SQL_NO_DATA;
 }
