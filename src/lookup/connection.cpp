@@ -1,7 +1,6 @@
 #include "connection.h"
 
 #include "odbcapi.h"
-#include "text.h"
 
 namespace orvendal::lookup {
 
@@ -15,8 +14,8 @@ OdbcHandle<SQL_HANDLE_ENV> odbc3Environment() {
     return env;
 }
 
-SQLWCHAR* sqlText(std::u16string& text) {
-    return reinterpret_cast<SQLWCHAR*>(text.data());
+SQLCHAR* sqlText(const std::string& text) {
+    return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str()));
 }
 
 } // namespace
@@ -34,12 +33,11 @@ Connection::~Connection() {
 }
 
 void Connection::open(const std::string& dataSource) {
-    // The wide calls: our texts are UTF-8, which the ANSI ones would read in the Windows code page.
-    std::u16string source = fromUtf8(dataSource);
-    std::u16string user = fromUtf8(userId_);
-    std::u16string noPassword;
-    dbc_.check(SQLConnectW(dbc_.get(), sqlText(source), SQL_NTS, sqlText(user), SQL_NTS,
-                           sqlText(noPassword), SQL_NTS),
+    // The narrow call on purpose: the names are ASCII, and for a driver without wide calls (the
+    // SQLite one) unixODBC's conversion of SQLConnectW's texts reads past their end.
+    static const std::string noPassword;
+    dbc_.check(SQLConnect(dbc_.get(), sqlText(dataSource), SQL_NTS, sqlText(userId_), SQL_NTS,
+                          sqlText(noPassword), SQL_NTS),
                "SQLConnect");
     open_ = true;
 }

@@ -1,7 +1,6 @@
 #include "recordset.h"
 
 #include "odbcapi.h"
-#include "text.h"
 
 namespace orvendal::lookup {
 
@@ -11,8 +10,9 @@ void Recordset::open(const std::string& source, const Connection& activeConnecti
     if (!stmt_)
         stmt_ = OdbcHandle<SQL_HANDLE_STMT>(SQL_HANDLE_DBC, activeConnection.handle());
     eof_ = true;
-    std::u16string statement = fromUtf8(source);
-    stmt_.check(SQLExecDirectW(stmt_.get(), reinterpret_cast<SQLWCHAR*>(statement.data()), SQL_NTS),
+    stmt_.check(SQLExecDirect(stmt_.get(),
+                              reinterpret_cast<SQLCHAR*>(const_cast<char*>(source.c_str())),
+                              SQL_NTS),
                 "SQLExecDirect");
     eof_ = stmt_.check(SQLFetch(stmt_.get()), "SQLFetch") == SQL_NO_DATA;
 }
