@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, the packages of scripts/packages.txt that are not installed yet
-# (nothing when all are there), and generates the locale es_ES.UTF-8 when it is missing.
+# Installs, with apt-get, the packages of scripts/packages.txt (or only the ones named as
+# arguments) that are not installed yet, installing nothing when all are there, and generates the
+# locale es_ES.UTF-8 when it is missing.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/packages.txt")
+if (($# > 0)); then
+    wanted=("$@")
+else
+    mapfile -t wanted < <(grep -v -E '^\s*(#|$)' "$here/packages.txt")
+fi
 missing=()
 for pkg in "${wanted[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)

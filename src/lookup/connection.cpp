@@ -33,6 +33,8 @@ Connection::~Connection() {
 }
 
 void Connection::open(const std::string& dataSource) {
+    // The narrow call on purpose: the names are ASCII, and for a driver without wide calls (the
+    // SQLite one) unixODBC's conversion of SQLConnectW's texts reads past their end.
     static const std::string noPassword;
     dbc_.check(SQLConnect(dbc_.get(), sqlText(dataSource), SQL_NTS, sqlText(userId_), SQL_NTS,
                           sqlText(noPassword), SQL_NTS),

@@ -1,8 +1,7 @@
 #include "error.h"
 #include "fileaccess.h"
 #include "text.h"
-
-#include <windows.h>
+#include "win32error.h"
 
 #include <limits>
 #include <string>
@@ -10,33 +9,6 @@
 
 namespace orvendal::station {
 namespace {
-
-std::wstring widePath(const std::string& path) {
-    const std::u16string wide = fromUtf8(path);
-    return std::wstring(wide.begin(), wide.end());
-}
-
-// The system's own description of `code`, in the user's language, without its final full stop.
-std::string systemMessage(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0,
-                                     nullptr);
-    std::u16string message(text, text + n);
-    ::LocalFree(text);
-    while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' ||
-                                message.back() == u' ' || message.back() == u'.')) {
-        message.pop_back();
-    }
-    return message.empty() ? "error " + std::to_string(code) : toUtf8(message);
-}
-
-Error lastError(const std::string& context = {}) {
-    const DWORD code = ::GetLastError();
-    const std::string message = systemMessage(code);
-    return Error(static_cast<long>(code), context.empty() ? message : message + ": " + context);
-}
 
 HANDLE openReadOnly(const std::wstring& path) {
     // Shared every way: workstations write, lock and may even rename the file while it is open.
@@ -62,12 +34,11 @@ public:
     void close() override {
         const HANDLE handle = std::exchange(handle_, INVALID_HANDLE_VALUE);
         if (handle != INVALID_HANDLE_VALUE && !::CloseHandle(handle)) {
-            throw lastError();
+            throw lastWindowsError();
         }
     }
 
-    std::optional<std::size_t> read(std::uint64_t offset,
-                                    std::span<std::uint8_t> buffer) override {
+    std::optional<std::size_t> read(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
         std::size_t done = 0;
         while (done < buffer.size()) {
             OVERLAPPED at{};
@@ -86,7 +57,7 @@ public:
                     break;
                 }
                 ::SetLastError(code);
-                throw lastError();
+                throw lastWindowsError();
             }
             if (got == 0) {
                 break;
@@ -98,7 +69,7 @@ public:
 
     std::optional<ByteRange> findLock(std::uint64_t, std::uint64_t) override {
         ::SetLastError(ERROR_NOT_SUPPORTED);
-        throw lastError();
+        throw lastWindowsError();
     }
 
 private:
@@ -113,13 +84,12 @@ std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
     // A missing file is created empty, then opened like any other. CREATE_NEW: when another
     // process creates it first we open theirs. The file may vanish again between the two opens,
     // hence the few rounds.
-    for (int round = 0; handle == INVALID_HANDLE_VALUE &&
-                        ::GetLastError() == ERROR_FILE_NOT_FOUND && round < 3;
+    for (int round = 0;
+         handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND && round < 3;
          ++round) {
-        const HANDLE created =
-            ::CreateFileW(wide.c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE created = ::CreateFileW(wide.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created != INVALID_HANDLE_VALUE) {
             ::CloseHandle(created);
         } else if (::GetLastError() != ERROR_FILE_EXISTS) {
@@ -128,14 +98,14 @@ std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
         handle = openReadOnly(wide);
     }
     if (handle == INVALID_HANDLE_VALUE) {
-        throw lastError(path);
+        throw lastWindowsError(path);
     }
     // A console, printer port or pipe opens like a file but is none.
     const bool disk = ::GetFileType(handle) == FILE_TYPE_DISK;
     BY_HANDLE_FILE_INFORMATION info{};
     LARGE_INTEGER size{};
     if (disk && (!::GetFileInformationByHandle(handle, &info) || !::GetFileSizeEx(handle, &size))) {
-        const Error failure = lastError(path);
+        const Error failure = lastWindowsError(path);
         ::CloseHandle(handle);
         throw failure;
     }
@@ -151,9 +121,10 @@ const char kPathSeparator = '\\';
 std::string executableDirectory() {
     std::wstring image(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, image.data(), static_cast<DWORD>(image.size()));
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, image.data(), static_cast<DWORD>(image.size()));
         if (n == 0) {
-            throw lastError();
+            throw lastWindowsError();
         }
         if (n < image.size()) {
             image.resize(n);
@@ -173,8 +144,8 @@ bool regularFileExists(const std::string& path) {
     // A hidden or system file does not count, nor does a folder.
     const DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN |
-                          FILE_ATTRIBUTE_SYSTEM)) == 0;
+           (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
 }
 
 } // namespace orvendal::station

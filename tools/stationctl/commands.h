@@ -22,4 +22,7 @@ extern const Command kStatusCommand;
 extern const Command kWhereCommand;
 extern const Command kSimulateCommand;
 
+// The commands of this OS's build, in the order the usage lists them.
+std::span<const Command* const> availableCommands();
+
 } // namespace orvendal::stationctl

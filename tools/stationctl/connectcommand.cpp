@@ -67,9 +67,10 @@ constexpr std::array kConnectOptions = {OptionSpec{"--read", false}, OptionSpec{
 const Command kConnectCommand{
     "connect", "hold station records locked, as connected workstations do",
     "Usage: stationctl connect FILE ROW... [--read] [--wait] [--ignore-stdin]\n"
-    "Locks the records of the given rows (row 0 is the header) with fcntl OFD write locks,\n"
-    "prints one line \"connected ROW...\" once every lock is held, and holds them until it\n"
-    "gets SIGINT, SIGTERM or SIGHUP or its standard input ends; then it releases them and\n"
+    "Locks the records of the given rows (row 0 is the header) as workstations do (fcntl\n"
+    "OFD write locks; LockFileEx on Windows), prints one line \"connected ROW...\" once every\n"
+    "lock is held, and holds them until it gets SIGINT, SIGTERM or SIGHUP (Ctrl+C, Ctrl+Break\n"
+    "or the console closing on Windows) or its standard input ends; then it releases them and\n"
     "exits 0. A row that another process holds locked is an error unless --wait is given.\n"
     "Rows past the end of the file can be locked too.\n\n"
     "  --read          take read (shared) locks instead of write locks\n"

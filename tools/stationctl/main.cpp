@@ -1,11 +1,9 @@
 #include "arguments.h"
 #include "commands.h"
 #include "error.h"
+#include "process.h"
 
 #include <algorithm>
-#include <array>
-#include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -17,16 +15,12 @@ using namespace orvendal::stationctl;
 
 namespace {
 
-constexpr std::array<const Command*, 6> kCommands = {&kCreateCommand,  &kSetCommand,
-                                                     &kConnectCommand, &kStatusCommand,
-                                                     &kWhereCommand,   &kSimulateCommand};
-
 void printUsage(std::ostream& out) {
     out << "Usage: stationctl COMMAND [ARGS...]\n"
            "Makes, edits, holds and watches Orvendal station files (MARLOVEN.SIT): fixed\n"
            "81-byte records, header first; row N is record N + 1, row 0 the header.\n\n"
            "Commands:\n";
-    for (const Command* command : kCommands) {
+    for (const Command* command : availableCommands()) {
         std::string name(command->name);
         name.resize(10, ' ');
         out << "  " << name << command->summary << '\n';
@@ -55,19 +49,15 @@ int runCommand(const Command& command, const std::vector<std::string>& args) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // A reader that goes away (stationctl status | head) ends the output, not the program.
-    std::signal(SIGPIPE, SIG_IGN);
-    // The OS's error descriptions in the user's language, as the window shows them; numbers and
-    // the rest of the output keep the C locale's form.
-    std::setlocale(LC_CTYPE, "");
-    std::setlocale(LC_MESSAGES, "");
-    const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
-    const std::string name = argc > 1 ? argv[1] : "";
+    const std::vector<std::string> all = startProcess(argc, argv);
+    const std::vector<std::string> args(all.begin() + std::min<std::size_t>(all.size(), 2),
+                                        all.end());
+    const std::string name = all.size() > 1 ? all[1] : "";
     if (name == "--help" || name == "-h" || name == "help") {
         printUsage(std::cout);
         return 0;
     }
-    for (const Command* command : kCommands) {
+    for (const Command* command : availableCommands()) {
         if (command->name == name) {
             return runCommand(*command, args);
         }

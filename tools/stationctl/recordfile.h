@@ -8,10 +8,11 @@
 
 namespace orvendal::stationctl {
 
-// Station files as the workstations use them: opened for writing, records locked with fcntl
-// open-file-description (OFD) locks. OFD locks belong to this open file, not to the process, so
-// closing another descriptor of the same file never drops them, and two RecordFiles of one
-// process conflict with each other as two workstations would.
+// Station files as the workstations use them: opened for writing, records locked as a connected
+// workstation locks its own. The locks belong to this open file, not to the process (fcntl
+// open-file-description locks on POSIX, LockFileEx on Windows), so closing another open file of
+// the same path never drops them, and two RecordFiles of one process conflict with each other as
+// two workstations would.
 class RecordFile {
 public:
     enum class Access { ReadOnly, ReadWrite };
@@ -44,9 +45,9 @@ public:
     void writeRecord(std::uint64_t number, const station::PuestoBloquedos& record);
 
 private:
-    explicit RecordFile(int descriptor) : descriptor_(descriptor) {}
-    bool setLock(std::uint64_t number, short type); // F_OFD_SETLK, false when refused
-    int descriptor_ = -1;
+    // The OS's file descriptor or HANDLE; -1 (INVALID_HANDLE_VALUE on Windows) when none.
+    explicit RecordFile(std::intptr_t handle) : handle_(handle) {}
+    std::intptr_t handle_ = -1;
 };
 
 constexpr std::uint64_t recordOffset(std::uint64_t number) {

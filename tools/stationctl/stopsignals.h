@@ -1,12 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <optional>
-#include <signal.h>
 
 namespace orvendal::stationctl {
 
-// SIGINT, SIGTERM and SIGHUP as events to wait for instead of deaths, so that a command that holds
+// The requests to stop (SIGINT, SIGTERM and SIGHUP on POSIX; Ctrl+C, Ctrl+Break and closing the
+// console on Windows) as events to wait for instead of deaths, so that a command that holds
 // locks or writes a file always finishes what it does and reports before it ends.
 class StopSignals {
 public:
@@ -22,8 +23,8 @@ public:
     bool stopped() const { return stopped_; }
 
 private:
-    sigset_t previous_{};
-    int descriptor_ = -1;
+    struct Watch; // what the OS needs to catch the requests
+    std::unique_ptr<Watch> watch_;
     bool stopped_ = false;
 };
 

@@ -5,38 +5,44 @@
 #include <array>
 #include <cerrno>
 #include <poll.h>
+#include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace orvendal::stationctl {
 
-StopSignals::StopSignals() {
+struct StopSignals::Watch {
+    sigset_t previous{};
+    int descriptor = -1;
+};
+
+StopSignals::StopSignals() : watch_(std::make_unique<Watch>()) {
     sigset_t stops;
     sigemptyset(&stops);
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGHUP);
-    if (::sigprocmask(SIG_BLOCK, &stops, &previous_) != 0) {
+    if (::sigprocmask(SIG_BLOCK, &stops, &watch_->previous) != 0) {
         throw Error::fromErrno(errno, "sigprocmask");
     }
-    descriptor_ = ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (descriptor_ < 0) {
+    watch_->descriptor = ::signalfd(-1, &stops, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (watch_->descriptor < 0) {
         const int err = errno;
-        ::sigprocmask(SIG_SETMASK, &previous_, nullptr);
+        ::sigprocmask(SIG_SETMASK, &watch_->previous, nullptr);
         throw Error::fromErrno(err, "signalfd");
     }
 }
 
 StopSignals::~StopSignals() {
-    ::close(descriptor_);
-    ::sigprocmask(SIG_SETMASK, &previous_, nullptr);
+    ::close(watch_->descriptor);
+    ::sigprocmask(SIG_SETMASK, &watch_->previous, nullptr);
 }
 
 bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool watchInput) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
     while (!stopped_) {
-        std::array<pollfd, 2> fds{{{descriptor_, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}}};
+        std::array<pollfd, 2> fds{{{watch_->descriptor, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}}};
         int wait = -1;
         if (timeout) {
             const auto left =
@@ -52,7 +58,7 @@ bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool wa
         }
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info{};
-            while (::read(descriptor_, &info, sizeof info) == sizeof info) {
+            while (::read(watch_->descriptor, &info, sizeof info) == sizeof info) {
                 stopped_ = true;
             }
         }

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Checks the Windows packages that scripts/build-windows.sh made in BUILD_DIR: the zip holds every
+# file and its stationctl.exe runs; the installer installs silently into Program Files with its
+# Start menu entries and uninstall entry, and its uninstaller removes them all again. Runs under
+# the Wine prefix of the environment (WINEPREFIX), which the caller has started.
+#   scripts/check-windows-package.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
+: "${WINEPREFIX:?WINEPREFIX must name a started Wine prefix}"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+name=orvendal-$version-windows-x64
+scratch=$(mktemp -d /tmp/orvendal-windows-package.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+
+failures=0
+fail() {
+    echo "windows package: $*" >&2
+    failures=$((failures + 1))
+}
+
+(cd "$scratch" && cmake -E tar xf "$build/$name.zip")
+expected=(stationctl.exe README.md user-guide.md windows.md licences/README.txt
+    licences/mingw-w64-runtime-and-winpthreads.txt licences/gcc-libstdc++-libgcc.txt)
+# The window's program, once the build makes it.
+[[ -f $build/src/app/orvendal.exe ]] && expected+=(orvendal.exe)
+for file in "${expected[@]}"; do
+    [[ -s $scratch/$name/$file ]] || fail "the zip lacks $file"
+done
+where=$(cd "$scratch/$name" && wine stationctl.exe where </dev/null 2>&1 | tr -d '\r')
+[[ $where == *"\\$name\\MARLOVEN.SIT" ]] || fail "stationctl where from the zip said: $where"
+
+programs=$WINEPREFIX/drive_c/Program\ Files/Orvendal
+menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Orvendal
+key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Orvendal'
+wine "$build/$name-setup.exe" /S </dev/null >/dev/null 2>&1 || fail "the installer failed"
+for file in "${expected[@]}" uninstall.exe; do
+    [[ -s $programs/$file ]] || fail "the installer did not install $file"
+done
+[[ -f "$menu/Guía del usuario.lnk" ]] || fail "no Start menu entry for the user guide"
+[[ ! -f $build/src/app/orvendal.exe || -f $menu/Orvendal.lnk ]] || fail "no Start menu entry"
+wine reg query "$key" /v DisplayVersion </dev/null 2>/dev/null | grep -q "$version" ||
+    fail "no uninstall entry of version $version"
+installed=$(wine "C:\\Program Files\\Orvendal\\stationctl.exe" where </dev/null 2>&1 | tr -d '\r')
+[[ $installed == 'C:\Program Files\Orvendal\MARLOVEN.SIT' ]] ||
+    fail "the installed stationctl where said: $installed"
+
+wine "C:\\Program Files\\Orvendal\\uninstall.exe" /S </dev/null >/dev/null 2>&1 ||
+    fail "the uninstaller failed"
+# The uninstaller copies itself away and finishes in the background.
+for _ in $(seq 50); do
+    [[ -e $programs || -e $menu ]] || break
+    sleep 0.1
+done
+[[ ! -e $programs ]] || fail "the uninstaller left $(ls "$programs" | tr '\n' ' ')"
+[[ ! -e $menu ]] || fail "the uninstaller left the Start menu folder"
+! wine reg query "$key" </dev/null >/dev/null 2>&1 || fail "the uninstall entry is still there"
+
+((failures == 0)) || exit 1
+echo "windows package: the zip, the installer and the uninstaller are complete"

@@ -1,0 +1,36 @@
+#include "win32error.h"
+
+#include "text.h"
+
+namespace orvendal::station {
+namespace {
+
+// The system's own description of `code`, without its final full stop.
+std::string systemMessage(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::u16string message(text, text + n);
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' ||
+                                message.back() == u' ' || message.back() == u'.')) {
+        message.pop_back();
+    }
+    return message.empty() ? "error " + std::to_string(code) : toUtf8(message);
+}
+
+} // namespace
+
+std::wstring widePath(const std::string& path) {
+    const std::u16string wide = fromUtf8(path);
+    return std::wstring(wide.begin(), wide.end());
+}
+
+Error lastWindowsError(const std::string& context) {
+    const DWORD code = ::GetLastError();
+    const std::string message = systemMessage(code);
+    return Error(static_cast<long>(code), context.empty() ? message : message + ": " + context);
+}
+
+} // namespace orvendal::station

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "error.h"
+
+#include <windows.h>
+
+#include <string>
+
+// What the Windows implementations of the OS layer share: paths as Windows takes them, and
+// failures as the system describes them.
+namespace orvendal::station {
+
+// `path` (UTF-8) as the UTF-16 text the wide calls take.
+std::wstring widePath(const std::string& path);
+
+// The error GetLastError() reports, described by FormatMessageW in the user's language, with
+// `context` (a path, a call) after the description.
+Error lastWindowsError(const std::string& context = {});
+
+} // namespace orvendal::station

@@ -1,0 +1,15 @@
+#include "commands.h"
+
+#include <array>
+
+namespace orvendal::stationctl {
+
+// No simulate: it replaces and deletes the station file while workstations hold it open, which
+// POSIX allows and Windows refuses.
+std::span<const Command* const> availableCommands() {
+    static constexpr std::array<const Command*, 5> commands = {
+        &kCreateCommand, &kSetCommand, &kConnectCommand, &kStatusCommand, &kWhereCommand};
+    return commands;
+}
+
+} // namespace orvendal::stationctl
