@@ -89,6 +89,16 @@ public:
         }
     }
 
+    // libsmbclient finds a cached connection by server name alone, whatever its port: a
+    // connection to another port of the same server is dropped before it could be taken.
+    void usePort(const std::string& server, int port) {
+        const auto [known, added] = ports_.try_emplace(server, port);
+        if (!added && known->second != port) {
+            dropDeadConnections();
+            known->second = port;
+        }
+    }
+
     std::mutex mutex;
     std::optional<SmbCredentials> fileCredentials;
     PasswordPrompt prompt;
@@ -138,6 +148,7 @@ private:
     }
 
     SMBCCTX* context_ = nullptr;
+    std::map<std::string, int> ports_;
 };
 
 // A station file on an SMB server. Locks there are mandatory for reads: a record of which another
@@ -163,12 +174,12 @@ public:
         }
         SMBCCTX* context = client_.context();
         const int err = smbc_getFunctionClose(context)(context, file) == 0 ? 0 : errno;
+        // A handle on a lost connection is gone with it, on the server too: nothing to report,
+        // and the next open tells the outage.
         if (lost_ || isConnectionLoss(err)) {
             client_.dropDeadConnections();
-        }
-        if (err != 0 && !lost_) {
-            throw isConnectionLoss(err) ? connectionError(err, location_)
-                                        : smbError(err, std::strerror(err), location_);
+        } else if (err != 0) {
+            throw smbError(err, std::strerror(err), location_);
         }
     }
 
@@ -236,16 +247,22 @@ private:
     bool lost_ = false;
 };
 
+std::string serverKey(const SmbLocation& location) {
+    return location.server + ":" + std::to_string(location.port);
+}
+
 // What the URL's user part, the credentials file and earlier answers of the prompt give.
 SmbCredentials credentialsFor(const SmbClient& client, const SmbLocation& location) {
     SmbCredentials given{location.domain, location.user, {}};
-    if (const auto& file = client.fileCredentials) {
+    // A file's password is its user's: a URL that names another user does not get it.
+    const auto& file = client.fileCredentials;
+    if (file && (given.user.empty() || file->user.empty() || file->user == given.user)) {
         given.domain = given.domain.empty() ? file->domain : given.domain;
         given.user = given.user.empty() ? file->user : given.user;
         given.password = file->password;
     }
     if (given.password.empty()) {
-        const auto answer = client.answers.find({location.server, given.user});
+        const auto answer = client.answers.find({serverKey(location), given.user});
         if (answer != client.answers.end() && answer->second) {
             given.password = *answer->second;
         }
@@ -259,6 +276,7 @@ public:
         : client_(client), location_(parseSmbPath(url)), lock_(client.mutex) {
         context_ = client_.context();
         client_.current = credentialsFor(client_, location_);
+        client_.usePort(location_.server, location_.port);
     }
     ~Opener() { client_.current = {}; }
     Opener(const Opener&) = delete;
@@ -279,10 +297,10 @@ public:
             if (created != nullptr) {
                 smbc_getFunctionClose(context_)(context_, created);
             } else if (errno == EACCES || errno == EPERM || errno == EROFS) {
-                throw smbError(errno,
-                               "el fichero no existe y el servidor no deja crearlo (hace falta "
-                               "permiso de escritura en su carpeta)",
-                               location_);
+                throw creationRefused(errno);
+            } else if (errno == ENOENT) {
+                // Samba answers a create on a read-only share as if the folder were missing.
+                throw folderExists() ? creationRefused(EACCES) : failure(ENOENT);
             } else if (errno != EEXIST) {
                 throw failure(errno);
             }
@@ -349,6 +367,21 @@ private:
 
     bool loginRefused() { return shareRootError() == EACCES; }
 
+    bool folderExists() {
+        const std::string url = location_.clientUrl();
+        const std::string folder = url.substr(0, url.rfind('/') + 1);
+        struct stat st {};
+        return smbc_getFunctionStat(context_)(context_, folder.c_str(), &st) == 0 &&
+               S_ISDIR(st.st_mode);
+    }
+
+    Error creationRefused(int err) {
+        return smbError(err,
+                        "el fichero no existe y el servidor no deja crearlo (hace falta permiso "
+                        "de escritura en su carpeta)",
+                        location_);
+    }
+
     // Asks the front end's prompt once per server and user, with the lock let go: the prompt
     // runs an event loop. Answers whether there is a new password to try.
     bool askPassword() {
@@ -361,7 +394,7 @@ private:
         const std::string user = !given.user.empty()      ? given.user
                                  : defaultUser != nullptr ? defaultUser
                                                           : "";
-        const auto key = std::pair(location_.server, given.user);
+        const auto key = std::pair(serverKey(location_), given.user);
         if (client_.answers.contains(key)) {
             errno = EACCES;
             return false;

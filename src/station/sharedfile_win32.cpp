@@ -19,10 +19,9 @@ std::wstring widePath(const std::string& path) {
 // The system's own description of `code`, in the user's language, without its final full stop.
 std::string systemMessage(DWORD code) {
     wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0,
-                                     nullptr);
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::u16string message(text, text + n);
     ::LocalFree(text);
     while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' ||
@@ -66,8 +65,7 @@ public:
         }
     }
 
-    std::optional<std::size_t> read(std::uint64_t offset,
-                                    std::span<std::uint8_t> buffer) override {
+    std::optional<std::size_t> read(std::uint64_t offset, std::span<std::uint8_t> buffer) override {
         std::size_t done = 0;
         while (done < buffer.size()) {
             OVERLAPPED at{};
@@ -113,13 +111,12 @@ std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
     // A missing file is created empty, then opened like any other. CREATE_NEW: when another
     // process creates it first we open theirs. The file may vanish again between the two opens,
     // hence the few rounds.
-    for (int round = 0; handle == INVALID_HANDLE_VALUE &&
-                        ::GetLastError() == ERROR_FILE_NOT_FOUND && round < 3;
+    for (int round = 0;
+         handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND && round < 3;
          ++round) {
-        const HANDLE created =
-            ::CreateFileW(wide.c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE created = ::CreateFileW(wide.c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (created != INVALID_HANDLE_VALUE) {
             ::CloseHandle(created);
         } else if (::GetLastError() != ERROR_FILE_EXISTS) {
@@ -151,7 +148,8 @@ const char kPathSeparator = '\\';
 std::string executableDirectory() {
     std::wstring image(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, image.data(), static_cast<DWORD>(image.size()));
+        const DWORD n =
+            ::GetModuleFileNameW(nullptr, image.data(), static_cast<DWORD>(image.size()));
         if (n == 0) {
             throw lastError();
         }
@@ -173,8 +171,8 @@ bool regularFileExists(const std::string& path) {
     // A hidden or system file does not count, nor does a folder.
     const DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN |
-                          FILE_ATTRIBUTE_SYSTEM)) == 0;
+           (attributes &
+            (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
 }
 
 } // namespace orvendal::station
