@@ -83,11 +83,15 @@ EOF
     } >"$conf"
 }
 
+# True while the child `pid` of this script runs (a child's pid stays its own until it is waited
+# for; an ended one is a zombie until then).
+running() { [[ $(ps -o stat= -p "$1" 2>/dev/null) == [^Z]* ]]; }
+
 # Waits until the server at `port` lets the user in; fails when smbd has ended (its port was
 # taken) or after 10 s.
 wait_ready() { # wait_ready PID PORT
     for _ in {1..100}; do
-        ours "$1" || return 1
+        running "$1" || return 1
         if smbclient "//127.0.0.1/station" -p "$2" -s "$conf" -U "$user%$password" -c ls \
             >/dev/null 2>&1; then
             return 0
@@ -129,7 +133,8 @@ start() {
             printf '%s\n' "$port" >"$state/port"
             break
         fi
-        kill -KILL -- "-$pid" 2>/dev/null || true
+        # smbd may not have made its process group yet: the pid itself too.
+        kill -KILL -- "-$pid" "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
     [[ -f $state/port ]] || { cat "$root/smbd.log" >&2; stop; exit 1; }
