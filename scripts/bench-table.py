@@ -30,6 +30,7 @@ def medians(path):
 
 
 station = medians(out / "station.json")
+smb = medians(out / "smb.json")
 ui = medians(out / "ui.json")
 lookup = medians(out / "lookup.json")
 idle = json.loads((out / "idle.json").read_text())
@@ -46,6 +47,15 @@ for n in (100, 1000, 10000):
         large = ui[f"BM_WindowRefresh/{n}/{locked}/1"]["ms"]
         print(f"| {n:,} | {'every other' if locked else 'none'} | {floor:.3f} | {pair['sweep_ms']:.3f}"
               f" | {pair['sweep_per_floor']:.2f} | {small:.2f} | {small / floor:.1f} | {large:.2f} |")
+
+print()
+print("| stations over smb:// | locked | one read per record ms | refresh ms | refresh / reads |")
+print("|---:|---:|---:|---:|---:|")
+for n in (100, 1000):
+    for locked in (0, 1):
+        pair = smb[f"smbRefresh/stations:{n}/locked:{locked}"]
+        print(f"| {n:,} | {'every other' if locked else 'none'} | {pair['floor_ms']:.2f}"
+              f" | {pair['sweep_ms']:.2f} | {pair['sweep_per_floor']:.2f} |")
 
 print()
 print("| cost per station, none locked | 100 | 1,000 | 10,000 |")

@@ -20,6 +20,7 @@ expected=(
     usr/bin/orvendal
     usr/bin/stationctl
     usr/share/applications/orvendal.desktop
+    usr/share/mime/packages/orvendal.xml
     usr/share/man/man1/orvendal.1
     usr/share/man/man1/stationctl.1
     usr/share/doc/orvendal/user-guide.md
@@ -40,7 +41,7 @@ for page in orvendal stationctl; do
 done
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt6widgets6 libodbc2 qt6-qpa-plugins; do
+for package in libqt6widgets6 libodbc2 libsmbclient qt6-qpa-plugins; do
     [[ $depends == *"$package"* ]] || fail "Depends lacks $package: $depends"
 done
 [[ $(dpkg-deb -f "$deb" Recommends) == *libsqliteodbc* ]] || fail "Recommends lacks libsqliteodbc"

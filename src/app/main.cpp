@@ -1,14 +1,61 @@
+#include "commandline.h"
+#include "error.h"
 #include "frmorvendal.h"
+#include "smbfile.h"
 
 #include <QApplication>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> arguments(int argc, char* argv[]) {
+    return {argv + (argc > 0 ? 1 : 0), argv + argc};
+}
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "orvendal: %s\n\n%s", message.c_str(), orvendal::app::kUsage);
+    return 2;
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    using namespace orvendal;
+    // Help needs no display: answered before Qt looks for one.
+    for (const auto& arg : arguments(argc, argv)) {
+        if (arg == "--") {
+            break;
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(app::kUsage, stdout);
+            return 0;
+        }
+    }
+    QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvendal"));
 
-    orvendal::ui::frmOrvendal window;
+    // Qt has taken its own options (-platform, -display...) out of argv by now.
+    app::CommandLine line;
+    try {
+        line = app::parseCommandLine(arguments(argc, argv));
+        if (line.credentialsFile) {
+            station::useCredentialsFile(*line.credentialsFile);
+        }
+    } catch (const app::UsageError& e) {
+        return usageError(e.what());
+    } catch (const Error& e) {
+        return usageError(e.description());
+    }
+
+    ui::frmOrvendal window;
+    if (line.stationFile) {
+        window.MLP_SetFileName(*line.stationFile);
+    }
     // Queued, so that an error in the first refresh, before the event loop runs, still ends it.
-    QObject::connect(&window, &orvendal::ui::frmOrvendal::ended, &app, &QCoreApplication::exit,
+    QObject::connect(&window, &ui::frmOrvendal::ended, &application, &QCoreApplication::exit,
                      Qt::QueuedConnection);
     window.show();
     return QApplication::exec();

@@ -1,6 +1,8 @@
 #include "error.h"
 #include "fileaccess.h"
 #include "localfilesystem.h"
+#include "smbfile.h"
+#include "smburl.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -149,7 +151,7 @@ LockDetection lockDetectionOf(std::int64_t fileSystemType) {
 }
 
 std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
-    return openLocalFile(path);
+    return isSmbPath(path) ? openSmbFile(path) : openLocalFile(path);
 }
 
 const char kPathSeparator = '/';

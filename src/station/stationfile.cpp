@@ -109,11 +109,15 @@ RecordBlock::RecordBlock(const SharedFile& file, std::uint64_t first, std::uint6
 }
 
 void RecordBlock::read(std::uint64_t number, PuestoBloquedos& record) const {
-    if (failure_) {
-        throw *failure_;
-    }
+    requireRead();
     if (!tryRead(number, record)) {
         throw Error::of(errc::RecordLocked);
+    }
+}
+
+void RecordBlock::requireRead() const {
+    if (failure_) {
+        throw *failure_;
     }
 }
 

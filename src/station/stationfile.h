@@ -58,6 +58,9 @@ public:
     // records a second.
     bool tryRead(std::uint64_t number, PuestoBloquedos& record) const;
 
+    // Throws the Error that stopped the block's read, if any; locked records are no failure.
+    void requireRead() const;
+
 private:
     std::uint64_t first_;
     std::uint64_t count_;

@@ -63,12 +63,16 @@ void StationMonitor::showStations() {
     window_.setCaption(caption);
     outage_ = false;
 
-    // From here on nothing stops the refresh: a record that cannot be read is a connected station.
+    // From here on only a failed block stops the refresh: a record that cannot be read is a
+    // connected station.
     for (std::uint64_t number = 2; number <= last; ++number) {
+        if (!block.holds(number)) {
+            block = RecordBlock(file, number, std::min(kBlockRecords, last - number + 1));
+            // A block the file would not give (a server gone mid-refresh) is an outage, never a
+            // run of connected stations.
+            block.requireRead();
+        }
         try {
-            if (!block.holds(number)) {
-                block = RecordBlock(file, number, std::min(kBlockRecords, last - number + 1));
-            }
             ClearRecord(record);
             record.Connected = block.tryRead(number, record) ? kFalse : kTrue;
             const auto row = static_cast<std::int32_t>(number - 1);

@@ -4,6 +4,8 @@
 #include "error.h"
 #include "json.h"
 #include "recordfile.h"
+#include "smbfile.h"
+#include "smburl.h"
 #include "stationmonitor.h"
 #include "text.h"
 
@@ -108,9 +110,16 @@ Error refreshFailure(const std::string& path, const std::vector<std::u16string>&
 int runStatus(const Arguments& args) {
     args.expectPositionals(1, "FILE");
     const std::string& path = args.positionals()[0];
+    if (const auto credentials = args.value("--credentials")) {
+        station::useCredentialsFile(*credentials);
+    }
     // The monitor creates a missing file; status only looks. (A file removed between this check
     // and the refresh would still be created empty: the same thing the monitor would do.)
-    requireRegularFile(path);
+    if (station::isSmbPath(path)) {
+        station::requireSmbRegularFile(path);
+    } else {
+        requireRegularFile(path);
+    }
 
     CollectedList list;
     CollectedWindow window;
@@ -135,17 +144,24 @@ int runWhere(const Arguments& args) {
     return 0;
 }
 
-constexpr std::array kStatusOptions = {OptionSpec{"--json", false}};
+constexpr std::array kStatusOptions = {OptionSpec{"--json", false},
+                                       OptionSpec{"--credentials", true}};
 
 } // namespace
 
 const Command kStatusCommand{
     "status", "what the monitor would list for a station file now",
-    "Usage: stationctl status FILE [--json]\n"
+    "Usage: stationctl status FILE [--json] [--credentials CREDFILE]\n"
     "Runs the monitor's own refresh on FILE and prints what the monitor would show now: the\n"
     "caption (the header's tally, \" LOCK\" when out.vrl exists in the current folder) and\n"
     "one row per station record, a record locked by another process being a connected\n"
-    "station. Never writes to FILE, and unlike the monitor never creates a missing one.\n\n"
+    "station. Never writes to FILE, and unlike the monitor never creates a missing one.\n"
+    "FILE may be smb://[DOMAIN;][USER@]SERVER[:PORT]/SHARE/PATH: the file on a Windows or\n"
+    "Samba server, read without a mount; there a connected station is a record whose read\n"
+    "the server refuses. The password comes from a Kerberos ticket or from CREDFILE.\n\n"
+    "  --credentials CREDFILE\n"
+    "           for smb:// files: username=, password= and domain= lines, as mount.cifs\n"
+    "           reads them; refused unless you own it and nobody else may read it (chmod 600)\n"
     "  --json   one JSON object instead of the table:\n"
     "           {\"tally\": N, \"lock\": BOOL, \"rows\": [{\"rec\": ROW, \"lc\": TEXT,\n"
     "           \"connected\": BOOL, \"station\": N, \"connection\": TEXT, \"name\": TEXT,\n"

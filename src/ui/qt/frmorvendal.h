@@ -1,5 +1,6 @@
 #pragma once
 
+#include "passworddialog.h"
 #include "stationlist.h"
 #include "stationmonitor.h"
 #include "userdirectory.h"
@@ -68,6 +69,8 @@ private:
     int pixelsY(float twips) const;
     void moveControl(QWidget& control, float left, float top, float width, float height);
 
+    // A server that wants a password it was not given asks for it over this window.
+    PasswordPromptScope passwordPrompt_{this};
     StationListView* ListView1;
     QCheckBox* CheckTimer;
     QTimer* Timer1;

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orvendal::app {
+
+// What the program was given: orvendal [--credentials FILE] [STATION-FILE].
+struct CommandLine {
+    bool help = false;
+    std::optional<std::string> credentialsFile;
+    std::optional<std::string> stationFile;
+};
+
+// A command line the user got wrong: reported with the usage, exit status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+extern const char* const kUsage;
+
+// Parses the arguments after the program's name, Qt's own already taken out. Throws UsageError.
+CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+} // namespace orvendal::app

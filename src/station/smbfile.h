@@ -1,0 +1,46 @@
+#pragma once
+
+#include "fileaccess.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+// Station files on a Windows or Samba server, reached through libsmbclient with no mount. One SMB
+// client serves the whole process; the front ends give it credentials through these functions.
+namespace orvendal::station {
+
+struct SmbCredentials {
+    std::string domain;
+    std::string user;
+    std::string password;
+};
+
+// Reads a credentials file in mount.cifs's format: "username=", "password=" and "domain=" lines
+// ("user=", "pass=", "dom=" and "workgroup=" too); blank lines and lines starting with '#' are
+// skipped. Refused unless it is a regular file that the user owns and nobody else may read or
+// write. Throws Error.
+SmbCredentials readCredentialsFile(const std::string& path);
+
+// The credentials of every later smb:// open: the URL's user and domain come first, the file's
+// fill in what the URL leaves out. Throws Error as readCredentialsFile().
+void useCredentialsFile(const std::string& path);
+
+// Asked for the password of `user` for `location` (an smb:// URL without secrets) at the first
+// open that the server refuses for want of one: the password, or nothing when the user declines.
+// Called at most once per server and user; the answer stays in memory only.
+using PasswordPrompt =
+    std::function<std::optional<std::string>(const std::string& location, const std::string& user)>;
+
+// Registers the front end's prompt, or none (the default: a refused log-in is an error).
+void setPasswordPrompt(PasswordPrompt prompt);
+
+// Opens an smb:// station file read-only and shared, without any oplock or lease; a missing file
+// is created empty where the server lets us. Throws Error.
+std::unique_ptr<FileAccess> openSmbFile(const std::string& url);
+
+// Throws Error unless the smb:// URL names an existing regular file; creates nothing.
+void requireSmbRegularFile(const std::string& url);
+
+} // namespace orvendal::station
