@@ -1,5 +1,7 @@
 #include "error.h"
 #include "fileaccess.h"
+#include "smbfile.h"
+#include "smburl.h"
 #include "text.h"
 #include "win32error.h"
 
@@ -76,9 +78,29 @@ private:
     HANDLE handle_;
 };
 
+// Windows reaches a file server by the UNC path (\\server\share\MARLOVEN.SIT) with the user's own
+// log-on; smb:// URLs and credentials files are for Linux desktops without a mount.
+Error smbUrlRefused(const std::string& what) {
+    return Error(ERROR_NOT_SUPPORTED,
+                 "en Windows el fichero de un servidor se indica con su ruta UNC "
+                 "(\\\\servidor\\recurso\\MARLOVEN.SIT): " +
+                     what);
+}
+
 } // namespace
 
+void useCredentialsFile(const std::string& path) {
+    throw smbUrlRefused(path);
+}
+
+void requireSmbRegularFile(const std::string& url) {
+    throw smbUrlRefused(url);
+}
+
 std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
+    if (isSmbPath(path)) {
+        throw smbUrlRefused(path);
+    }
     const std::wstring wide = widePath(path);
     HANDLE handle = openReadOnly(wide);
     // A missing file is created empty, then opened like any other. CREATE_NEW: when another

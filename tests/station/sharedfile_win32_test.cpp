@@ -100,6 +100,8 @@ TEST(WindowsSharedFile, RefusesFoldersAndDevices) {
         {"a folder", sub, {ERROR_ACCESS_DENIED}},
         {"a folder, with a separator", sub + "\\", {ERROR_ACCESS_DENIED}},
         {"a drive's root", folder.file(L"").substr(0, 3), {ERROR_ACCESS_DENIED}},
+        // Windows names a server's file by its UNC path; an smb:// URL is told so, not opened.
+        {"an smb:// URL", "smb://server/share/MARLOVEN.SIT", {ERROR_NOT_SUPPORTED}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

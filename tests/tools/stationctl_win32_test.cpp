@@ -89,7 +89,7 @@ TEST_F(StationctlTest, RefusesWhatIsNoStationFile) {
         {{"status", folder + "\\missing.sit"}, "does not exist"},
         {{"status", folder}, "is a folder, not a regular file"},
         {{"set", folder, "1", "--station", "2"}, "is a folder, not a regular file"},
-        {{"status", "NUL"}, "not a regular file"},
+        {{"status", "NUL"}, "no es un fichero normal: NUL (error 1002)"},
         {{"connect", "NUL", "1"}, "is a device, not a regular file"},
         {{"simulate", file}, "unknown command \"simulate\""},
     };
