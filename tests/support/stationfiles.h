@@ -1,7 +1,7 @@
 #pragma once
 
 #include "puestobloquedos.h"
-#include "tempdir.h"
+#include "filebytes.h"
 
 #include <algorithm>
 #include <cstdint>
