@@ -74,8 +74,12 @@ std::string SmbLocation::shown() const {
 }
 
 std::string SmbLocation::shareUrl() const {
-    return std::string(kScheme) + server + (port != 0 ? ":" + std::to_string(port) : "") + "/" +
-           share;
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on ":" + a temporary string.
+    std::string url = std::string(kScheme) + server;
+    if (port != 0) {
+        url.append(":").append(std::to_string(port));
+    }
+    return url.append("/").append(share);
 }
 
 bool isSmbPath(std::string_view path) {
