@@ -1,0 +1,446 @@
+#include "frmorvendal.h"
+
+#include "error.h"
+#include "messagebox.h"
+#include "resources.h"
+#include "sharedfile.h"
+#include "text.h"
+#include "usercode.h"
+#include "win32error.h"
+
+#include <cmath>
+#include <utility>
+
+namespace orvendal::ui {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"OrvendalMonitor";
+constexpr int kListId = 1;
+constexpr int kCheckBoxId = 2;
+constexpr UINT_PTR kTimerId = 1;
+constexpr UINT kTimerInterval = 500;
+
+constexpr float kTwipsPerInch = 1440.0f;
+// The list ends this far above the window's outer bottom edge.
+constexpr float kListGap = 600.0f;
+// A heading's width when it is added, as the list control gives it by default.
+constexpr float kColumnWidth = 1440.0f;
+constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+
+void registerWindowClass(WNDPROC procedure) {
+    static const bool registered = [procedure] {
+        WNDCLASSEXW windowClass{};
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.lpfnWndProc = procedure;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.lpszClassName = kWindowClass;
+        if (::RegisterClassExW(&windowClass) == 0) {
+            throw station::lastWindowsError("RegisterClassExW");
+        }
+        return true;
+    }();
+    (void)registered;
+}
+
+HICON loadIcon(int metric, UINT dpi) {
+    const int size = ::GetSystemMetricsForDpi(metric, dpi);
+    return static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr),
+                                           MAKEINTRESOURCEW(ORVENDAL_ICON_ID), IMAGE_ICON, size,
+                                           size, LR_DEFAULTCOLOR));
+}
+
+// The key-down event's shift state: 1 Shift, 2 Ctrl, 4 Alt.
+std::int16_t shiftState() {
+    const auto down = [](int key) { return (::GetKeyState(key) & 0x8000) != 0; };
+    return static_cast<std::int16_t>((down(VK_SHIFT) ? 1 : 0) | (down(VK_CONTROL) ? 2 : 0) |
+                                     (down(VK_MENU) ? 4 : 0));
+}
+
+} // namespace
+
+frmOrvendal::frmOrvendal() : monitor_(*this, ListView1) {
+    registerWindowClass(windowProcedure);
+    // The window is created hidden with its design values; the first refresh replaces this
+    // caption before the window is first shown.
+    if (::CreateWindowExW(0, kWindowClass, L"Conexiónes Reales Activas", kStyle, CW_USEDEFAULT,
+                          CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                          ::GetModuleHandleW(nullptr), this) == nullptr) {
+        throw station::lastWindowsError("CreateWindowExW");
+    }
+    dpi_ = ::GetDpiForWindow(window_);
+    ListView1.setColumnWidth(pixels(kColumnWidth));
+    ListView1.create(window_, kListId, {0, 0, pixels(4635), pixels(3075)});
+    CheckTimer = ::CreateWindowExW(0, WC_BUTTONW, L"AutoRefresh",
+                                   WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, 0, 0,
+                                   0, window_, reinterpret_cast<HMENU>(kCheckBoxId),
+                                   ::GetModuleHandleW(nullptr), nullptr);
+    if (CheckTimer == nullptr) {
+        throw station::lastWindowsError("CreateWindowExW " WC_BUTTONA);
+    }
+    ::SendMessageW(CheckTimer, BM_SETCHECK, BST_CHECKED, 0);
+    // The box lies over the list's heading row, in front of it.
+    ::SetWindowPos(CheckTimer, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    applyDpi();
+
+    RECT client{0, 0, pixels(4680), pixels(3090)};
+    ::AdjustWindowRectExForDpi(&client, kStyle, FALSE, 0, dpi_);
+    ::SetWindowPos(window_, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    setTimer(true);
+}
+
+frmOrvendal::~frmOrvendal() {
+    if (window_ != nullptr) {
+        ::DestroyWindow(window_);
+    }
+    for (HICON icon : {bigIcon_, smallIcon_}) {
+        if (icon != nullptr) {
+            ::DestroyIcon(icon);
+        }
+    }
+    if (font_ != nullptr) {
+        ::DeleteObject(font_);
+    }
+    if (boxFont_ != nullptr) {
+        ::DeleteObject(boxFont_);
+    }
+}
+
+void frmOrvendal::MLP_Show() {
+    // Refreshes never nest: a tick that comes while one runs, or waits in one of its boxes, is
+    // dropped.
+    if (refreshing_) {
+        return;
+    }
+    refreshing_ = true;
+    try {
+        monitor_.MLP_Show();
+    } catch (...) {
+        refreshing_ = false;
+        ListView1.publishRows();
+        throw;
+    }
+    refreshing_ = false;
+    ListView1.publishRows();
+}
+
+void frmOrvendal::MLP_SetFileName(std::string fileName) {
+    monitor_.MLP_SetFileName(std::move(fileName));
+}
+
+void frmOrvendal::show() {
+    if (!loaded_) {
+        loaded_ = true;
+        dispatch([this] { Form_Load(); });
+        if (ended_) {
+            return;
+        }
+    }
+    showWindow();
+}
+
+int frmOrvendal::run() {
+    MSG message;
+    while (window_ != nullptr && !ended_ && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // Tab and the space bar move between and work the controls as in a dialog.
+        if (!::IsDialogMessageW(window_, &message)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+    }
+    return ended_ ? 1 : 0;
+}
+
+LRESULT CALLBACK frmOrvendal::windowProcedure(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<frmOrvendal*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->window_ = window;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<frmOrvendal*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr) {
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        self->window_ = nullptr;
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    return self->onMessage(message, wParam, lParam);
+}
+
+LRESULT frmOrvendal::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_SIZE:
+        // A hidden window keeps its design layout; the first show lays it out.
+        if (::IsWindowVisible(window_)) {
+            Form_Resize();
+        }
+        return 0;
+    case WM_DPICHANGED: {
+        const UINT previous = std::exchange(dpi_, HIWORD(wParam));
+        ListView1.scaleColumns(previous, dpi_);
+        applyDpi();
+        const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+        ::SetWindowPos(window_, nullptr, suggested.left, suggested.top,
+                       suggested.right - suggested.left, suggested.bottom - suggested.top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_ACTIVATE:
+        // The control that had the focus gets it back when the window is activated again.
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            const HWND focus = ::GetFocus();
+            if (focus == CheckTimer || focus == ListView1.handle()) {
+                focus_ = focus;
+            }
+        }
+        return 0;
+    case WM_SETFOCUS:
+        ::SetFocus(focus_ != nullptr ? focus_ : ListView1.handle());
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == kCheckBoxId && HIWORD(wParam) == BN_CLICKED) {
+            dispatch([this] { CheckTimer_Click(); });
+            return 0;
+        }
+        break;
+    case WM_TIMER:
+        if (wParam == kTimerId) {
+            dispatch([this] { Timer1_Timer(); });
+            return 0;
+        }
+        break;
+    case WM_NOTIFY: {
+        const NMHDR& header = *reinterpret_cast<const NMHDR*>(lParam);
+        if (header.hwndFrom == ListView1.handle()) {
+            return listNotification(header, lParam);
+        }
+        break;
+    }
+    case WM_CLOSE:
+        dispatch([this] { Form_Unload(); });
+        // Closing cannot be refused; the timer ends with the window.
+        setTimer(false);
+        ::DestroyWindow(window_);
+        return 0;
+    default:
+        break;
+    }
+    return ::DefWindowProcW(window_, message, wParam, lParam);
+}
+
+LRESULT frmOrvendal::listNotification(const NMHDR& header, LPARAM lParam) {
+    switch (header.code) {
+    case LVN_GETDISPINFOW:
+        ListView1.supplyText(*reinterpret_cast<NMLVDISPINFOW*>(lParam));
+        break;
+    // The list tells the left button's click and double-click only; the other buttons have
+    // notifications of their own, which nothing handles.
+    case NM_CLICK:
+        dispatch([this] { ListView1_Click(); });
+        break;
+    case NM_DBLCLK:
+        dispatch([this] { ListView1_DblClick(); });
+        break;
+    case LVN_KEYDOWN: {
+        // Sent before the list acts on the key.
+        const auto key = reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey;
+        dispatch([this, key] { ListView1_KeyDown(static_cast<std::int16_t>(key), shiftState()); });
+        break;
+    }
+    default:
+        break;
+    }
+    return 0;
+}
+
+void frmOrvendal::Form_Load() {
+    MLP_Show();
+    ::SetWindowPos(window_, HWND_TOPMOST, -1, -1, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+}
+
+void frmOrvendal::Form_Resize() noexcept {
+    try {
+        RECT outer;
+        if (!::GetWindowRect(window_, &outer)) {
+            return;
+        }
+        const float width = static_cast<float>(outer.right - outer.left) * kTwipsPerInch /
+                            static_cast<float>(dpi_);
+        const float height = static_cast<float>(outer.bottom - outer.top) * kTwipsPerInch /
+                             static_cast<float>(dpi_);
+        moveControl(ListView1.handle(), 0, 0, width, height - kListGap);
+    } catch (...) {
+        // Layout errors are ignored: a window dragged shorter than the gap, or minimised, keeps
+        // the list as it was until a resize that succeeds.
+    }
+}
+
+void frmOrvendal::Form_Unload() {
+    monitor_.CloseStationFile();
+}
+
+void frmOrvendal::CheckTimer_Click() {
+    // The box's value is 0 cleared, 1 ticked, 2 greyed; only a ticked box runs the timer.
+    setTimer(::SendMessageW(CheckTimer, BM_GETCHECK, 0, 0) == BST_CHECKED);
+}
+
+void frmOrvendal::Timer1_Timer() {
+    MLP_Show();
+}
+
+void frmOrvendal::ListView1_Click() {
+    monitor_.ListView1_Click();
+}
+
+void frmOrvendal::ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift) {
+    monitor_.ListView1_KeyDown(keyCode, shift);
+}
+
+void frmOrvendal::ListView1_DblClick() {
+    const auto selected = ListView1.selectedItem();
+    if (!selected) {
+        return;
+    }
+    // No refresh rebuilds the list while the look-up or its answer is on screen.
+    setTimer(false);
+    const std::int32_t code = lookup::userCodeFromRowText(ListView1.itemText(*selected));
+    const std::u16string answer =
+        users_.LookupUserName(code, [this](const std::u16string& error) { messageBox(error); });
+    messageBox(answer);
+    CheckTimer_Click();
+}
+
+std::u16string frmOrvendal::caption() const {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window_)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(window_, text.data(), static_cast<int>(text.size()))));
+    return {text.begin(), text.end()};
+}
+
+void frmOrvendal::setCaption(const std::u16string& caption) {
+    ::SetWindowTextW(window_, reinterpret_cast<const wchar_t*>(caption.c_str()));
+}
+
+void frmOrvendal::showWindow() {
+    if (!::IsWindowVisible(window_)) {
+        // Showing paints the list, so it must see the rows added so far.
+        ListView1.publishRows();
+        ::ShowWindow(window_, SW_SHOW);
+        Form_Resize();
+    }
+}
+
+void frmOrvendal::messageBox(const std::u16string& text) {
+    showBox(text);
+}
+
+bool frmOrvendal::markerFileExists() const {
+    return station::regularFileExists("out.vrl");
+}
+
+template <typename Handler> void frmOrvendal::dispatch(Handler&& handler) noexcept {
+    if (ended_) {
+        return;
+    }
+    try {
+        std::forward<Handler>(handler)();
+    } catch (...) {
+        endWithError(std::current_exception());
+    }
+}
+
+void frmOrvendal::endWithError(std::exception_ptr failure) noexcept {
+    ended_ = true;
+    setTimer(false);
+    try {
+        const Error error = toError(std::move(failure));
+        showBox(u"Error " + decimal16(error.number()) + u": " + fromUtf8(error.description()));
+    } catch (...) {
+        // Nothing is left to report it with; the program ends all the same.
+    }
+    // Ends every message loop, a box's that the error came through included.
+    ::PostQuitMessage(1);
+}
+
+void frmOrvendal::showBox(const std::u16string& text) {
+    // The box runs the window's events, which must not see a refill half published.
+    ListView1.publishRows();
+    ui::messageBox(window_, text);
+}
+
+void frmOrvendal::setTimer(bool enabled) {
+    // A timer already running keeps its rhythm; a stopped one ticks 500 ms from now.
+    if (enabled && !timerEnabled_) {
+        timerEnabled_ = ::SetTimer(window_, kTimerId, kTimerInterval, nullptr) != 0;
+    } else if (!enabled && timerEnabled_) {
+        ::KillTimer(window_, kTimerId);
+        timerEnabled_ = false;
+    }
+}
+
+void frmOrvendal::applyDpi() {
+    for (HICON* icon : {&bigIcon_, &smallIcon_}) {
+        if (*icon != nullptr) {
+            ::DestroyIcon(*icon);
+        }
+    }
+    bigIcon_ = loadIcon(SM_CXICON, dpi_);
+    smallIcon_ = loadIcon(SM_CXSMICON, dpi_);
+    ::SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
+    ::SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ::SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi_);
+    const HFONT font = ::CreateFontIndirectW(&metrics.lfMessageFont);
+    ::SendMessageW(ListView1.handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    if (font_ != nullptr) {
+        ::DeleteObject(font_);
+    }
+    font_ = font;
+
+    // The box keeps its design width, which was made for a narrower system font than many
+    // desktops have: its caption's font is made smaller until the caption fits whole.
+    const int width = pixels(1275);
+    const int mark = ::GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi_) + pixels(60);
+    LOGFONTW fitted = metrics.lfMessageFont;
+    HFONT boxFont = nullptr;
+    const HDC screen = ::GetDC(CheckTimer);
+    for (;;) {
+        boxFont = ::CreateFontIndirectW(&fitted);
+        const HGDIOBJ previous = ::SelectObject(screen, boxFont);
+        SIZE text{};
+        ::GetTextExtentPoint32W(screen, L"AutoRefresh", 11, &text);
+        ::SelectObject(screen, previous);
+        if (mark + text.cx <= width || std::abs(fitted.lfHeight) <= pixels(90)) {
+            break;
+        }
+        ::DeleteObject(boxFont);
+        fitted.lfHeight += fitted.lfHeight < 0 ? 1 : -1;
+    }
+    ::ReleaseDC(CheckTimer, screen);
+    ::SendMessageW(CheckTimer, WM_SETFONT, reinterpret_cast<WPARAM>(boxFont), TRUE);
+    if (boxFont_ != nullptr) {
+        ::DeleteObject(boxFont_);
+    }
+    boxFont_ = boxFont;
+    ::MoveWindow(CheckTimer, pixels(3090), pixels(-30), pixels(1275), pixels(195), TRUE);
+}
+
+int frmOrvendal::pixels(float twips) const {
+    return static_cast<int>(std::lround(twips * static_cast<float>(dpi_) / kTwipsPerInch));
+}
+
+void frmOrvendal::moveControl(HWND control, float left, float top, float width, float height) {
+    if (width < 0 || height < 0) {
+        throw Error::of(errc::InvalidValue);
+    }
+    ::MoveWindow(control, pixels(left), pixels(top), pixels(width), pixels(height), TRUE);
+}
+
+} // namespace orvendal::ui

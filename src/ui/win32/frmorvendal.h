@@ -1,0 +1,96 @@
+#pragma once
+
+#include "stationlist.h"
+#include "stationlistview.h"
+#include "stationmonitor.h"
+#include "userdirectory.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace orvendal::ui {
+
+// The monitor's only window on plain Win32 and common controls: the station list, the
+// "AutoRefresh" box and the timer that refreshes the list twice a second. show() loads it: the
+// first refresh, then always-on-top.
+class frmOrvendal final : private station::MonitorWindow {
+public:
+    // Creates the window hidden, with its design values; the timer starts counting now.
+    frmOrvendal();
+    ~frmOrvendal() override;
+    frmOrvendal(const frmOrvendal&) = delete;
+    frmOrvendal& operator=(const frmOrvendal&) = delete;
+
+    void MLP_Show();
+    void MLP_SetFileName(std::string fileName);
+
+    // Loads the window the first time (Form_Load) and shows it, unless an error ended the program
+    // meanwhile.
+    void show();
+    // Runs the window's events until it is closed or an error ends the program; returns the
+    // program's exit status: 0 once closed, 1 after an error that left an event handler.
+    int run();
+
+    HWND handle() const { return window_; }
+    // The exit status once an error that left an event handler has been reported.
+    std::optional<int> endStatus() const { return ended_ ? std::optional<int>(1) : std::nullopt; }
+
+private:
+    static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam);
+    LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT listNotification(const NMHDR& header, LPARAM lParam);
+
+    void Form_Load();
+    void Form_Resize() noexcept;
+    void Form_Unload();
+    void CheckTimer_Click();
+    void Timer1_Timer();
+    void ListView1_Click();
+    void ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift);
+    void ListView1_DblClick();
+
+    std::u16string caption() const override;
+    void setCaption(const std::u16string& caption) override;
+    void showWindow() override;
+    void messageBox(const std::u16string& text) override;
+    bool markerFileExists() const override;
+
+    // Runs an event handler. An error that leaves it is reported in a box and ends the program:
+    // nothing ever escapes into the system's window procedure.
+    template <typename Handler> void dispatch(Handler&& handler) noexcept;
+    void endWithError(std::exception_ptr failure) noexcept;
+    void showBox(const std::u16string& text);
+
+    void setTimer(bool enabled);
+    // The controls' design places and the fonts, for the DPI of the window's monitor.
+    void applyDpi();
+    // Window geometry is given in twips, 1/1440 inch, at the DPI of the window's monitor.
+    int pixels(float twips) const;
+    void moveControl(HWND control, float left, float top, float width, float height);
+
+    HWND window_ = nullptr;
+    HWND CheckTimer = nullptr;
+    StationListView ListView1;
+    // The list's font, and the box's, made to fit its caption.
+    HFONT font_ = nullptr;
+    HFONT boxFont_ = nullptr;
+    // The control that had the focus when the window was last deactivated.
+    HWND focus_ = nullptr;
+    HICON bigIcon_ = nullptr;
+    HICON smallIcon_ = nullptr;
+    UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
+    bool timerEnabled_ = false;
+    station::StationMonitor monitor_;
+    // Holds the database connection from the first look-up on.
+    lookup::UserDirectory users_;
+    bool loaded_ = false;
+    bool refreshing_ = false;
+    bool ended_ = false;
+};
+
+} // namespace orvendal::ui

@@ -1,0 +1,410 @@
+#include "wintesting.h"
+
+#include "puestobloquedos.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace orvendal::testing {
+namespace {
+
+const std::u16string kOutageCaption = u"Conexiones activas: sin acceso";
+
+using WindowTest = WindowFixture;
+
+int pixels(float twips) {
+    return static_cast<int>(twips * 96 / 1440 + 0.5f);
+}
+
+TEST_F(WindowTest, DesignValuesBeforeTheFirstShow) {
+    const auto window = create();
+    const HWND frame = window->handle();
+    // The test program is not DPI-aware: the system gives it 96 dots per inch.
+    ASSERT_EQ(::GetDpiForWindow(frame), 96u);
+    EXPECT_EQ(windowText(frame), u"Conexiónes Reales Activas");
+    RECT client;
+    ::GetClientRect(frame, &client);
+    EXPECT_EQ(client.right, 312);
+    EXPECT_EQ(client.bottom, 206);
+    const RECT listPlace = placeInParent(list(*window));
+    EXPECT_EQ(listPlace.left, 0);
+    EXPECT_EQ(listPlace.top, 0);
+    EXPECT_EQ(listPlace.right, pixels(4635));
+    EXPECT_EQ(listPlace.bottom, pixels(3075));
+    const RECT boxPlace = placeInParent(checkBox(*window));
+    EXPECT_EQ(boxPlace.left, 206);
+    EXPECT_EQ(boxPlace.top, -2);
+    EXPECT_EQ(boxPlace.right - boxPlace.left, 85);
+    EXPECT_EQ(boxPlace.bottom - boxPlace.top, 13);
+    EXPECT_EQ(windowText(checkBox(*window)), u"AutoRefresh");
+    EXPECT_EQ(::SendMessageW(checkBox(*window), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_FALSE(::IsWindowVisible(frame));
+    // The box lies in front of the list, and the list is first to hold the focus.
+    EXPECT_EQ(::GetWindow(frame, GW_CHILD), checkBox(*window));
+    EXPECT_EQ(::GetWindowLongPtrW(list(*window), GWL_STYLE) & WS_CLIPSIBLINGS, WS_CLIPSIBLINGS);
+
+    // The caption fits the box at the font the window gave it.
+    const HDC screen = ::GetDC(checkBox(*window));
+    const HGDIOBJ font = ::SelectObject(
+        screen, reinterpret_cast<HGDIOBJ>(::SendMessageW(checkBox(*window), WM_GETFONT, 0, 0)));
+    SIZE caption{};
+    ::GetTextExtentPoint32W(screen, L"AutoRefresh", 11, &caption);
+    ::SelectObject(screen, font);
+    ::ReleaseDC(checkBox(*window), screen);
+    EXPECT_LE(caption.cx + ::GetSystemMetrics(SM_CXMENUCHECK), 85) << "the caption is cut off";
+
+    // The icon: a 4 x 4 grid of the 16 standard colours, each square followed by a black line.
+    const auto icon = reinterpret_cast<HICON>(::SendMessageW(frame, WM_GETICON, ICON_BIG, 0));
+    ASSERT_NE(icon, nullptr);
+    ICONINFO info{};
+    ASSERT_TRUE(::GetIconInfo(icon, &info));
+    BITMAPINFO format{};
+    format.bmiHeader.biSize = sizeof format.bmiHeader;
+    format.bmiHeader.biWidth = 32;
+    format.bmiHeader.biHeight = -32;
+    format.bmiHeader.biPlanes = 1;
+    format.bmiHeader.biBitCount = 32;
+    format.bmiHeader.biCompression = BI_RGB;
+    std::vector<DWORD> bits(32 * 32);
+    const HDC dc = ::GetDC(nullptr);
+    const int lines = ::GetDIBits(dc, info.hbmColor, 0, 32, bits.data(), &format, DIB_RGB_COLORS);
+    ::ReleaseDC(nullptr, dc);
+    ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmMask);
+    ASSERT_EQ(lines, 32);
+    const DWORD palette[16] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
+                               0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
+                               0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
+    const auto pixel = [&](int x, int y) { return bits[y * 32 + x] & 0xFFFFFF; };
+    for (int i = 0; i < 16; ++i) {
+        const int left = (i % 4) * 8;
+        const int top = (i / 4) * 8;
+        EXPECT_EQ(pixel(left, top), palette[i]) << "colour " << i;
+        EXPECT_EQ(pixel(left + 6, top + 6), palette[i]) << "colour " << i;
+        EXPECT_EQ(pixel(left + 7, top), 0u) << "line after colour " << i;
+        EXPECT_EQ(pixel(left, top + 7), 0u) << "line below colour " << i;
+    }
+}
+
+TEST_F(WindowTest, FirstRefreshFillsTheListAndMakesTheWindowTopmost) {
+    const std::u16string headings[] = {u"Rec",      u"LC",           u"Conectado", u"Puesto",
+                                       u"Conexión", u"Nombre Puesto", u"Contador"};
+    for (const int stations : {3, 0}) {
+        SCOPED_TRACE(stations);
+        writeStationFile(path, stations, 2);
+        const auto window = open();
+        const HWND frame = window->handle();
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_TRUE(::IsWindowVisible(frame));
+        EXPECT_EQ(windowText(frame), u"Conexiones activas: 2");
+        EXPECT_EQ(::GetWindowLongPtrW(frame, GWL_EXSTYLE) & WS_EX_TOPMOST, WS_EX_TOPMOST);
+        const HWND rows = list(*window);
+        ASSERT_EQ(rowCount(rows), stations);
+        if (stations == 0) {
+            // Nothing set the list up: no headings, no report view.
+            EXPECT_EQ(Header_GetItemCount(ListView_GetHeader(rows)), 0);
+            continue;
+        }
+        EXPECT_EQ(::GetWindowLongPtrW(rows, GWL_STYLE) & LVS_TYPEMASK, LVS_REPORT);
+        EXPECT_EQ(ListView_GetExtendedListViewStyle(rows) & LVS_EX_FULLROWSELECT,
+                  static_cast<DWORD>(LVS_EX_FULLROWSELECT));
+        EXPECT_EQ(::GetWindowLongPtrW(rows, GWL_STYLE) & LVS_EDITLABELS, 0);
+        const HWND header = ListView_GetHeader(rows);
+        ASSERT_EQ(Header_GetItemCount(header), 7);
+        for (int column = 0; column < 7; ++column) {
+            wchar_t text[64] = {};
+            HDITEMW item{};
+            item.mask = HDI_TEXT | HDI_WIDTH;
+            item.pszText = text;
+            item.cchTextMax = 64;
+            ASSERT_TRUE(::SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item)));
+            EXPECT_EQ(std::u16string(text, text + wcslen(text)), headings[column]);
+            EXPECT_EQ(item.cxy, 96) << "a heading's default width is an inch";
+        }
+        for (int row = 0; row < 3; ++row) {
+            const std::u16string number(1, static_cast<char16_t>(u'1' + row));
+            EXPECT_EQ(cellText(rows, row, 0), number);
+            EXPECT_EQ(cellText(rows, row, 1), u"A");
+            EXPECT_EQ(cellText(rows, row, 2), u"Falso");
+            EXPECT_EQ(cellText(rows, row, 3), u"10" + number);
+            EXPECT_EQ(cellText(rows, row, 4), (u"TERM" + number).append(15, u' '));
+            EXPECT_EQ(cellText(rows, row, 5), (u"Caja " + number).append(44, u' '));
+            EXPECT_EQ(cellText(rows, row, 6), number);
+        }
+        EXPECT_EQ(cellText(rows, 3, 0), u"") << "past the last row";
+    }
+}
+
+TEST_F(WindowTest, ListFollowsTheOuterSizeLessTheGap) {
+    writeStationFile(path, 2, 1);
+    const auto window = open();
+    const HWND frame = window->handle();
+    const auto listSize = [&] {
+        const RECT place = placeInParent(list(*window));
+        return std::pair(place.right - place.left, place.bottom - place.top);
+    };
+    const auto outerSize = [&] {
+        RECT outer;
+        ::GetWindowRect(frame, &outer);
+        return std::pair(outer.right - outer.left, outer.bottom - outer.top);
+    };
+    // Shown, the list fills the window's outer width and its outer height less 600 twips.
+    EXPECT_EQ(listSize(), std::pair(outerSize().first, outerSize().second - 40));
+    for (const auto& size : {std::pair(500, 400), std::pair(260, 300)}) {
+        ::SetWindowPos(frame, nullptr, 0, 0, size.first, size.second, SWP_NOMOVE | SWP_NOZORDER);
+        EXPECT_EQ(listSize(), std::pair(outerSize().first, outerSize().second - 40));
+        const RECT boxPlace = placeInParent(checkBox(*window));
+        EXPECT_EQ(boxPlace.left, 206) << "the box never moves";
+    }
+    const auto laidOut = listSize();
+    ::ShowWindow(frame, SW_MINIMIZE);
+    pumpFor(100);
+    EXPECT_EQ(listSize(), laidOut) << "a minimised window is shorter than the gap";
+    ::ShowWindow(frame, SW_RESTORE);
+    pumpFor(100);
+    EXPECT_EQ(listSize(), std::pair(outerSize().first, outerSize().second - 40));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(WindowTest, SelectionSurvivesRefreshesAndScrollPositionIsKept) {
+    writeStationFile(path, 300, 1);
+    const auto window = open();
+    ::SendMessageW(checkBox(*window), BM_CLICK, 0, 0);
+    const HWND rows = list(*window);
+    ::SetWindowPos(window->handle(), nullptr, 0, 0, 400, 300, SWP_NOMOVE | SWP_NOZORDER);
+
+    // Without a remembered row, a refresh keeps the list where the user scrolled it.
+    ListView_Scroll(rows, 0, 40 * ListView_GetItemSpacing(rows, TRUE) / 65536 + 400);
+    const int top = ListView_GetTopIndex(rows);
+    ASSERT_GT(top, 10);
+    window->MLP_Show();
+    pumpFor(50);
+    EXPECT_EQ(ListView_GetTopIndex(rows), top);
+    EXPECT_EQ(selectedRow(rows), -1);
+
+    // A right click remembers nothing; a left click remembers the selected row's number.
+    selectRow(rows, 19);
+    notifyFromList(window->handle(), NM_RCLICK, 19);
+    window->MLP_Show();
+    EXPECT_EQ(selectedRow(rows), -1);
+    selectRow(rows, 19);
+    notifyFromList(window->handle(), NM_CLICK, 19);
+    ListView_EnsureVisible(rows, 250, FALSE);
+    for (int refresh = 0; refresh < 3; ++refresh) {
+        window->MLP_Show();
+        pumpFor(20);
+        EXPECT_EQ(selectedRow(rows), 19);
+    }
+    // The refresh brings the remembered row back into view.
+    EXPECT_LE(ListView_GetTopIndex(rows), 19);
+    EXPECT_EQ(rowCount(rows), 300);
+    EXPECT_EQ(cellText(rows, 299, 0), u"300");
+}
+
+TEST_F(WindowTest, TimerRunsExactlyWhenTheBoxIsTicked) {
+    writeStationFile(path, 1, 4);
+    const auto window = open();
+    const HWND frame = window->handle();
+    const HWND box = checkBox(*window);
+    // Every refresh sets the caption: whether one ran shows in it.
+    const auto refreshedWithin = [&](DWORD ms) {
+        ::SetWindowTextW(frame, L"espera");
+        return waitUntil([&] { return windowText(frame) != u"espera"; }, ms);
+    };
+    EXPECT_TRUE(refreshedWithin(1500));
+    const auto setBox = [&](WPARAM value) {
+        ::SendMessageW(box, BM_SETCHECK, value, 0);
+        ::SendMessageW(frame, WM_COMMAND, MAKEWPARAM(kCheckBoxId, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(box));
+    };
+    struct Step {
+        WPARAM value;
+        bool running;
+    };
+    // A two-state box: the greyed value 2 never arises.
+    for (const Step step : {Step{BST_UNCHECKED, false}, Step{BST_CHECKED, true},
+                            Step{BST_UNCHECKED, false}, Step{BST_CHECKED, true}}) {
+        SCOPED_TRACE(step.value);
+        setBox(step.value);
+        EXPECT_EQ(refreshedWithin(1200), step.running);
+    }
+    // A click of the user's unticks the box and stops the refreshes at once.
+    ::SendMessageW(box, BM_CLICK, 0, 0);
+    EXPECT_EQ(::SendMessageW(box, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    EXPECT_FALSE(refreshedWithin(1200));
+    EXPECT_EQ(windowText(frame), u"espera");
+    ::SendMessageW(box, BM_CLICK, 0, 0);
+    EXPECT_TRUE(refreshedWithin(1500));
+    EXPECT_EQ(windowText(frame), u"Conexiones activas: 4");
+}
+
+TEST_F(WindowTest, NoRefreshStartsWhileABoxWaits) {
+    enum class When { StartUp, Tick };
+    for (const When when : {When::StartUp, When::Tick}) {
+        SCOPED_TRACE(when == When::StartUp ? "a box of the first refresh" : "a box at a tick");
+        boxes.clear();
+        const std::filesystem::path folder = dir.file(when == When::StartUp ? L"missing" : L"here");
+        path = (folder / "MARLOVEN.SIT").string();
+        if (when == When::Tick) {
+            std::filesystem::create_directory(folder);
+            writeStationFile(path, 3, 4);
+        }
+        const auto window = create();
+        std::optional<std::u16string> captionAfterWait;
+        onBox = [&](const std::u16string&) {
+            ::SetWindowTextW(window->handle(), L"espera");
+            pumpFor(1300);
+            captionAfterWait = windowText(window->handle());
+        };
+        window->show();
+        if (when == When::Tick) {
+            EXPECT_TRUE(boxes.empty());
+            std::filesystem::rename(folder, dir.file(L"away"));
+            EXPECT_TRUE(waitUntil([&] { return !boxes.empty(); }));
+        }
+        onBox = nullptr;
+        EXPECT_EQ(captionAfterWait, u"espera");
+        EXPECT_EQ(boxes.size(), 1u);
+        EXPECT_TRUE(::IsWindowVisible(window->handle()));
+        EXPECT_EQ(windowText(window->handle()), kOutageCaption);
+    }
+}
+
+TEST_F(WindowTest, AnOutageKeepsTheListAndIsReportedOnce) {
+    const std::filesystem::path folder = dir.file(L"stations");
+    std::filesystem::create_directory(folder);
+    path = (folder / "MARLOVEN.SIT").string();
+    writeStationFile(path, 3, 5);
+    const auto window = open();
+    ::SendMessageW(checkBox(*window), BM_CLICK, 0, 0);
+    const std::u16string good = u"Conexiones activas: 5";
+    ASSERT_EQ(windowText(window->handle()), good);
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        std::u16string caption;
+        std::size_t boxes;
+    };
+    const Step steps[] = {
+        {"file out of reach", [&] { std::filesystem::rename(folder, dir.file(L"away")); },
+         kOutageCaption, 1},
+        {"still out of reach", [] {}, kOutageCaption, 1},
+        {"file back", [&] { std::filesystem::rename(dir.file(L"away"), folder); }, good, 1},
+        {"a folder in the file's place",
+         [&] {
+             // The monitor holds the file open: it can be renamed, not yet removed.
+             std::filesystem::rename(path, path + ".old");
+             std::filesystem::create_directory(path);
+         },
+         kOutageCaption, 2},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.change();
+        window->MLP_Show();
+        EXPECT_EQ(windowText(window->handle()), step.caption);
+        EXPECT_EQ(rowCount(list(*window)), 3);
+        EXPECT_EQ(boxes.size(), step.boxes);
+    }
+    // The system's own number and description of the missing folder.
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes[0].substr(0, 2), u"3-") << toUtf8(boxes[0]);
+}
+
+// A list control that refuses new headings: each row's set-up fails, and each failure is shown
+// in its own box while the refresh goes on.
+LRESULT CALLBACK refuseHeadings(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                UINT_PTR, DWORD_PTR) {
+    if (message == LVM_INSERTCOLUMNW) {
+        return -1;
+    }
+    return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+TEST_F(WindowTest, ARowThatCannotBeListedIsReportedInItsOwnBox) {
+    writeStationFile(path, 2, 7);
+    const auto window = create();
+    ASSERT_TRUE(::SetWindowSubclass(list(*window), refuseHeadings, 1, 0));
+    window->show();
+    ASSERT_EQ(boxes.size(), 2u);
+    for (const auto& box : boxes) {
+        EXPECT_EQ(box, u"1099-fallo inesperado: LVM_INSERTCOLUMNW");
+    }
+    EXPECT_FALSE(window->endStatus());
+    EXPECT_EQ(windowText(window->handle()), u"Conexiones activas: 7");
+    EXPECT_TRUE(::IsWindowVisible(window->handle()));
+    ::RemoveWindowSubclass(list(*window), refuseHeadings, 1);
+    window->MLP_Show();
+    EXPECT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(rowCount(list(*window)), 2);
+    EXPECT_EQ(cellText(list(*window), 1, 5).substr(0, 6), u"Caja 2");
+}
+
+TEST_F(WindowTest, AnErrorLeavingAHandlerIsReportedAndEndsTheProgram) {
+    path = dir.file(L"missing\\MARLOVEN.SIT");
+    const auto window = create();
+    // The station file's own box fails: its error leaves the first refresh unhandled.
+    onBox = [&](const std::u16string& text) {
+        if (boxes.size() == 1) {
+            throw std::runtime_error("no box today " + toUtf8(text));
+        }
+    };
+    window->show();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].rfind(u"Error 1099: fallo inesperado: no box today 3-", 0), 0u)
+        << toUtf8(boxes[1]);
+    EXPECT_EQ(window->endStatus(), 1);
+    EXPECT_EQ(window->run(), 1);
+    MSG quit;
+    ASSERT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(quit.wParam, 1u);
+    EXPECT_FALSE(::IsWindowVisible(window->handle()));
+    EXPECT_EQ(::GetWindowLongPtrW(window->handle(), GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    EXPECT_EQ(windowText(window->handle()), u"Conexiónes Reales Activas");
+    // Nothing runs any more: no tick refreshes the window.
+    pumpFor(1200);
+    EXPECT_EQ(boxes.size(), 2u);
+}
+
+TEST_F(WindowTest, ClosingClosesTheStationFileAndEndsTheLoop) {
+    writeStationFile(path, 2, 1);
+    const auto openAlone = [&] {
+        const HANDLE file = ::CreateFileW(wide(path).c_str(), GENERIC_READ, 0, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        ::CloseHandle(file);
+        return true;
+    };
+    const auto window = open();
+    EXPECT_FALSE(openAlone()) << "the monitor holds the file open";
+    ::PostMessageW(window->handle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(window->run(), 0);
+    EXPECT_EQ(window->handle(), nullptr);
+    EXPECT_TRUE(openAlone());
+    EXPECT_TRUE(boxes.empty());
+}
+
+// The real box, as a user sees it: titled "Orvendal", answered with the keyboard through the X
+// display by xdotool, which Wine starts as it starts any program.
+TEST_F(WindowTest, TheRealBoxIsTitledWithTheProgramsName) {
+    if (!runningUnderWine()) {
+        GTEST_SKIP() << "answers the box with xdotool on Wine's X display";
+    }
+    ui::replaceMessageBox(previous);
+    writeStationFile(path, 1, 1);
+    const auto window = open();
+    ChildProcess answer(L"/bin/sh",
+                        {"-c", "for i in $(seq 150); do "
+                               "w=$(xdotool search --onlyvisible --name '^Orvendal$' | head -1); "
+                               "if [ -n \"$w\" ]; then seen=1; "
+                               "xdotool windowactivate --sync $w key Return 2>/dev/null; "
+                               "elif [ -n \"$seen\" ]; then exit 0; fi; sleep 0.2; done"});
+    const ULONGLONG start = ::GetTickCount64();
+    ui::showModalBox(window->handle(), u"Conexión de prueba");
+    EXPECT_LT(::GetTickCount64() - start, 20000u);
+}
+
+} // namespace
+} // namespace orvendal::testing
