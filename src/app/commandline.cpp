@@ -1,5 +1,8 @@
 #include "commandline.h"
 
+#include "error.h"
+#include "smbfile.h"
+
 namespace orvendal::app {
 
 const char* const kUsage =
@@ -45,6 +48,30 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
             throw UsageError("the station file is an empty name");
         } else {
             line.stationFile = arg;
+        }
+    }
+    return line;
+}
+
+bool asksForHelp(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        if (arg == "--") {
+            return false;
+        }
+        if (arg == "--help" || arg == "-h") {
+            return true;
+        }
+    }
+    return false;
+}
+
+CommandLine takeCommandLine(const std::vector<std::string>& args) {
+    CommandLine line = parseCommandLine(args);
+    if (line.credentialsFile) {
+        try {
+            station::useCredentialsFile(*line.credentialsFile);
+        } catch (const Error& e) {
+            throw UsageError(e.description());
         }
     }
     return line;

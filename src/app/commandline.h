@@ -25,4 +25,11 @@ extern const char* const kUsage;
 // Parses the arguments after the program's name, Qt's own already taken out. Throws UsageError.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
 
+// Whether the arguments ask for the usage: --help or -h before any "--", whatever else is wrong.
+bool asksForHelp(const std::vector<std::string>& args);
+
+// Parses the arguments and hands a credentials file to the smb:// layer, which may refuse it
+// (on Windows it always does); every refusal is a UsageError.
+CommandLine takeCommandLine(const std::vector<std::string>& args);
+
 } // namespace orvendal::app

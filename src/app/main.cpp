@@ -1,7 +1,5 @@
 #include "commandline.h"
-#include "error.h"
 #include "frmorvendal.h"
-#include "smbfile.h"
 
 #include <QApplication>
 
@@ -25,14 +23,9 @@ int usageError(const std::string& message) {
 int main(int argc, char* argv[]) {
     using namespace orvendal;
     // Help needs no display: answered before Qt looks for one.
-    for (const auto& arg : arguments(argc, argv)) {
-        if (arg == "--") {
-            break;
-        }
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(app::kUsage, stdout);
-            return 0;
-        }
+    if (app::asksForHelp(arguments(argc, argv))) {
+        std::fputs(app::kUsage, stdout);
+        return 0;
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvendal"));
@@ -40,14 +33,9 @@ int main(int argc, char* argv[]) {
     // Qt has taken its own options (-platform, -display...) out of argv by now.
     app::CommandLine line;
     try {
-        line = app::parseCommandLine(arguments(argc, argv));
-        if (line.credentialsFile) {
-            station::useCredentialsFile(*line.credentialsFile);
-        }
+        line = app::takeCommandLine(arguments(argc, argv));
     } catch (const app::UsageError& e) {
         return usageError(e.what());
-    } catch (const Error& e) {
-        return usageError(e.description());
     }
 
     ui::frmOrvendal window;

@@ -1,0 +1,88 @@
+#include "commandline.h"
+#include "frmorvendal.h"
+#include "text.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// On Windows the station file is a local or UNC path; the system signs in to file servers itself.
+constexpr const char* kUsage =
+    "Usage: orvendal.exe [STATION-FILE]\n"
+    "Shows which workstations are connected to a station file: each refresh lists its records,\n"
+    "a record locked by a workstation being a connected station.\n\n"
+    "  STATION-FILE  the station file to watch, a local or UNC path such as\n"
+    "                \\\\SERVER\\SHARE\\APP\\MARLOVEN.SIT; by default MARLOVEN.SIT beside the\n"
+    "                program.\n"
+    "  -h, --help    this text\n";
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide strings are UTF-16");
+
+struct LocalFreeDeleter {
+    void operator()(LPWSTR* block) const noexcept { ::LocalFree(block); }
+};
+
+// The arguments after the program's name, as UTF-8. Windows hands the command line over as one
+// string; CommandLineToArgvW splits it by the same rules as the C runtime's argv.
+std::vector<std::string> arguments() {
+    int count = 0;
+    std::unique_ptr<LPWSTR, LocalFreeDeleter> argv(
+        ::CommandLineToArgvW(::GetCommandLineW(), &count));
+    if (!argv) {
+        throw orvendal::app::UsageError("the command line cannot be read");
+    }
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) {
+        const wchar_t* arg = argv.get()[i];
+        args.push_back(orvendal::toUtf8(std::u16string(arg, arg + std::wcslen(arg))));
+    }
+    return args;
+}
+
+// A program of the WIN32 subsystem has no console to write its usage to: it goes in a box.
+void usageBox(const std::string& text) {
+    const std::u16string wide = orvendal::fromUtf8(text);
+    ::MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(wide.c_str()), L"Orvendal", MB_OK);
+}
+
+int usageError(const std::string& message) {
+    usageBox("orvendal: " + message + "\n\n" + kUsage);
+    return 2;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    using namespace orvendal;
+    app::CommandLine line;
+    try {
+        const std::vector<std::string> args = arguments();
+        // Help is answered before anything else is looked at, as on Linux.
+        if (app::asksForHelp(args)) {
+            usageBox(kUsage);
+            return 0;
+        }
+        line = app::takeCommandLine(args);
+    } catch (const app::UsageError& e) {
+        return usageError(e.what());
+    }
+
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                        ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    ui::frmOrvendal window;
+    if (line.stationFile) {
+        window.MLP_SetFileName(*line.stationFile);
+    }
+    window.show();
+    return window.run();
+}
