@@ -31,6 +31,7 @@ cp "$build"/package/install/bin/*.exe "$stage/"
 rm -rf "$build/package/install"
 x86_64-w64-mingw32-strip "$stage"/*.exe
 [[ -f $stage/stationctl.exe ]] || { echo "$0: stationctl.exe was not built" >&2; exit 1; }
+[[ $ui == OFF || -f $stage/orvendal.exe ]] || { echo "$0: orvendal.exe was not built" >&2; exit 1; }
 
 # Only DLLs that every Windows has: the mingw runtime, libstdc++ and winpthreads are linked in.
 system_dlls='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|oleaut32|uxtheme|odbc32|msvcrt|ws2_32|version|shlwapi|api-ms-win-[a-z0-9-]+)\.dll$'

@@ -26,6 +26,28 @@ expected=(stationctl.exe README.md user-guide.md windows.md licences/README.txt
 for file in "${expected[@]}"; do
     [[ -s $scratch/$name/$file ]] || fail "the zip lacks $file"
 done
+# The window's program as shipped (build-windows.sh has checked its DLLs): a window program, with
+# no console, and its resources: the icon (ICON 3, GROUP_ICON 14), the version (16), the manifest (24).
+monitor=$scratch/$name/orvendal.exe
+if [[ -s $monitor ]]; then
+    headers=$(x86_64-w64-mingw32-objdump -p "$monitor")
+    grep -q '^Subsystem.*(Windows GUI)' <<<"$headers" || fail "orvendal.exe is not a window program"
+    # The resource types are the entries of the directory's first level.
+    types=$(sed -n '/Resource Directory section/,$s/^[0-9a-f]\{3\}   Entry: ID: 0x0*\([0-9a-f]*\),.*/\1/p' \
+        <<<"$headers" | tr '\n' ' ')
+    [[ $types == "3 e 10 18 " ]] || fail "orvendal.exe's resource types are ${types:-none}, not 3 e 10 18"
+    # The version's texts are UTF-16, the manifest's UTF-8.
+    version_texts=$(x86_64-w64-mingw32-strings -el "$monitor")
+    for text in "Orvendal developers" "$version" orvendal.exe Orvendal; do
+        grep -qxF "$text" <<<"$version_texts" || fail "orvendal.exe's version lacks \"$text\""
+    done
+    manifest=$(x86_64-w64-mingw32-strings -a "$monitor")
+    for text in 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' PerMonitorV2 \
+        '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' 'level="asInvoker"'; do
+        grep -qF "$text" <<<"$manifest" || fail "orvendal.exe's manifest lacks $text"
+    done
+fi
+
 where=$(cd "$scratch/$name" && wine stationctl.exe where </dev/null 2>&1 | tr -d '\r')
 [[ $where == *"\\$name\\MARLOVEN.SIT" ]] || fail "stationctl where from the zip said: $where"
 
