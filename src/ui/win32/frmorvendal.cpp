@@ -15,8 +15,9 @@ namespace orvendal::ui {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"OrvendalMonitor";
-constexpr int kListId = 1;
-constexpr int kCheckBoxId = 2;
+// Not 1 or 2: the dialog keys Enter and Escape send IDOK and IDCANCEL as commands.
+constexpr int kListId = 101;
+constexpr int kCheckBoxId = 102;
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kTimerInterval = 500;
 

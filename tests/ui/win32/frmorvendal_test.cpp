@@ -197,6 +197,13 @@ TEST_F(WindowTest, SelectionSurvivesRefreshesAndScrollPositionIsKept) {
     }
     // The refresh brings the remembered row back into view.
     EXPECT_LE(ListView_GetTopIndex(rows), 19);
+
+    // A key remembers the row selected when it goes down, before the list moves on.
+    selectRow(rows, 40);
+    ::SendMessageW(rows, WM_KEYDOWN, VK_DOWN, 0);
+    EXPECT_EQ(selectedRow(rows), 41);
+    window->MLP_Show();
+    EXPECT_EQ(selectedRow(rows), 40);
     EXPECT_EQ(rowCount(rows), 300);
     EXPECT_EQ(cellText(rows, 299, 0), u"300");
 }

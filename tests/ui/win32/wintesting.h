@@ -19,8 +19,8 @@
 namespace orvendal::testing {
 
 // The controls' ids in the window, as GetDlgItem finds them.
-inline constexpr int kListId = 1;
-inline constexpr int kCheckBoxId = 2;
+inline constexpr int kListId = 101;
+inline constexpr int kCheckBoxId = 102;
 
 // Runs the thread's events for `ms` milliseconds, or until `done` holds; returns whether it
 // holds. A WM_QUIT is kept aside: it would end the next box's own loop at once.
