@@ -199,7 +199,8 @@ LRESULT frmOrvendal::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 focus_ = focus;
             }
         }
-        return 0;
+        // The system then gives the window the focus, which WM_SETFOCUS hands on.
+        break;
     case WM_SETFOCUS:
         ::SetFocus(focus_ != nullptr ? focus_ : ListView1.handle());
         return 0;

@@ -99,6 +99,8 @@ TEST_F(WindowTest, FirstRefreshFillsTheListAndMakesTheWindowTopmost) {
         EXPECT_EQ(windowText(frame), u"Conexiones activas: 2");
         EXPECT_EQ(::GetWindowLongPtrW(frame, GWL_EXSTYLE) & WS_EX_TOPMOST, WS_EX_TOPMOST);
         const HWND rows = list(*window);
+        // The list holds the focus when the window opens.
+        EXPECT_TRUE(waitUntil([&] { return ::GetFocus() == rows; }, 2000));
         ASSERT_EQ(rowCount(rows), stations);
         if (stations == 0) {
             // Nothing set the list up: no headings, no report view.
