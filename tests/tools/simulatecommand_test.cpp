@@ -101,7 +101,7 @@ TEST(SimulateCommand, ChurnReportsNoRefusalWhileAMonitorWatches) {
         // The monitor's own refresh, run over and over while the churn goes on. Its failures
         // (file missing, header locked) are the churn's doing; its locks would be a fault.
         int refreshes = 0;
-        while (::kill(churn.pid(), 0) == 0 && refreshes < 400) {
+        while (churn.running() && refreshes < 400) {
             stationctl({"status", path, "--json"}, dir.path().string());
             ++refreshes;
         }

@@ -77,6 +77,13 @@ public:
     }
 
     pid_t pid() const { return pid_; }
+    // Whether it has not ended yet. Asked without reaping it: finish() still collects its status.
+    // (A process that has ended answers kill(pid, 0) until it is reaped.)
+    bool running() const {
+        siginfo_t info{};
+        return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == 0;
+    }
 
     // The next line of standard output without its newline; empty at the end of output.
     std::string readLine() {
