@@ -5,6 +5,7 @@
 #include "collectedlist.h"
 #include "lockholder.h"
 #include "stationmonitor.h"
+#include "turns.h"
 #include "tempdir.h"
 
 #include <benchmark/benchmark.h>
@@ -102,14 +103,7 @@ void refresh(benchmark::State& state) {
     if (list.rows != state.range(0)) {
         state.SkipWithError("the refresh did not list every record");
     }
-    const auto milliseconds = [](Clock::duration d) {
-        return std::chrono::duration<double, std::milli>(d).count();
-    };
-    state.counters["floor_ms"] =
-        benchmark::Counter(milliseconds(floorTime), benchmark::Counter::kAvgIterations);
-    state.counters["sweep_ms"] =
-        benchmark::Counter(milliseconds(sweepTime), benchmark::Counter::kAvgIterations);
-    state.counters["sweep_per_floor"] = milliseconds(sweepTime) / milliseconds(floorTime);
+    bench::reportTurns(state, floorTime, sweepTime);
 }
 
 void sizes(benchmark::internal::Benchmark* b) {

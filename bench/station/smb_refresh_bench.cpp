@@ -7,6 +7,7 @@
 #include "smblockholder.h"
 #include "smbstation.h"
 #include "stationmonitor.h"
+#include "turns.h"
 
 #include <benchmark/benchmark.h>
 
@@ -98,14 +99,7 @@ void smbRefresh(benchmark::State& state) {
         refused != expected || !window.messages().empty()) {
         state.SkipWithError("the refresh did not list the locked records exactly");
     }
-    const auto milliseconds = [](Clock::duration d) {
-        return std::chrono::duration<double, std::milli>(d).count();
-    };
-    state.counters["floor_ms"] =
-        benchmark::Counter(milliseconds(floorTime), benchmark::Counter::kAvgIterations);
-    state.counters["sweep_ms"] =
-        benchmark::Counter(milliseconds(sweepTime), benchmark::Counter::kAvgIterations);
-    state.counters["sweep_per_floor"] = milliseconds(sweepTime) / milliseconds(floorTime);
+    bench::reportTurns(state, floorTime, sweepTime);
 }
 
 void sizes(benchmark::internal::Benchmark* b) {
