@@ -124,8 +124,8 @@ def main():
     except Exception as error:  # the log-in or the open failed: say why on the ready line
         print("error %s" % error, flush=True)
         return 1
-    for spec in args.lock:
-        kind, start, length = spec.split(":")
+    for wanted in args.lock:
+        kind, start, length = wanted.split(":")
         status = session.lock(kind, int(start), int(length))
         if status != STATUS_SUCCESS:
             print(refused(int(start), int(length), status), flush=True)

@@ -116,15 +116,15 @@ void frmOrvendal::MLP_Show() {
         return;
     }
     refreshing_ = true;
-    try {
-        monitor_.MLP_Show();
-    } catch (...) {
-        refreshing_ = false;
-        ListView1.publishRows();
-        throw;
-    }
-    refreshing_ = false;
-    ListView1.publishRows();
+    // However the refresh ends, the rows it has made reach the control.
+    struct EndOfRefresh {
+        frmOrvendal& window;
+        ~EndOfRefresh() {
+            window.refreshing_ = false;
+            window.ListView1.publishRows();
+        }
+    } end{*this};
+    monitor_.MLP_Show();
 }
 
 void frmOrvendal::MLP_SetFileName(std::string fileName) {
