@@ -44,7 +44,7 @@ struct Setup {
     }
 
     Setup() {
-        station::useCredentialsFile(testing::writeCredentials(dir, server, server.password()));
+        files::useCredentialsFile(testing::writeCredentials(dir, server, server.password()));
     }
 
     SmbTestServer server;
@@ -55,7 +55,7 @@ struct Setup {
 };
 
 int floorPass(const std::string& url, std::int64_t records) {
-    station::SharedFile file = station::SharedFile::open(url);
+    files::SharedFile file = files::SharedFile::open(url);
     int refused = 0;
     std::array<std::uint8_t, 81> bytes{};
     for (std::int64_t record = 1; record <= records; ++record) {

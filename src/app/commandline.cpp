@@ -69,7 +69,7 @@ CommandLine takeCommandLine(const std::vector<std::string>& args) {
     CommandLine line = parseCommandLine(args);
     if (line.credentialsFile) {
         try {
-            station::useCredentialsFile(*line.credentialsFile);
+            files::useCredentialsFile(*line.credentialsFile);
         } catch (const Error& e) {
             throw UsageError(e.description());
         }

@@ -54,7 +54,7 @@ public:
     void setCaption(const std::u16string& caption) override { caption_ = caption; }
     void showWindow() override {}
     void messageBox(const std::u16string& text) override { messages_.push_back(text); }
-    bool markerFileExists() const override { return regularFileExists("out.vrl"); }
+    bool markerFileExists() const override { return files::regularFileExists("out.vrl"); }
 
 private:
     std::u16string caption_;

@@ -15,7 +15,7 @@ constexpr std::uint64_t recordOffset(std::uint64_t number) {
 
 } // namespace
 
-std::vector<bool> findLockedRecords(const SharedFile& file, std::uint64_t first,
+std::vector<bool> findLockedRecords(const files::SharedFile& file, std::uint64_t first,
                                     std::uint64_t count) {
     std::vector<bool> locked(count, false);
     // Ranges of record numbers [from, to) still to probe. The kernel returns the first conflicting
@@ -87,13 +87,13 @@ std::uint64_t readRecordsFindingLocks(const RangeReader& read, std::uint64_t fir
     return end;
 }
 
-RecordBlock::RecordBlock(const SharedFile& file, std::uint64_t first, std::uint64_t count)
+RecordBlock::RecordBlock(const files::SharedFile& file, std::uint64_t first, std::uint64_t count)
     : first_(first), count_(count) {
     try {
         // Not zeroed first: only the bytes the reads return are ever looked at.
         bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(count * kRecordLength);
         const std::span<std::uint8_t> bytes(bytes_.get(), count * kRecordLength);
-        if (file.lockDetection() == LockDetection::Probe) {
+        if (file.lockDetection() == files::LockDetection::Probe) {
             locked_ = findLockedRecords(file, first, count);
             length_ = file.readAt(recordOffset(first), bytes);
         } else {

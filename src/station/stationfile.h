@@ -23,7 +23,7 @@ constexpr std::uint64_t recordCount(std::uint64_t fileLength) {
 // Which of the records [first, first + count) are locked, as one probe per record would tell,
 // in far fewer probes: a probe over a range that finds no lock answers for every record in it, and
 // a probe that finds one marks every record its range touches. Bit k is record first + k.
-std::vector<bool> findLockedRecords(const SharedFile& file, std::uint64_t first,
+std::vector<bool> findLockedRecords(const files::SharedFile& file, std::uint64_t first,
                                     std::uint64_t count);
 
 // Reads [offset, offset + buffer.size()): the bytes read, fewer where the file ends, or nothing
@@ -46,7 +46,7 @@ std::uint64_t readRecordsFindingLocks(const RangeReader& read, std::uint64_t fir
 // are decoded, the fields past the end keep their value.
 class RecordBlock {
 public:
-    RecordBlock(const SharedFile& file, std::uint64_t first, std::uint64_t count);
+    RecordBlock(const files::SharedFile& file, std::uint64_t first, std::uint64_t count);
 
     bool holds(std::uint64_t number) const { return number >= first_ && number - first_ < count_; }
 

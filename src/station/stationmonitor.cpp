@@ -46,7 +46,7 @@ void StationMonitor::MLP_Show() {
 
 void StationMonitor::showStations() {
     OpenStationFile();
-    const SharedFile& file = openFile();
+    const files::SharedFile& file = openFile();
     const std::uint64_t records = recordCount(file.length());
     const std::uint64_t last = std::min(records, kMaxListedRows + 1);
     // The header comes with the first block of station records: one read and one sweep of probes.
@@ -98,7 +98,7 @@ void StationMonitor::OpenStationFile() {
         }
         // The lowest free handle number: the monitor holds no other file.
         StationFileNumber = 1;
-        file_ = SharedFile::open(StationFileName);
+        file_ = files::SharedFile::open(StationFileName);
         openFailed_ = false;
     } catch (...) {
         openFailed_ = true;
@@ -116,7 +116,7 @@ void StationMonitor::CloseStationFile() {
     }
 }
 
-const SharedFile& StationMonitor::openFile() const {
+const files::SharedFile& StationMonitor::openFile() const {
     if (StationFileNumber == 0 || !file_) {
         throw Error::of(errc::BadFileNumber);
     }
@@ -170,11 +170,11 @@ void StationMonitor::ListView1_KeyDown(std::int16_t, std::int16_t) noexcept {
 }
 
 std::string stationFileNameIn(const std::string& folder) {
-    return folder + kPathSeparator + toUtf8(StationMonitor::kDefaultFileName);
+    return folder + files::kPathSeparator + toUtf8(StationMonitor::kDefaultFileName);
 }
 
 std::string defaultStationFileName() {
-    return stationFileNameIn(executableDirectory());
+    return stationFileNameIn(files::executableDirectory());
 }
 
 std::optional<std::int32_t> parseRowNumber(std::u16string_view text) {

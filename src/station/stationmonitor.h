@@ -51,7 +51,7 @@ public:
 private:
     void showStations();
     // The open station file; throws Error when no file is open under StationFileNumber.
-    const SharedFile& openFile() const;
+    const files::SharedFile& openFile() const;
 
     MonitorWindow& window_;
     StationList& list_;
@@ -59,7 +59,7 @@ private:
     std::string StationFileName;
     // 0 when no file is open. Keeps its number after a failed open although nothing is open then.
     int StationFileNumber = 0;
-    std::optional<SharedFile> file_;
+    std::optional<files::SharedFile> file_;
     std::int32_t SelectedRecord = 0;
     bool outage_ = false;
     bool openFailed_ = false;

@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     monitor.MLP_SetFileName(path);
     monitor.MLP_Show();
 
-    const auto file = SharedFile::open(path);
+    const auto file = files::SharedFile::open(path);
     PuestoBloquedos header{};
     bool headerReadable = true;
     try {

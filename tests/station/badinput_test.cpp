@@ -32,7 +32,7 @@ long openInChild(const std::string& path, const std::function<bool()>& prepare) 
         }
         long number = 0;
         try {
-            SharedFile::open(path);
+            files::SharedFile::open(path);
         } catch (const Error& e) {
             number = e.number();
         }

@@ -15,12 +15,12 @@ namespace {
 // reads over SMB and on Windows do; it counts the reads it is asked for.
 struct LockedFileReader {
     std::vector<std::uint8_t> content;
-    std::vector<ByteRange> locks;
+    std::vector<files::ByteRange> locks;
     int reads = 0;
 
     std::optional<std::size_t> operator()(std::uint64_t offset, std::span<std::uint8_t> buffer) {
         ++reads;
-        for (const ByteRange& lock : locks) {
+        for (const files::ByteRange& lock : locks) {
             if (lock.start < offset + buffer.size() && offset < lock.end) {
                 return std::nullopt;
             }

@@ -30,7 +30,7 @@ TEST(StationFile, LockedRecordCannotBeReadAndOthersCan) {
     bytes[81 * 2 + 7] = 42;
     testing::writeBytes(path, bytes);
     LockHolder holder(path, {{81 + 40, 1}});
-    const auto file = SharedFile::open(path);
+    const auto file = files::SharedFile::open(path);
 
     const RecordBlock block(file, 1, 3);
     PuestoBloquedos record;
@@ -51,7 +51,7 @@ TEST(StationFile, BlockReadsRecordsPastTheEndLikeSingleReads) {
     const std::string path = dir.file("MARLOVEN.SIT");
     std::vector<unsigned char> bytes(81 * 2 + 9, 'a');
     testing::writeBytes(path, bytes);
-    const auto file = SharedFile::open(path);
+    const auto file = files::SharedFile::open(path);
     const RecordBlock block(file, 2, 3);
     for (std::uint64_t n = 2; n <= 4; ++n) {
         PuestoBloquedos fromBlock;
@@ -88,7 +88,7 @@ TEST(StationFile, LockedRecordsMatchOneProbePerRecordOnRandomLockSets) {
         }
         LockHolder a(path, first, LockHolder::Kind::ClassicRead);
         LockHolder b(path, second, LockHolder::Kind::OfdRead);
-        const auto file = SharedFile::open(path);
+        const auto file = files::SharedFile::open(path);
 
         const std::uint64_t from = 1 + random() % records;
         const std::uint64_t count = records + 2 - from;

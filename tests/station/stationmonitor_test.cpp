@@ -83,7 +83,7 @@ public:
     void setCaption(const std::u16string& c) override { title = c; }
     void showWindow() override { ++shown; }
     void messageBox(const std::u16string& text) override { messages.push_back(toUtf8(text)); }
-    bool markerFileExists() const override { return regularFileExists("out.vrl"); }
+    bool markerFileExists() const override { return files::regularFileExists("out.vrl"); }
 
     std::u16string title = u"Conexiónes Reales Activas";
     int shown = 0;
@@ -372,7 +372,7 @@ TEST_F(StationMonitorTest, DefaultPathIsBesideTheExecutable) {
     RecordingList otherList;
     RecordingWindow otherWindow;
     StationMonitor fresh(otherWindow, otherList);
-    const std::string expected = executableDirectory() + "/MARLOVEN.SIT";
+    const std::string expected = files::executableDirectory() + "/MARLOVEN.SIT";
     const bool existed = std::filesystem::exists(expected);
     fresh.MLP_Show();
     EXPECT_EQ(fresh.stationFileName(), expected);

@@ -26,7 +26,7 @@ std::vector<bool> connectedRows(const std::string& path) {
 
 // Whether any byte of row `row`'s record is locked, asked of the kernel from this process.
 bool locked(const std::string& path, std::uint64_t row) {
-    return station::SharedFile::open(path).findLock(row * kRecord, kRecord).has_value();
+    return files::SharedFile::open(path).findLock(row * kRecord, kRecord).has_value();
 }
 
 TEST(ConnectCommand, HoldsRealLocksUntilItsInputEnds) {

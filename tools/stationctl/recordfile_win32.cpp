@@ -38,13 +38,13 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 } // namespace
 
 void requireRegularFile(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesW(station::widePath(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(files::widePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
             throw Error(static_cast<long>(code), path + " does not exist");
         }
-        throw station::lastWindowsError(path);
+        throw files::lastWindowsError(path);
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         throw notRegular(path, "a folder");
@@ -54,10 +54,10 @@ void requireRegularFile(const std::string& path) {
 RecordFile RecordFile::open(const std::string& path, Access access) {
     requireRegularFile(path);
     const DWORD wanted = GENERIC_READ | (access == Access::ReadWrite ? GENERIC_WRITE : 0);
-    const HANDLE handle = ::CreateFileW(station::widePath(path).c_str(), wanted, kShareAll, nullptr,
+    const HANDLE handle = ::CreateFileW(files::widePath(path).c_str(), wanted, kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        throw station::lastWindowsError(path);
+        throw files::lastWindowsError(path);
     }
     RecordFile file(reinterpret_cast<std::intptr_t>(handle));
     // NUL, CON or COM1 open like files, and pass the attribute check, but are none.
@@ -69,7 +69,7 @@ RecordFile RecordFile::open(const std::string& path, Access access) {
 
 RecordFile RecordFile::create(const std::string& path) {
     const HANDLE handle =
-        ::CreateFileW(station::widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
+        ::CreateFileW(files::widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
@@ -77,7 +77,7 @@ RecordFile RecordFile::create(const std::string& path) {
             throw Error(static_cast<long>(code),
                         path + " exists already; create never replaces a file");
         }
-        throw station::lastWindowsError(path);
+        throw files::lastWindowsError(path);
     }
     return RecordFile(reinterpret_cast<std::intptr_t>(handle));
 }
@@ -111,7 +111,7 @@ bool RecordFile::tryLock(std::uint64_t number, LockKind kind) {
     if (::GetLastError() == ERROR_LOCK_VIOLATION) {
         return false;
     }
-    throw station::lastWindowsError("locking record " + std::to_string(number));
+    throw files::lastWindowsError("locking record " + std::to_string(number));
 }
 
 void RecordFile::unlock(std::uint64_t number) {
@@ -119,14 +119,14 @@ void RecordFile::unlock(std::uint64_t number) {
     // A record that was never locked is not an error, as with fcntl's F_UNLCK.
     if (!::UnlockFileEx(native(handle_), 0, station::kRecordLength, 0, &where) &&
         ::GetLastError() != ERROR_NOT_LOCKED) {
-        throw station::lastWindowsError("unlocking record " + std::to_string(number));
+        throw files::lastWindowsError("unlocking record " + std::to_string(number));
     }
 }
 
 std::uint64_t RecordFile::length() const {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(native(handle_), &size)) {
-        throw station::lastWindowsError();
+        throw files::lastWindowsError();
     }
     return static_cast<std::uint64_t>(size.QuadPart);
 }
@@ -135,7 +135,7 @@ void RecordFile::resize(std::uint64_t length) {
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
     if (!::SetFileInformationByHandle(native(handle_), FileEndOfFileInfo, &end, sizeof end)) {
-        throw station::lastWindowsError();
+        throw files::lastWindowsError();
     }
 }
 
@@ -149,7 +149,7 @@ std::size_t RecordFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buf
             if (::GetLastError() == ERROR_HANDLE_EOF) {
                 break;
             }
-            throw station::lastWindowsError();
+            throw files::lastWindowsError();
         }
         if (got == 0) {
             break;
@@ -166,7 +166,7 @@ void RecordFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> byt
         DWORD put = 0;
         if (!::WriteFile(native(handle_), bytes.data() + done, chunk(bytes.size() - done), &put,
                          &where)) {
-            throw station::lastWindowsError();
+            throw files::lastWindowsError();
         }
         done += put;
     }

@@ -111,12 +111,12 @@ int runStatus(const Arguments& args) {
     args.expectPositionals(1, "FILE");
     const std::string& path = args.positionals()[0];
     if (const auto credentials = args.value("--credentials")) {
-        station::useCredentialsFile(*credentials);
+        files::useCredentialsFile(*credentials);
     }
     // The monitor creates a missing file; status only looks. (A file removed between this check
     // and the refresh would still be created empty: the same thing the monitor would do.)
-    if (station::isSmbPath(path)) {
-        station::requireSmbRegularFile(path);
+    if (files::isSmbPath(path)) {
+        files::requireSmbRegularFile(path);
     } else {
         requireRegularFile(path);
     }

@@ -14,7 +14,7 @@ namespace {
 HANDLE manualEvent() {
     const HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (event == nullptr) {
-        throw station::lastWindowsError("CreateEvent");
+        throw files::lastWindowsError("CreateEvent");
     }
     return event;
 }
@@ -66,7 +66,7 @@ StopSignals::StopSignals() : watch_(std::make_unique<Watch>()) {
     stopRequested();
     inputEnded();
     if (!::SetConsoleCtrlHandler(onConsoleControl, TRUE)) {
-        throw station::lastWindowsError("SetConsoleCtrlHandler");
+        throw files::lastWindowsError("SetConsoleCtrlHandler");
     }
 }
 
@@ -81,7 +81,7 @@ bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool wa
     if (watchInput && !watch_->readingInput) {
         const HANDLE reader = ::CreateThread(nullptr, 0, readInputToEnd, nullptr, 0, nullptr);
         if (reader == nullptr) {
-            throw station::lastWindowsError("CreateThread");
+            throw files::lastWindowsError("CreateThread");
         }
         ::CloseHandle(reader);
         watch_->readingInput = true;
@@ -91,7 +91,7 @@ bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool wa
         timeout ? static_cast<DWORD>(std::max<long long>(0, timeout->count())) : INFINITE;
     const DWORD woke = ::WaitForMultipleObjects(watchInput ? 2 : 1, events, FALSE, wait);
     if (woke == WAIT_FAILED) {
-        throw station::lastWindowsError("WaitForMultipleObjects");
+        throw files::lastWindowsError("WaitForMultipleObjects");
     }
     stopped_ = woke != WAIT_TIMEOUT;
     return stopped_;

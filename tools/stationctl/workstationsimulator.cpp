@@ -74,7 +74,7 @@ WorkstationSimulator::WorkstationSimulator(std::string path, std::uint64_t seed,
                           : stationRecords()),
       maxRecords_(
           std::clamp<std::uint64_t>(2 * station::recordCount(image_.size()), 16, kMaxRecords)),
-      markerAtStart_(station::regularFileExists(kMarkerFile)), markerPresent_(markerAtStart_) {}
+      markerAtStart_(files::regularFileExists(kMarkerFile)), markerPresent_(markerAtStart_) {}
 
 std::uint64_t WorkstationSimulator::stationRecords() const {
     const std::uint64_t records = station::recordCount(image_.size());

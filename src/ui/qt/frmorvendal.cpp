@@ -231,7 +231,7 @@ void frmOrvendal::messageBox(const std::u16string& text) {
 }
 
 bool frmOrvendal::markerFileExists() const {
-    return station::regularFileExists("out.vrl");
+    return files::regularFileExists("out.vrl");
 }
 
 template <typename Handler> void frmOrvendal::dispatch(Handler&& handler) noexcept {

@@ -41,7 +41,7 @@ std::optional<QString> showPasswordDialog(QWidget* parent, const QString& locati
 }
 
 PasswordPromptScope::PasswordPromptScope(QWidget* parent) {
-    station::setPasswordPrompt([parent](const std::string& location,
+    files::setPasswordPrompt([parent](const std::string& location,
                                         const std::string& user) -> std::optional<std::string> {
         const auto answer =
             passwordDialog(parent, QString::fromStdString(location), QString::fromStdString(user));
@@ -53,7 +53,7 @@ PasswordPromptScope::PasswordPromptScope(QWidget* parent) {
 }
 
 PasswordPromptScope::~PasswordPromptScope() {
-    station::setPasswordPrompt({});
+    files::setPasswordPrompt({});
 }
 
 } // namespace orvendal::ui

@@ -38,7 +38,7 @@ void registerWindowClass(WNDPROC procedure) {
         windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         windowClass.lpszClassName = kWindowClass;
         if (::RegisterClassExW(&windowClass) == 0) {
-            throw station::lastWindowsError("RegisterClassExW");
+            throw files::lastWindowsError("RegisterClassExW");
         }
         return true;
     }();
@@ -68,7 +68,7 @@ frmOrvendal::frmOrvendal() : monitor_(*this, ListView1) {
     if (::CreateWindowExW(0, kWindowClass, L"Conexiónes Reales Activas", kStyle, CW_USEDEFAULT,
                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
                           ::GetModuleHandleW(nullptr), this) == nullptr) {
-        throw station::lastWindowsError("CreateWindowExW");
+        throw files::lastWindowsError("CreateWindowExW");
     }
     dpi_ = ::GetDpiForWindow(window_);
     ListView1.setColumnWidth(pixels(kColumnWidth));
@@ -78,7 +78,7 @@ frmOrvendal::frmOrvendal() : monitor_(*this, ListView1) {
                                    0, window_, reinterpret_cast<HMENU>(kCheckBoxId),
                                    ::GetModuleHandleW(nullptr), nullptr);
     if (CheckTimer == nullptr) {
-        throw station::lastWindowsError("CreateWindowExW " WC_BUTTONA);
+        throw files::lastWindowsError("CreateWindowExW " WC_BUTTONA);
     }
     ::SendMessageW(CheckTimer, BM_SETCHECK, BST_CHECKED, 0);
     // The box lies over the list's heading row, in front of it.
@@ -342,7 +342,7 @@ void frmOrvendal::messageBox(const std::u16string& text) {
 }
 
 bool frmOrvendal::markerFileExists() const {
-    return station::regularFileExists("out.vrl");
+    return files::regularFileExists("out.vrl");
 }
 
 template <typename Handler> void frmOrvendal::dispatch(Handler&& handler) noexcept {

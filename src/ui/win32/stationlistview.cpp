@@ -18,7 +18,7 @@ void StationListView::create(HWND parent, int id, RECT place) {
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                               ::GetModuleHandleW(nullptr), nullptr);
     if (list_ == nullptr) {
-        throw station::lastWindowsError("CreateWindowExW " WC_LISTVIEWA);
+        throw files::lastWindowsError("CreateWindowExW " WC_LISTVIEWA);
     }
     ListView_SetExtendedListViewStyleEx(list_, LVS_EX_DOUBLEBUFFER, LVS_EX_DOUBLEBUFFER);
 }

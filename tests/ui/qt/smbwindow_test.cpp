@@ -78,7 +78,7 @@ protected:
 };
 
 TEST_F(SmbWindowTest, ListsWhatSmbSessionsLockAndFollowsThemAtEachTick) {
-    station::useCredentialsFile(testing::writeCredentials(dir, *server, server->password()));
+    files::useCredentialsFile(testing::writeCredentials(dir, *server, server->password()));
     SmbLockHolder holder(*server, "MARLOVEN.SIT", {SmbLockHolder::exclusive(2 * 81, 81)});
     const auto window = open(server->url("MARLOVEN.SIT"));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Conexiones activas: 3"));

@@ -11,7 +11,9 @@
 #include <array>
 #include <vector>
 
-namespace orvendal::station {
+namespace orvendal::files {
+// The file layer is tested through the refresh that uses it.
+using namespace orvendal::station;
 namespace {
 
 using testing::ChildProcess;
@@ -169,7 +171,7 @@ TEST(WindowsSharedFile, ReadsShortAtTheEnd) {
 TEST(WindowsSharedFile, ExecutableDirectoryHoldsTheRunningProgram) {
     const std::string folder = executableDirectory();
     EXPECT_NE(folder.back(), '\\');
-    EXPECT_TRUE(regularFileExists(folder + "\\station_tests.exe")) << folder;
+    EXPECT_TRUE(regularFileExists(folder + "\\files_tests.exe")) << folder;
     EXPECT_EQ(defaultStationFileName(), folder + "\\MARLOVEN.SIT");
 }
 
@@ -273,4 +275,4 @@ TEST(WindowsStationMonitor, RecordLockedByAnotherProcessIsConnected) {
 }
 
 } // namespace
-} // namespace orvendal::station
+} // namespace orvendal::files

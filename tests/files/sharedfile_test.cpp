@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace orvendal::station {
+namespace orvendal::files {
 namespace {
 
 using testing::LockHolder;
@@ -132,13 +132,13 @@ TEST(SharedFile, ReadsShortAtTheEndAndNeverChangesTheFile) {
 
 TEST(SharedFile, ExecutableDirectoryIsThisTestsFolder) {
     const std::string dir = executableDirectory();
-    EXPECT_TRUE(std::filesystem::exists(dir + "/station_tests")) << dir;
+    EXPECT_TRUE(std::filesystem::exists(dir + "/files_tests")) << dir;
 }
 
 } // namespace
-} // namespace orvendal::station
+} // namespace orvendal::files
 
-namespace orvendal::station {
+namespace orvendal::files {
 namespace {
 
 // The kernel's cifs client answers a lock probe by taking the lock on the server, so on cifs and
@@ -165,4 +165,4 @@ TEST(SharedFile, NetworkMountsOfSmbAreNeverProbed) {
 }
 
 } // namespace
-} // namespace orvendal::station
+} // namespace orvendal::files

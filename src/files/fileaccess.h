@@ -9,7 +9,7 @@
 #include <string>
 
 // What SharedFile asks of each way of reaching a file: one implementation per OS or file system.
-namespace orvendal::station {
+namespace orvendal::files {
 
 class FileAccess {
 public:
@@ -30,6 +30,10 @@ public:
                                             std::span<std::uint8_t> buffer) = 0;
     // Only for LockDetection::Probe.
     virtual std::optional<ByteRange> findLock(std::uint64_t start, std::uint64_t length) = 0;
+    // Called after reads that failed as locks: throws Error unless the connection those reads
+    // went over is still alive, so that a connection lost mid-refresh never reads as locked
+    // records. Nothing to check where a failed read can only mean a lock.
+    virtual void confirmLocksSeen() {}
 
 private:
     std::uint64_t length_;
@@ -40,4 +44,4 @@ private:
 // Throws Error.
 std::unique_ptr<FileAccess> openFileAccess(const std::string& path);
 
-} // namespace orvendal::station
+} // namespace orvendal::files

@@ -5,7 +5,7 @@
 
 // Station files reached over SMB without a mount, named by URL:
 // smb://[domain;][user@]server[:port]/share/folder/MARLOVEN.SIT
-namespace orvendal::station {
+namespace orvendal::files {
 
 struct SmbLocation {
     std::string domain;
@@ -30,4 +30,4 @@ bool isSmbPath(std::string_view path);
 // the accepted form. A password in the URL is refused, and never repeated in the message.
 SmbLocation parseSmbPath(std::string_view path);
 
-} // namespace orvendal::station
+} // namespace orvendal::files

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <charconv>
 
-namespace orvendal::station {
+namespace orvendal::files {
 namespace {
 
 constexpr std::string_view kScheme = "smb://";
@@ -152,4 +152,4 @@ SmbLocation parseSmbPath(std::string_view path) {
     return location;
 }
 
-} // namespace orvendal::station
+} // namespace orvendal::files

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace orvendal::station {
+namespace orvendal::files {
 namespace {
 
 std::string_view trimmed(std::string_view text) {
@@ -92,4 +92,4 @@ SmbCredentials readCredentialsFile(const std::string& path) {
     return credentials;
 }
 
-} // namespace orvendal::station
+} // namespace orvendal::files

@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <utility>
 
-namespace orvendal::station {
+namespace orvendal::files {
 namespace {
 
 // How long a call waits for a server that stopped answering: long enough for a slow link, short
@@ -474,4 +474,4 @@ void requireSmbRegularFile(const std::string& url) {
     Opener(SmbClient::instance(), url).requireRegularFile();
 }
 
-} // namespace orvendal::station
+} // namespace orvendal::files

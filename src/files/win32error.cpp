@@ -2,7 +2,7 @@
 
 #include "text.h"
 
-namespace orvendal::station {
+namespace orvendal::files {
 namespace {
 
 // The system's own description of `code`, without its final full stop.
@@ -33,4 +33,4 @@ Error lastWindowsError(const std::string& context) {
     return Error(static_cast<long>(code), context.empty() ? message : message + ": " + context);
 }
 
-} // namespace orvendal::station
+} // namespace orvendal::files

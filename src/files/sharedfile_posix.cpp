@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace orvendal::station {
+namespace orvendal::files {
 namespace {
 
 int openReadOnly(const std::string& path) {
@@ -172,4 +172,4 @@ bool regularFileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-} // namespace orvendal::station
+} // namespace orvendal::files

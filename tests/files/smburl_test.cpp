@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace orvendal::station {
+namespace orvendal::files {
 namespace {
 
 using testing::TempDir;
@@ -137,4 +137,4 @@ TEST(SmbCredentialsFile, IsRefusedUnlessOnlyItsOwnerMayReadIt) {
 }
 
 } // namespace
-} // namespace orvendal::station
+} // namespace orvendal::files

@@ -8,7 +8,7 @@
 
 // What the Windows implementations of the OS layer share: paths as Windows takes them, and
 // failures as the system describes them.
-namespace orvendal::station {
+namespace orvendal::files {
 
 // `path` (UTF-8) as the UTF-16 text the wide calls take.
 std::wstring widePath(const std::string& path);
@@ -17,4 +17,4 @@ std::wstring widePath(const std::string& path);
 // `context` (a path, a call) after the description.
 Error lastWindowsError(const std::string& context = {});
 
-} // namespace orvendal::station
+} // namespace orvendal::files

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-namespace orvendal::station {
+namespace orvendal::files {
 
 // How locks show on a file of the file system whose statfs f_type is `fileSystemType`.
 LockDetection lockDetectionOf(std::int64_t fileSystemType);
 
-} // namespace orvendal::station
+} // namespace orvendal::files

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace orvendal::station {
+namespace orvendal::files {
 
 SharedFile SharedFile::open(const std::string& path) {
     return SharedFile(openFileAccess(path));
@@ -61,4 +61,11 @@ std::optional<ByteRange> SharedFile::findLock(std::uint64_t start, std::uint64_t
     return access_->findLock(start, length);
 }
 
-} // namespace orvendal::station
+void SharedFile::confirmLocksSeen() const {
+    if (!access_) {
+        throw Error::of(errc::BadFileNumber);
+    }
+    access_->confirmLocksSeen();
+}
+
+} // namespace orvendal::files

@@ -9,7 +9,7 @@
 
 // Station files on a Windows or Samba server, reached through libsmbclient with no mount. One SMB
 // client serves the whole process; the front ends give it credentials through these functions.
-namespace orvendal::station {
+namespace orvendal::files {
 
 struct SmbCredentials {
     std::string domain;
@@ -43,4 +43,4 @@ std::unique_ptr<FileAccess> openSmbFile(const std::string& url);
 // Throws Error unless the smb:// URL names an existing regular file; creates nothing.
 void requireSmbRegularFile(const std::string& url);
 
-} // namespace orvendal::station
+} // namespace orvendal::files

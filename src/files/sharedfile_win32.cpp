@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-namespace orvendal::station {
+namespace orvendal::files {
 namespace {
 
 HANDLE openReadOnly(const std::wstring& path) {
@@ -170,4 +170,4 @@ bool regularFileExists(const std::string& path) {
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;
 }
 
-} // namespace orvendal::station
+} // namespace orvendal::files

@@ -14,7 +14,9 @@
 #include <set>
 #include <sstream>
 
-namespace orvendal::station {
+namespace orvendal::files {
+// The file layer is tested through the refresh that uses it.
+using namespace orvendal::station;
 namespace {
 
 using testing::SmbdRestart;
@@ -316,4 +318,4 @@ TEST_F(SmbStationFileTest, StatusOfAnSmbFileCreatesNothing) {
 }
 
 } // namespace
-} // namespace orvendal::station
+} // namespace orvendal::files

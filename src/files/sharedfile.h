@@ -9,7 +9,7 @@
 // The operating system's side of the station file. One implementation per OS or kind of file
 // system, picked by the build or by the path; nothing outside this header's implementations knows
 // which one it runs on.
-namespace orvendal::station {
+namespace orvendal::files {
 
 // A locked byte range [start, end); a lock that runs to the end of every file has end = max.
 struct ByteRange {
@@ -62,6 +62,11 @@ public:
     // where lockDetection() is Probe; elsewhere it throws Error.
     std::optional<ByteRange> findLock(std::uint64_t start, std::uint64_t length) const;
 
+    // After tryReadAt() answered nothing for some ranges: throws Error unless those reads were
+    // refused by locks on a connection that is still alive (a server that ended the session
+    // also refuses reads). One round trip at most, on a file server; nothing on a local file.
+    void confirmLocksSeen() const;
+
 private:
     std::unique_ptr<FileAccess> access_;
 };
@@ -75,4 +80,4 @@ extern const char kPathSeparator;
 // True when `path` names a regular file (following symbolic links); a folder does not count.
 bool regularFileExists(const std::string& path);
 
-} // namespace orvendal::station
+} // namespace orvendal::files
