@@ -1,9 +1,11 @@
 #include "commandline.h"
 #include "frmorvendal.h"
+#include "refreshdriver.h"
 
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -46,5 +48,12 @@ int main(int argc, char* argv[]) {
     QObject::connect(&window, &ui::frmOrvendal::ended, &application, &QCoreApplication::exit,
                      Qt::QueuedConnection);
     window.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    if (station::RefreshDriver::workersRunning()) {
+        // A refresh still waits on a silent file server: the program ends now, without waiting
+        // for it or tearing down the SMB client under it.
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
+    return status;
 }

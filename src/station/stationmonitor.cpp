@@ -30,53 +30,100 @@ std::u16string errorText(std::exception_ptr failure, char separator) {
 
 } // namespace
 
-void StationMonitor::MLP_Show() {
+StationReading StationReader::read(const std::string& fileName) noexcept {
+    StationReading reading;
     try {
-        showStations();
-    } catch (const Error& e) {
-        // The file cannot be opened or its header read: a rename, a network drop or a workstation
-        // holding the header for a moment. The monitor keeps running and tells it once.
-        if (!outage_ && !openFailed_) {
-            window_.messageBox(fromUtf8(e.text('-')));
+        reading.fileName = fileName;
+        OpenStationFile(reading);
+        if (!reading.openFailure) {
+            readStations(reading);
         }
-        outage_ = true;
-        window_.setCaption(std::u16string(kCaptionLabel) + std::u16string(kOutageMark));
+    } catch (...) {
+        reading.stations.clear();
+        reading.failure = toError(std::current_exception());
+    }
+    return reading;
+}
+
+void StationReader::OpenStationFile(StationReading& reading) {
+    try {
+        if (reading.fileName.empty()) {
+            reading.fileName = defaultStationFileName();
+        }
+        if (StationFileNumber != 0) {
+            CloseStationFile();
+        }
+        // The lowest free handle number: the monitor holds no other file.
+        StationFileNumber = 1;
+        file_ = files::SharedFile::open(reading.fileName);
+    } catch (...) {
+        reading.openFailure = toError(std::current_exception());
     }
 }
 
-void StationMonitor::showStations() {
-    OpenStationFile();
-    const files::SharedFile& file = openFile();
-    const std::uint64_t records = recordCount(file.length());
-    const std::uint64_t last = std::min(records, kMaxListedRows + 1);
+void StationReader::readStations(StationReading& reading) {
+    const files::SharedFile& file = *file_;
+    reading.records = recordCount(file.length());
+    const std::uint64_t last = std::min(reading.records, StationMonitor::kMaxListedRows + 1);
     // The header comes with the first block of station records: one read and one sweep of probes.
     RecordBlock block(file, 1, std::clamp<std::uint64_t>(last, 1, kBlockRecords));
     PuestoBloquedos record{};
     block.read(1, record);
-    list_.clearListItems();
+    reading.tally = record.Tally;
 
-    std::u16string caption = std::u16string(kCaptionLabel) + decimal16(record.Tally);
-    if (last < records) {
-        caption += u" [" + decimal16(static_cast<long long>(last - 1)) + u" de " +
-                   decimal16(static_cast<long long>(records - 1)) + u"]";
+    bool anyLocked = false;
+    reading.stations.reserve(last > 1 ? last - 1 : 0);
+    for (std::uint64_t number = 2; number <= last; ++number) {
+        if (!block.holds(number)) {
+            block = RecordBlock(file, number, std::min(kBlockRecords, last - number + 1));
+            // A block the file would not give (a server gone mid-refresh) makes the refresh an
+            // outage, never a run of connected stations.
+            block.requireRead();
+        }
+        ClearRecord(record);
+        const bool locked = !block.tryRead(number, record);
+        record.Connected = locked ? kTrue : kFalse;
+        anyLocked = anyLocked || locked;
+        reading.stations.push_back(record);
+    }
+    // A server that ended our session refuses reads too: the refresh's locks count only when
+    // the connection they were read over is still alive after them.
+    if (anyLocked) {
+        file.confirmLocksSeen();
+    }
+}
+
+void StationReader::CloseStationFile() {
+    StationFileNumber = 0;
+    // The handle is let go before closing, so a close that reports an error leaves nothing open.
+    if (auto file = std::exchange(file_, std::nullopt)) {
+        file->close();
+    }
+}
+
+void StationMonitor::show(const StationReading& reading) {
+    if (StationFileName.empty()) {
+        MLP_SetFileName(reading.fileName);
+    }
+    if (reading.openFailure || reading.failure) {
+        showOutage(reading);
+        return;
+    }
+    // All of a refresh's rows, or none: the list is rebuilt only from a whole reading.
+    list_.clearListItems();
+    std::u16string caption = std::u16string(kCaptionLabel) + decimal16(reading.tally);
+    const std::uint64_t listed = reading.stations.size();
+    if (listed + 1 < reading.records) {
+        caption += u" [" + decimal16(static_cast<long long>(listed)) + u" de " +
+                   decimal16(static_cast<long long>(reading.records - 1)) + u"]";
     }
     window_.setCaption(caption);
     outage_ = false;
 
-    // From here on only a failed block stops the refresh: a record that cannot be read is a
-    // connected station.
-    for (std::uint64_t number = 2; number <= last; ++number) {
-        if (!block.holds(number)) {
-            block = RecordBlock(file, number, std::min(kBlockRecords, last - number + 1));
-            // A block the file would not give (a server gone mid-refresh) is an outage, never a
-            // run of connected stations.
-            block.requireRead();
-        }
+    // From here on errors are passed over: each row reports its own.
+    for (std::uint64_t k = 0; k < listed; ++k) {
         try {
-            ClearRecord(record);
-            record.Connected = block.tryRead(number, record) ? kFalse : kTrue;
-            const auto row = static_cast<std::int32_t>(number - 1);
-            AddStationRow(row, record);
+            AddStationRow(static_cast<std::int32_t>(k + 1), reading.stations[k]);
         } catch (const std::exception&) {
         }
     }
@@ -88,39 +135,16 @@ void StationMonitor::showStations() {
     }
 }
 
-void StationMonitor::OpenStationFile() {
-    try {
-        if (StationFileName.empty()) {
-            MLP_SetFileName(defaultStationFileName());
-        }
-        if (StationFileNumber != 0) {
-            CloseStationFile();
-        }
-        // The lowest free handle number: the monitor holds no other file.
-        StationFileNumber = 1;
-        file_ = files::SharedFile::open(StationFileName);
-        openFailed_ = false;
-    } catch (...) {
-        openFailed_ = true;
-        if (!outage_) {
-            window_.messageBox(errorText(std::current_exception(), '-'));
-        }
+void StationMonitor::showOutage(const StationReading& reading) {
+    // The file cannot be opened or read: a rename, a network drop or a workstation holding the
+    // header for a moment. The monitor keeps running and tells it once; the caption says it
+    // before the box waits for the user.
+    const bool told = std::exchange(outage_, true);
+    window_.setCaption(std::u16string(kCaptionLabel) + std::u16string(kOutageMark));
+    if (!told) {
+        const Error& error = reading.openFailure ? *reading.openFailure : *reading.failure;
+        window_.messageBox(fromUtf8(error.text('-')));
     }
-}
-
-void StationMonitor::CloseStationFile() {
-    StationFileNumber = 0;
-    // The handle is let go before closing, so a close that reports an error leaves nothing open.
-    if (auto file = std::exchange(file_, std::nullopt)) {
-        file->close();
-    }
-}
-
-const files::SharedFile& StationMonitor::openFile() const {
-    if (StationFileNumber == 0 || !file_) {
-        throw Error::of(errc::BadFileNumber);
-    }
-    return *file_;
 }
 
 void StationMonitor::AddStationRow(const std::int32_t& row, const PuestoBloquedos& record) {

@@ -1,18 +1,62 @@
 #pragma once
 
+#include "error.h"
 #include "puestobloquedos.h"
 #include "sharedfile.h"
 #include "stationlist.h"
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvendal::station {
 
+// What one refresh read of the station file: all the window shows of it, read without touching
+// the window, so that it can be read on another thread and shown in one step.
+struct StationReading {
+    // The path read; the default path when the monitor was given none.
+    std::string fileName;
+    // The file could not be opened: shown with its own text, once per outage.
+    std::optional<Error> openFailure;
+    // The file could not be read (its header, a block, or the connection it came over): the
+    // refresh is an outage and none of its rows are shown.
+    std::optional<Error> failure;
+    std::uint8_t tally = 0;
+    // Records in the file, the header included.
+    std::uint64_t records = 0;
+    // Station records from record 2 on, as many as are listed; Connected tells the lock probe.
+    std::vector<PuestoBloquedos> stations;
+};
+
+// The station file's side of the monitor: its handle, reopened at every refresh, and the lock
+// states the last refresh found, from which the next one starts. One thread at a time uses it:
+// the window's, or the refresh driver's worker while a refresh is in flight.
+class StationReader {
+public:
+    // Opens `fileName` afresh (the default path when it is empty) and reads every record. Never
+    // throws: what fails is told in the reading.
+    StationReading read(const std::string& fileName) noexcept;
+
+    void CloseStationFile();
+    int stationFileNumber() const { return StationFileNumber; }
+
+private:
+    void OpenStationFile(StationReading& reading);
+    void readStations(StationReading& reading);
+
+    // 0 when no file is open. Keeps its number after a failed open although nothing is open then.
+    std::atomic<int> StationFileNumber = 0;
+    std::optional<files::SharedFile> file_;
+    // Bit k: record k + 2 was locked at the last refresh that read it.
+    std::vector<bool> lastLocks_;
+};
+
 // The monitor's work on the station file: each refresh reopens the file, shows the header's Tally
 // in the caption and lists every station record, a locked record being a connected station.
-// It holds the window's station-side state: the file's path and handle and the selected row.
+// It holds the window's station-side state: the file's path, its reader and the selected row.
 class StationMonitor {
 public:
     // Shown in the caption immediately before the header's Tally.
@@ -27,16 +71,18 @@ public:
     // Rows listed at most: a huge or sparse file must not exhaust memory or freeze the window.
     static constexpr std::uint64_t kMaxListedRows = 10000;
 
-    StationMonitor(MonitorWindow& window, StationList& list) : window_(window), list_(list) {}
+    StationMonitor(MonitorWindow& window, StationList& list)
+        : window_(window), list_(list), reader_(std::make_shared<StationReader>()) {}
 
-    // One refresh. When the file cannot be opened or its header cannot be read, the list stays as
-    // the last good refresh left it, the caption shows the outage, and the error is shown once per
-    // outage; the first refresh that succeeds ends the outage.
-    void MLP_Show();
+    // One refresh, read and shown on the calling thread.
+    void MLP_Show() { show(reader_->read(StationFileName)); }
+    // Shows what a refresh read. When the file could not be opened or read, the list stays as
+    // the last good refresh left it, the caption shows the outage, and the error is shown once
+    // per outage; the first refresh that succeeds ends the outage.
+    void show(const StationReading& reading);
     void MLP_SetFileName(std::string fileName) { StationFileName = std::move(fileName); }
 
-    void OpenStationFile();
-    void CloseStationFile();
+    void CloseStationFile() { reader_->CloseStationFile(); }
 
     void AddStationRow(const std::int32_t& row, const PuestoBloquedos& record);
     void RememberSelection() noexcept;
@@ -44,25 +90,22 @@ public:
     void ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift) noexcept;
 
     const std::string& stationFileName() const { return StationFileName; }
-    int stationFileNumber() const { return StationFileNumber; }
+    int stationFileNumber() const { return reader_->stationFileNumber(); }
     std::int32_t selectedRecord() const { return SelectedRecord; }
     bool inOutage() const { return outage_; }
+    // The reader, for a refresh driver that reads on another thread.
+    const std::shared_ptr<StationReader>& reader() const { return reader_; }
 
 private:
-    void showStations();
-    // The open station file; throws Error when no file is open under StationFileNumber.
-    const files::SharedFile& openFile() const;
+    void showOutage(const StationReading& reading);
 
     MonitorWindow& window_;
     StationList& list_;
 
     std::string StationFileName;
-    // 0 when no file is open. Keeps its number after a failed open although nothing is open then.
-    int StationFileNumber = 0;
-    std::optional<files::SharedFile> file_;
+    std::shared_ptr<StationReader> reader_;
     std::int32_t SelectedRecord = 0;
     bool outage_ = false;
-    bool openFailed_ = false;
 };
 
 // The station file the monitor opens when it is given none: MARLOVEN.SIT in the folder of the

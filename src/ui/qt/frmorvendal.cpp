@@ -5,7 +5,6 @@
 #include "sharedfile.h"
 #include "stationlistview.h"
 #include "topmost.h"
-#include "usercode.h"
 #include "windowicon.h"
 
 #include <QCheckBox>
@@ -14,7 +13,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <utility>
@@ -48,7 +46,7 @@ void fitCaptionFont(QCheckBox& box) {
 frmOrvendal::frmOrvendal(QWidget* parent)
     : QWidget(parent), ListView1(new StationListView(this)),
       CheckTimer(new QCheckBox(QStringLiteral("AutoRefresh"), this)), Timer1(new QTimer(this)),
-      monitor_(*this, *ListView1) {
+      frame_(*this, *ListView1) {
     ListView1->setObjectName(QStringLiteral("ListView1"));
     CheckTimer->setObjectName(QStringLiteral("CheckTimer"));
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -69,8 +67,9 @@ frmOrvendal::frmOrvendal(QWidget* parent)
     ListView1->setFocus();
 
     connect(CheckTimer, &QCheckBox::stateChanged, this,
-            [this] { dispatch([this] { CheckTimer_Click(); }); });
-    connect(Timer1, &QTimer::timeout, this, [this] { dispatch([this] { Timer1_Timer(); }); });
+            [this] { dispatch([this] { frame_.CheckTimer_Click(); }); });
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { dispatch([this] { frame_.Timer1_Timer(); }); });
     // The list's click, key and double-click events, seen before the list acts on them.
     ListView1->installEventFilter(this);
     ListView1->viewport()->installEventFilter(this);
@@ -80,30 +79,18 @@ frmOrvendal::frmOrvendal(QWidget* parent)
 }
 
 void frmOrvendal::MLP_Show() {
-    // Refreshes never nest: a tick that comes while one runs, or waits in one of its boxes, is
-    // dropped.
-    if (refreshing_) {
-        return;
-    }
-    const QScopedValueRollback<bool> running(refreshing_, true);
-    try {
-        monitor_.MLP_Show();
-    } catch (...) {
-        ListView1->publishRows();
-        throw;
-    }
-    ListView1->publishRows();
+    frame_.MLP_Show();
 }
 
 void frmOrvendal::MLP_SetFileName(std::string fileName) {
-    monitor_.MLP_SetFileName(std::move(fileName));
+    frame_.MLP_SetFileName(std::move(fileName));
 }
 
 void frmOrvendal::setVisible(bool visible) {
     if (visible && !loaded_) {
         loaded_ = true;
         dispatch([this] { Form_Load(); });
-        if (ended_) {
+        if (frame_.ended()) {
             return;
         }
     }
@@ -125,7 +112,7 @@ void frmOrvendal::moveEvent(QMoveEvent* event) {
 }
 
 void frmOrvendal::closeEvent(QCloseEvent* event) {
-    dispatch([this] { Form_Unload(); });
+    dispatch([this] { frame_.Form_Unload(); });
     // Closing cannot be refused; the timer ends with the window.
     Timer1->stop();
     event->accept();
@@ -135,22 +122,23 @@ bool frmOrvendal::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ListView1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         dispatch([this, key] {
-            ListView1_KeyDown(static_cast<std::int16_t>(key->key()), shiftState(key->modifiers()));
+            frame_.ListView1_KeyDown(static_cast<std::int16_t>(key->key()),
+                                     shiftState(key->modifiers()));
         });
     } else if (watched == ListView1->viewport()) {
         if (event->type() == QEvent::MouseButtonRelease &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            dispatch([this] { ListView1_Click(); });
+            dispatch([this] { frame_.ListView1_Click(); });
         } else if (event->type() == QEvent::MouseButtonDblClick &&
                    static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            dispatch([this] { ListView1_DblClick(); });
+            dispatch([this] { frame_.ListView1_DblClick(); });
         }
     }
     return QWidget::eventFilter(watched, event);
 }
 
 void frmOrvendal::Form_Load() {
-    MLP_Show();
+    frame_.MLP_Show();
     makeTopmost(*this);
 }
 
@@ -166,48 +154,6 @@ void frmOrvendal::Form_Resize() noexcept {
         // Layout errors are ignored: a window dragged shorter than the gap keeps the list as it
         // was until a resize that succeeds.
     }
-}
-
-void frmOrvendal::Form_Unload() {
-    monitor_.CloseStationFile();
-}
-
-void frmOrvendal::CheckTimer_Click() {
-    // The box's value is 0 cleared, 1 ticked, 2 greyed; Qt numbers the last two the other way
-    // round. Only a ticked box runs the timer.
-    const bool ticked = CheckTimer->checkState() == Qt::Checked;
-    if (!ticked) {
-        Timer1->stop();
-    } else if (!Timer1->isActive()) {
-        // A timer already running keeps its rhythm; a stopped one ticks 500 ms from now.
-        Timer1->start();
-    }
-}
-
-void frmOrvendal::Timer1_Timer() {
-    MLP_Show();
-}
-
-void frmOrvendal::ListView1_Click() {
-    monitor_.ListView1_Click();
-}
-
-void frmOrvendal::ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift) {
-    monitor_.ListView1_KeyDown(keyCode, shift);
-}
-
-void frmOrvendal::ListView1_DblClick() {
-    const auto selected = ListView1->selectedItem();
-    if (!selected) {
-        return;
-    }
-    // No refresh rebuilds the list while the look-up or its answer is on screen.
-    Timer1->stop();
-    const std::int32_t code = lookup::userCodeFromRowText(ListView1->itemText(*selected));
-    const std::u16string answer =
-        users_.LookupUserName(code, [this](const std::u16string& error) { messageBox(error); });
-    messageBox(answer);
-    CheckTimer_Click();
 }
 
 std::u16string frmOrvendal::caption() const {
@@ -227,42 +173,46 @@ void frmOrvendal::showWindow() {
 }
 
 void frmOrvendal::messageBox(const std::u16string& text) {
-    showBox(QString::fromStdU16String(text));
+    // The box runs the event loop, which must not see a refill half published.
+    ListView1->publishRows();
+    ui::messageBox(this, QString::fromStdU16String(text));
 }
 
 bool frmOrvendal::markerFileExists() const {
     return files::regularFileExists("out.vrl");
 }
 
-template <typename Handler> void frmOrvendal::dispatch(Handler&& handler) noexcept {
-    if (ended_) {
-        return;
-    }
-    try {
-        std::forward<Handler>(handler)();
-    } catch (...) {
-        endWithError(std::current_exception());
-    }
+void frmOrvendal::postRefreshFinished() {
+    QMetaObject::invokeMethod(
+        this, [this] { dispatch([this] { frame_.refreshFinished(); }); }, Qt::QueuedConnection);
 }
 
-void frmOrvendal::endWithError(std::exception_ptr failure) noexcept {
-    ended_ = true;
-    Timer1->stop();
-    try {
-        const Error error = toError(std::move(failure));
-        showBox(QStringLiteral("Error %1: %2")
-                    .arg(error.number())
-                    .arg(QString::fromStdString(error.description())));
-    } catch (...) {
-        // Nothing is left to report it with; the program ends all the same.
-    }
-    emit ended(1);
-}
-
-void frmOrvendal::showBox(const QString& text) {
-    // The box runs the event loop, which must not see a refill half published.
+void frmOrvendal::publishRows() {
     ListView1->publishRows();
-    ui::messageBox(this, text);
+}
+
+void frmOrvendal::setTimerEnabled(bool enabled) {
+    if (!enabled) {
+        Timer1->stop();
+    } else if (!Timer1->isActive()) {
+        Timer1->start();
+    }
+}
+
+int frmOrvendal::autoRefreshValue() const {
+    // Qt numbers the greyed and the ticked state the other way round.
+    switch (CheckTimer->checkState()) {
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+void frmOrvendal::endProgram(int status) {
+    emit ended(status);
 }
 
 int frmOrvendal::pixelsX(float twips) const {

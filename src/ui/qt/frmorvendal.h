@@ -1,15 +1,13 @@
 #pragma once
 
+#include "monitorframe.h"
 #include "passworddialog.h"
-#include "stationlist.h"
-#include "stationmonitor.h"
-#include "userdirectory.h"
 
 #include <QWidget>
 
 #include <cstdint>
-#include <exception>
 #include <string>
+#include <utility>
 
 class QCheckBox;
 class QTimer;
@@ -20,7 +18,8 @@ class StationListView;
 
 // The monitor's only window: the station list, the "AutoRefresh" box and the timer that refreshes
 // the list twice a second. The first show() loads it: the first refresh, then always-on-top.
-class frmOrvendal final : public QWidget, private station::MonitorWindow {
+// Its handlers are the shared frame's; the station file is read beside the window's thread.
+class frmOrvendal final : public QWidget, private FrontEnd {
     Q_OBJECT
 
 public:
@@ -45,24 +44,22 @@ protected:
 private:
     void Form_Load();
     void Form_Resize() noexcept;
-    void Form_Unload();
-    void CheckTimer_Click();
-    void Timer1_Timer();
-    void ListView1_Click();
-    void ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift);
-    void ListView1_DblClick();
 
     std::u16string caption() const override;
     void setCaption(const std::u16string& caption) override;
     void showWindow() override;
     void messageBox(const std::u16string& text) override;
     bool markerFileExists() const override;
+    void postRefreshFinished() override;
+    void publishRows() override;
+    void setTimerEnabled(bool enabled) override;
+    int autoRefreshValue() const override;
+    void endProgram(int status) override;
 
-    // Runs an event handler. An error that leaves it is reported in a box and ends the program:
-    // nothing ever escapes into Qt's event loop.
-    template <typename Handler> void dispatch(Handler&& handler) noexcept;
-    void endWithError(std::exception_ptr failure) noexcept;
-    void showBox(const QString& text);
+    // Runs an event handler through the frame, which reports an error that leaves it.
+    template <typename Handler> void dispatch(Handler&& handler) noexcept {
+        frame_.dispatch(std::forward<Handler>(handler));
+    }
 
     // Window geometry is given in twips, 1/1440 inch.
     int pixelsX(float twips) const;
@@ -74,13 +71,9 @@ private:
     StationListView* ListView1;
     QCheckBox* CheckTimer;
     QTimer* Timer1;
-    station::StationMonitor monitor_;
-    // Holds the database connection from the first look-up on.
-    lookup::UserDirectory users_;
+    MonitorFrame frame_;
     QSize outerSize_;
     bool loaded_ = false;
-    bool refreshing_ = false;
-    bool ended_ = false;
 };
 
 } // namespace orvendal::ui
