@@ -1,5 +1,6 @@
 #include "commandline.h"
 #include "frmorvendal.h"
+#include "refreshdriver.h"
 #include "text.h"
 
 #include <windows.h>
@@ -84,5 +85,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         window.MLP_SetFileName(*line.stationFile);
     }
     window.show();
-    return window.run();
+    const int status = window.run();
+    if (station::RefreshDriver::workersRunning()) {
+        // A refresh still waits on a file server that stopped answering: end now, without it.
+        ::ExitProcess(static_cast<UINT>(status));
+    }
+    return status;
 }

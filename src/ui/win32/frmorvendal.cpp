@@ -5,7 +5,6 @@
 #include "resources.h"
 #include "sharedfile.h"
 #include "text.h"
-#include "usercode.h"
 #include "win32error.h"
 
 #include <cmath>
@@ -19,6 +18,8 @@ constexpr wchar_t kWindowClass[] = L"OrvendalMonitor";
 constexpr int kListId = 101;
 constexpr int kCheckBoxId = 102;
 constexpr UINT_PTR kTimerId = 1;
+// Posted by the refresh driver's worker when a refresh has ended.
+constexpr UINT kRefreshFinished = WM_APP + 1;
 constexpr UINT kTimerInterval = 500;
 
 constexpr float kTwipsPerInch = 1440.0f;
@@ -61,7 +62,7 @@ std::int16_t shiftState() {
 
 } // namespace
 
-frmOrvendal::frmOrvendal() : monitor_(*this, ListView1) {
+frmOrvendal::frmOrvendal() : frame_(*this, ListView1) {
     registerWindowClass(windowProcedure);
     // The window is created hidden with its design values; the first refresh replaces this
     // caption before the window is first shown.
@@ -70,13 +71,13 @@ frmOrvendal::frmOrvendal() : monitor_(*this, ListView1) {
                           ::GetModuleHandleW(nullptr), this) == nullptr) {
         throw files::lastWindowsError("CreateWindowExW");
     }
+    finishedTo_ = window_;
     dpi_ = ::GetDpiForWindow(window_);
     ListView1.setColumnWidth(pixels(kColumnWidth));
     ListView1.create(window_, kListId, {0, 0, pixels(4635), pixels(3075)});
-    CheckTimer = ::CreateWindowExW(0, WC_BUTTONW, L"AutoRefresh",
-                                   WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, 0, 0,
-                                   0, window_, reinterpret_cast<HMENU>(kCheckBoxId),
-                                   ::GetModuleHandleW(nullptr), nullptr);
+    CheckTimer = ::CreateWindowExW(
+        0, WC_BUTTONW, L"AutoRefresh", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, 0,
+        0, 0, window_, reinterpret_cast<HMENU>(kCheckBoxId), ::GetModuleHandleW(nullptr), nullptr);
     if (CheckTimer == nullptr) {
         throw files::lastWindowsError("CreateWindowExW " WC_BUTTONA);
     }
@@ -89,7 +90,7 @@ frmOrvendal::frmOrvendal() : monitor_(*this, ListView1) {
     ::AdjustWindowRectExForDpi(&client, kStyle, FALSE, 0, dpi_);
     ::SetWindowPos(window_, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    setTimer(true);
+    setTimerEnabled(true);
 }
 
 frmOrvendal::~frmOrvendal() {
@@ -110,32 +111,18 @@ frmOrvendal::~frmOrvendal() {
 }
 
 void frmOrvendal::MLP_Show() {
-    // Refreshes never nest: a tick that comes while one runs, or waits in one of its boxes, is
-    // dropped.
-    if (refreshing_) {
-        return;
-    }
-    refreshing_ = true;
-    // However the refresh ends, the rows it has made reach the control.
-    struct EndOfRefresh {
-        frmOrvendal& window;
-        ~EndOfRefresh() {
-            window.refreshing_ = false;
-            window.ListView1.publishRows();
-        }
-    } end{*this};
-    monitor_.MLP_Show();
+    frame_.MLP_Show();
 }
 
 void frmOrvendal::MLP_SetFileName(std::string fileName) {
-    monitor_.MLP_SetFileName(std::move(fileName));
+    frame_.MLP_SetFileName(std::move(fileName));
 }
 
 void frmOrvendal::show() {
     if (!loaded_) {
         loaded_ = true;
         dispatch([this] { Form_Load(); });
-        if (ended_) {
+        if (frame_.ended()) {
             return;
         }
     }
@@ -144,20 +131,21 @@ void frmOrvendal::show() {
 
 int frmOrvendal::run() {
     MSG message;
-    while (window_ != nullptr && !ended_ && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (window_ != nullptr && !frame_.ended() && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
         // Tab and the space bar move between and work the controls as in a dialog.
         if (!::IsDialogMessageW(window_, &message)) {
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
         }
     }
-    return ended_ ? 1 : 0;
+    return frame_.ended() ? 1 : 0;
 }
 
 LRESULT CALLBACK frmOrvendal::windowProcedure(HWND window, UINT message, WPARAM wParam,
                                               LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* self = static_cast<frmOrvendal*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        auto* self =
+            static_cast<frmOrvendal*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
         self->window_ = window;
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
@@ -206,16 +194,19 @@ LRESULT frmOrvendal::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == kCheckBoxId && HIWORD(wParam) == BN_CLICKED) {
-            dispatch([this] { CheckTimer_Click(); });
+            dispatch([this] { frame_.CheckTimer_Click(); });
             return 0;
         }
         break;
     case WM_TIMER:
         if (wParam == kTimerId) {
-            dispatch([this] { Timer1_Timer(); });
+            dispatch([this] { frame_.Timer1_Timer(); });
             return 0;
         }
         break;
+    case kRefreshFinished:
+        dispatch([this] { frame_.refreshFinished(); });
+        return 0;
     case WM_NOTIFY: {
         const NMHDR& header = *reinterpret_cast<const NMHDR*>(lParam);
         if (header.hwndFrom == ListView1.handle()) {
@@ -224,9 +215,9 @@ LRESULT frmOrvendal::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     }
     case WM_CLOSE:
-        dispatch([this] { Form_Unload(); });
+        dispatch([this] { frame_.Form_Unload(); });
         // Closing cannot be refused; the timer ends with the window.
-        setTimer(false);
+        setTimerEnabled(false);
         ::DestroyWindow(window_);
         return 0;
     default:
@@ -243,15 +234,17 @@ LRESULT frmOrvendal::listNotification(const NMHDR& header, LPARAM lParam) {
     // The list tells the left button's click and double-click only; the other buttons have
     // notifications of their own, which nothing handles.
     case NM_CLICK:
-        dispatch([this] { ListView1_Click(); });
+        dispatch([this] { frame_.ListView1_Click(); });
         break;
     case NM_DBLCLK:
-        dispatch([this] { ListView1_DblClick(); });
+        dispatch([this] { frame_.ListView1_DblClick(); });
         break;
     case LVN_KEYDOWN: {
         // Sent before the list acts on the key.
         const auto key = reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey;
-        dispatch([this, key] { ListView1_KeyDown(static_cast<std::int16_t>(key), shiftState()); });
+        dispatch([this, key] {
+            frame_.ListView1_KeyDown(static_cast<std::int16_t>(key), shiftState());
+        });
         break;
     }
     default:
@@ -261,7 +254,7 @@ LRESULT frmOrvendal::listNotification(const NMHDR& header, LPARAM lParam) {
 }
 
 void frmOrvendal::Form_Load() {
-    MLP_Show();
+    frame_.MLP_Show();
     ::SetWindowPos(window_, HWND_TOPMOST, -1, -1, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
@@ -271,50 +264,15 @@ void frmOrvendal::Form_Resize() noexcept {
         if (!::GetWindowRect(window_, &outer)) {
             return;
         }
-        const float width = static_cast<float>(outer.right - outer.left) * kTwipsPerInch /
-                            static_cast<float>(dpi_);
-        const float height = static_cast<float>(outer.bottom - outer.top) * kTwipsPerInch /
-                             static_cast<float>(dpi_);
+        const float width =
+            static_cast<float>(outer.right - outer.left) * kTwipsPerInch / static_cast<float>(dpi_);
+        const float height =
+            static_cast<float>(outer.bottom - outer.top) * kTwipsPerInch / static_cast<float>(dpi_);
         moveControl(ListView1.handle(), 0, 0, width, height - kListGap);
     } catch (...) {
         // Layout errors are ignored: a window dragged shorter than the gap, or minimised, keeps
         // the list as it was until a resize that succeeds.
     }
-}
-
-void frmOrvendal::Form_Unload() {
-    monitor_.CloseStationFile();
-}
-
-void frmOrvendal::CheckTimer_Click() {
-    // The box's value is 0 cleared, 1 ticked, 2 greyed; only a ticked box runs the timer.
-    setTimer(::SendMessageW(CheckTimer, BM_GETCHECK, 0, 0) == BST_CHECKED);
-}
-
-void frmOrvendal::Timer1_Timer() {
-    MLP_Show();
-}
-
-void frmOrvendal::ListView1_Click() {
-    monitor_.ListView1_Click();
-}
-
-void frmOrvendal::ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift) {
-    monitor_.ListView1_KeyDown(keyCode, shift);
-}
-
-void frmOrvendal::ListView1_DblClick() {
-    const auto selected = ListView1.selectedItem();
-    if (!selected) {
-        return;
-    }
-    // No refresh rebuilds the list while the look-up or its answer is on screen.
-    setTimer(false);
-    const std::int32_t code = lookup::userCodeFromRowText(ListView1.itemText(*selected));
-    const std::u16string answer =
-        users_.LookupUserName(code, [this](const std::u16string& error) { messageBox(error); });
-    messageBox(answer);
-    CheckTimer_Click();
 }
 
 std::u16string frmOrvendal::caption() const {
@@ -338,44 +296,41 @@ void frmOrvendal::showWindow() {
 }
 
 void frmOrvendal::messageBox(const std::u16string& text) {
-    showBox(text);
+    // The box runs the window's events, which must not see a refill half published.
+    ListView1.publishRows();
+    ui::messageBox(window_, text);
 }
 
 bool frmOrvendal::markerFileExists() const {
     return files::regularFileExists("out.vrl");
 }
 
-template <typename Handler> void frmOrvendal::dispatch(Handler&& handler) noexcept {
-    if (ended_) {
-        return;
-    }
-    try {
-        std::forward<Handler>(handler)();
-    } catch (...) {
-        endWithError(std::current_exception());
-    }
+void frmOrvendal::postRefreshFinished() {
+    // A window already gone refuses the message, which is all that is needed then.
+    ::PostMessageW(finishedTo_.load(), kRefreshFinished, 0, 0);
 }
 
-void frmOrvendal::endWithError(std::exception_ptr failure) noexcept {
-    ended_ = true;
-    setTimer(false);
-    try {
-        const Error error = toError(std::move(failure));
-        showBox(u"Error " + decimal16(error.number()) + u": " + fromUtf8(error.description()));
-    } catch (...) {
-        // Nothing is left to report it with; the program ends all the same.
-    }
-    // Ends every message loop, a box's that the error came through included.
-    ::PostQuitMessage(1);
-}
-
-void frmOrvendal::showBox(const std::u16string& text) {
-    // The box runs the window's events, which must not see a refill half published.
+void frmOrvendal::publishRows() {
     ListView1.publishRows();
-    ui::messageBox(window_, text);
 }
 
-void frmOrvendal::setTimer(bool enabled) {
+int frmOrvendal::autoRefreshValue() const {
+    switch (::SendMessageW(CheckTimer, BM_GETCHECK, 0, 0)) {
+    case BST_CHECKED:
+        return 1;
+    case BST_INDETERMINATE:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+void frmOrvendal::endProgram(int status) {
+    // Ends every message loop, a box's that the error came through included.
+    ::PostQuitMessage(status);
+}
+
+void frmOrvendal::setTimerEnabled(bool enabled) {
     // A timer already running keeps its rhythm; a stopped one ticks 500 ms from now.
     if (enabled && !timerEnabled_) {
         timerEnabled_ = ::SetTimer(window_, kTimerId, kTimerInterval, nullptr) != 0;

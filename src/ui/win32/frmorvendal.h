@@ -1,23 +1,22 @@
 #pragma once
 
-#include "stationlist.h"
+#include "monitorframe.h"
 #include "stationlistview.h"
-#include "stationmonitor.h"
-#include "userdirectory.h"
 
 #include <windows.h>
 
-#include <cstdint>
-#include <exception>
+#include <atomic>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace orvendal::ui {
 
 // The monitor's only window on plain Win32 and common controls: the station list, the
 // "AutoRefresh" box and the timer that refreshes the list twice a second. show() loads it: the
-// first refresh, then always-on-top.
-class frmOrvendal final : private station::MonitorWindow {
+// first refresh, then always-on-top. Its handlers are the shared frame's; the station file is
+// read beside the window's thread.
+class frmOrvendal final : private FrontEnd {
 public:
     // Creates the window hidden, with its design values; the timer starts counting now.
     frmOrvendal();
@@ -37,7 +36,9 @@ public:
 
     HWND handle() const { return window_; }
     // The exit status once an error that left an event handler has been reported.
-    std::optional<int> endStatus() const { return ended_ ? std::optional<int>(1) : std::nullopt; }
+    std::optional<int> endStatus() const {
+        return frame_.ended() ? std::optional<int>(1) : std::nullopt;
+    }
 
 private:
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam,
@@ -47,26 +48,23 @@ private:
 
     void Form_Load();
     void Form_Resize() noexcept;
-    void Form_Unload();
-    void CheckTimer_Click();
-    void Timer1_Timer();
-    void ListView1_Click();
-    void ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift);
-    void ListView1_DblClick();
 
     std::u16string caption() const override;
     void setCaption(const std::u16string& caption) override;
     void showWindow() override;
     void messageBox(const std::u16string& text) override;
     bool markerFileExists() const override;
+    void postRefreshFinished() override;
+    void publishRows() override;
+    void setTimerEnabled(bool enabled) override;
+    int autoRefreshValue() const override;
+    void endProgram(int status) override;
 
-    // Runs an event handler. An error that leaves it is reported in a box and ends the program:
-    // nothing ever escapes into the system's window procedure.
-    template <typename Handler> void dispatch(Handler&& handler) noexcept;
-    void endWithError(std::exception_ptr failure) noexcept;
-    void showBox(const std::u16string& text);
+    // Runs an event handler through the frame, which reports an error that leaves it.
+    template <typename Handler> void dispatch(Handler&& handler) noexcept {
+        frame_.dispatch(std::forward<Handler>(handler));
+    }
 
-    void setTimer(bool enabled);
     // The controls' design places and the fonts, for the DPI of the window's monitor.
     void applyDpi();
     // Window geometry is given in twips, 1/1440 inch, at the DPI of the window's monitor.
@@ -74,6 +72,8 @@ private:
     void moveControl(HWND control, float left, float top, float width, float height);
 
     HWND window_ = nullptr;
+    // The window the refresh driver's worker posts to: read on that thread.
+    std::atomic<HWND> finishedTo_ = nullptr;
     HWND CheckTimer = nullptr;
     StationListView ListView1;
     // The list's font, and the box's, made to fit its caption.
@@ -85,12 +85,8 @@ private:
     HICON smallIcon_ = nullptr;
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     bool timerEnabled_ = false;
-    station::StationMonitor monitor_;
-    // Holds the database connection from the first look-up on.
-    lookup::UserDirectory users_;
+    MonitorFrame frame_;
     bool loaded_ = false;
-    bool refreshing_ = false;
-    bool ended_ = false;
 };
 
 } // namespace orvendal::ui
