@@ -3,11 +3,28 @@
 #include "error.h"
 #include "fileaccess.h"
 
+#include <cassert>
 #include <utility>
 
 namespace orvendal::files {
+namespace {
+
+thread_local bool onWindowThread = false;
+
+void requireWorkerThread() {
+    assert(!onWindowThread && "station file I/O on a window's thread");
+}
+
+} // namespace
+
+WindowThreadScope::WindowThreadScope() : outer_(std::exchange(onWindowThread, true)) {}
+
+WindowThreadScope::~WindowThreadScope() {
+    onWindowThread = outer_;
+}
 
 SharedFile SharedFile::open(const std::string& path) {
+    requireWorkerThread();
     return SharedFile(openFileAccess(path));
 }
 
@@ -17,6 +34,7 @@ SharedFile& SharedFile::operator=(SharedFile&& other) noexcept = default;
 
 SharedFile::~SharedFile() {
     if (access_) {
+        requireWorkerThread();
         try {
             access_->close();
         } catch (...) {
@@ -27,6 +45,7 @@ SharedFile::~SharedFile() {
 void SharedFile::close() {
     // Let go before closing, so a close that reports an error leaves nothing to close twice.
     if (auto access = std::exchange(access_, nullptr)) {
+        requireWorkerThread();
         access->close();
     }
 }
@@ -51,6 +70,7 @@ std::optional<std::size_t> SharedFile::tryReadAt(std::uint64_t offset,
     if (!access_) {
         throw Error::of(errc::BadFileNumber);
     }
+    requireWorkerThread();
     return access_->read(offset, buffer);
 }
 
@@ -58,6 +78,7 @@ std::optional<ByteRange> SharedFile::findLock(std::uint64_t start, std::uint64_t
     if (!access_) {
         throw Error::of(errc::BadFileNumber);
     }
+    requireWorkerThread();
     return access_->findLock(start, length);
 }
 
@@ -65,6 +86,7 @@ void SharedFile::confirmLocksSeen() const {
     if (!access_) {
         throw Error::of(errc::BadFileNumber);
     }
+    requireWorkerThread();
     access_->confirmLocksSeen();
 }
 

@@ -71,6 +71,20 @@ private:
     std::unique_ptr<FileAccess> access_;
 };
 
+// While it lives, the calling thread runs a window's event handler. A debug build stops at once
+// if such a thread opens, reads or closes a station file: a file server that stops answering
+// would freeze the window, so that I/O belongs on the refresh driver's worker.
+class WindowThreadScope {
+public:
+    WindowThreadScope();
+    ~WindowThreadScope();
+    WindowThreadScope(const WindowThreadScope&) = delete;
+    WindowThreadScope& operator=(const WindowThreadScope&) = delete;
+
+private:
+    bool outer_;
+};
+
 // The folder that holds the running executable, resolved from the running image.
 std::string executableDirectory();
 

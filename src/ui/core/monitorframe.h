@@ -1,6 +1,7 @@
 #pragma once
 
 #include "refreshdriver.h"
+#include "sharedfile.h"
 #include "stationlist.h"
 #include "stationmonitor.h"
 #include "userdirectory.h"
@@ -49,6 +50,7 @@ public:
         if (ended_) {
             return;
         }
+        const files::WindowThreadScope windowThread;
         try {
             std::forward<Handler>(handler)();
         } catch (...) {
