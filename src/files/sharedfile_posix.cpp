@@ -1,6 +1,7 @@
 #include "error.h"
 #include "fileaccess.h"
 #include "localfilesystem.h"
+#include "smbclientlibrary.h"
 #include "smbfile.h"
 #include "smburl.h"
 
@@ -151,7 +152,12 @@ LockDetection lockDetectionOf(std::int64_t fileSystemType) {
 }
 
 std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
-    return isSmbPath(path) ? openSmbFile(path) : openLocalFile(path);
+    if (!isSmbPath(path)) {
+        return openLocalFile(path);
+    }
+    // Samba's libraries come in with the first smb:// path only; a local file never maps them.
+    requireSmbClientLibrary();
+    return openSmbFile(path);
 }
 
 const char kPathSeparator = '/';
