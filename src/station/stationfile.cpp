@@ -3,6 +3,7 @@
 #include "error.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <utility>
 
@@ -46,48 +47,154 @@ std::vector<bool> findLockedRecords(const files::SharedFile& file, std::uint64_t
     return locked;
 }
 
-std::uint64_t readRecordsFindingLocks(const RangeReader& read, std::uint64_t first,
-                                      std::uint64_t count, std::span<std::uint8_t> bytes,
-                                      std::vector<bool>& locked) {
-    // A failed range is split into this many parts: a lone lock is found in a few reads, and
-    // where most records are locked the reads stay close to one per record.
-    constexpr std::uint64_t kParts = 8;
-    locked.assign(count, false);
-    // Where the file ends, as the short reads tell: the records' bytes are read from here on.
-    std::uint64_t end = count * kRecordLength;
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> pending{{0, count}};
-    while (!pending.empty()) {
-        const auto [from, to] = pending.back();
-        pending.pop_back();
-        const std::uint64_t offset = from * kRecordLength;
-        if (offset >= end) {
-            continue;
-        }
-        const std::uint64_t size = std::min(to * kRecordLength, end) - offset;
-        if (const auto n = read(recordOffset(first) + offset, bytes.subspan(offset, size))) {
-            if (*n < size) {
-                end = offset + *n;
+namespace {
+
+// The search behind readRecordsFindingLocks(), in file order. Indexes are of records from `first`.
+//
+// Why the bound holds: every record is settled by one successful read over it, by its own failed
+// read, by lying past the end of the file, or as the one record left unread of a range whose read
+// failed. So reads = count - skipped - saved + wasted, where saved sums (records - 1) over the
+// successful reads of several records and wasted counts the failed ones that settled nothing. A
+// read of several records is only tried while wasted < saved + spare(), where spare() never
+// shrinks and is at most kSpareReads; saved never shrinks either, so at the end
+// wasted <= saved + spare() and reads <= count + spare().
+class LockSearch {
+public:
+    LockSearch(const RangeReader& read, std::uint64_t first, std::uint64_t count,
+               std::span<std::uint8_t> bytes, std::vector<bool>& locked)
+        : read_(read), base_(recordOffset(first)), bytes_(bytes), locked_(locked),
+          end_(count * kRecordLength) {
+        locked_.assign(count, false);
+    }
+
+    std::uint64_t end() const { return end_; }
+
+    // Reads record k alone.
+    void readOne(std::uint64_t k) { readRange(k, k + 1); }
+
+    // Settles [from, to), first as one read. When that fails, a gap that the last refresh found
+    // free most likely holds one new lock, which halving finds; elsewhere nothing is known, and the
+    // reads go on from the front, each as long as the locks seen so far make likely to succeed.
+    void search(std::uint64_t from, std::uint64_t to, bool wasFree) {
+        // [k, failedTo) held a lock when it was read; 0 while no such range is pending.
+        std::uint64_t failedTo = 0;
+        bool whole = true;
+        for (std::uint64_t k = from; k < to && k * kRecordLength < end_;) {
+            if (failedTo == k + 1) {
+                // All of that range but this record read: the lock is on it.
+                settleLocked(k++);
+                --wasted_;
+                failedTo = 0;
+                continue;
             }
-            continue;
-        }
-        if (to - from == 1) {
-            locked[from] = true;
-            continue;
-        }
-        // Parts of two records would each fail again where most records are locked.
-        std::uint64_t step = (to - from + kParts - 1) / kParts;
-        step = step <= 2 ? 1 : step;
-        // Pushed last to first, so the ranges are read in file order.
-        for (std::uint64_t partEnd = to; partEnd > from;) {
-            const std::uint64_t partStart = partEnd - std::min(step, partEnd - from);
-            pending.emplace_back(partStart, partEnd);
-            partEnd = partStart;
+            std::uint64_t n = whole          ? to - from
+                              : failedTo > k ? (failedTo - k + 1) / 2
+                                             : std::min(likelyFree(), to - k);
+            if (n > 1 && wasted_ >= saved_ + spare()) {
+                n = 1;
+            }
+            if (readRange(k, k + n)) {
+                k += n;
+                failedTo = failedTo > k ? failedTo : 0;
+            } else if (n == 1) {
+                ++k;
+                failedTo = 0;
+            } else if (!whole || wasFree) {
+                failedTo = k + n;
+            }
+            whole = false;
         }
     }
-    return end;
+
+private:
+    // Whether [from, to) read; a record that fails alone is marked locked.
+    bool readRange(std::uint64_t from, std::uint64_t to) {
+        const std::uint64_t offset = from * kRecordLength;
+        if (offset >= end_) {
+            return true;
+        }
+        const std::uint64_t size = std::min(to * kRecordLength, end_) - offset;
+        if (const auto n = read_(base_ + offset, bytes_.subspan(offset, size))) {
+            if (*n < size) {
+                end_ = offset + *n;
+            }
+            saved_ += to - from - 1;
+            free_ += to - from;
+            return true;
+        }
+        if (to - from > 1) {
+            ++wasted_;
+        } else {
+            settleLocked(from);
+        }
+        return false;
+    }
+
+    void settleLocked(std::uint64_t k) {
+        locked_[k] = true;
+        ++lockedCount_;
+    }
+
+    // Records that a read from here would find free at even odds or better, from the share of
+    // locked records so far, taken as one in two before any is seen.
+    std::uint64_t likelyFree() const {
+        const double share = (static_cast<double>(lockedCount_) + 1) /
+                             (static_cast<double>(lockedCount_ + free_) + 2);
+        return std::max<std::uint64_t>(
+            1, static_cast<std::uint64_t>(std::log(0.5) / std::log1p(-share)));
+    }
+
+    // Failed reads allowed beyond those paid for: one until the free records seen show there is
+    // room to save, up to kSpareReads. So a file with few free records costs at most one read more
+    // than its records, and a lone lock among thousands is still found in a few dozen.
+    std::uint64_t spare() const { return std::min(kSpareReads, 1 + free_ / 32); }
+
+    const RangeReader& read_;
+    std::uint64_t base_;
+    std::span<std::uint8_t> bytes_;
+    std::vector<bool>& locked_;
+    // Where the file ends, as the short reads tell: the records' bytes are read up to here.
+    std::uint64_t end_;
+    std::uint64_t saved_ = 0;
+    std::uint64_t wasted_ = 0;
+    std::uint64_t free_ = 0;
+    std::uint64_t lockedCount_ = 0;
+};
+
+} // namespace
+
+std::uint64_t readRecordsFindingLocks(const RangeReader& read, std::uint64_t first,
+                                      std::uint64_t count, std::span<std::uint8_t> bytes,
+                                      std::vector<bool>& locked,
+                                      const std::vector<bool>* previousLocks) {
+    LockSearch search(read, first, count, bytes, locked);
+    if (previousLocks == nullptr) {
+        search.search(0, count, false);
+        return search.end();
+    }
+    const std::uint64_t known = std::min<std::uint64_t>(previousLocks->size(), count);
+    for (std::uint64_t k = 0; k < count;) {
+        if (k < known && (*previousLocks)[k]) {
+            search.readOne(k++);
+            continue;
+        }
+        std::uint64_t gapEnd = k + 1;
+        while (gapEnd < known && !(*previousLocks)[gapEnd]) {
+            ++gapEnd;
+        }
+        // Past the last refresh's answer nothing is known: the rest is one gap.
+        const bool wasFree = gapEnd < known || known == count;
+        if (gapEnd >= known) {
+            gapEnd = count;
+        }
+        search.search(k, gapEnd, wasFree);
+        k = gapEnd;
+    }
+    return search.end();
 }
 
-RecordBlock::RecordBlock(const files::SharedFile& file, std::uint64_t first, std::uint64_t count)
+RecordBlock::RecordBlock(const files::SharedFile& file, std::uint64_t first, std::uint64_t count,
+                         const std::vector<bool>* previousLocks)
     : first_(first), count_(count) {
     try {
         // Not zeroed first: only the bytes the reads return are ever looked at.
@@ -101,7 +208,7 @@ RecordBlock::RecordBlock(const files::SharedFile& file, std::uint64_t first, std
                 [&file](std::uint64_t offset, std::span<std::uint8_t> buffer) {
                     return file.tryReadAt(offset, buffer);
                 },
-                first, count, bytes, locked_);
+                first, count, bytes, locked_, previousLocks);
         }
     } catch (const Error& e) {
         failure_ = e;

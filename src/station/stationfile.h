@@ -32,21 +32,37 @@ std::vector<bool> findLockedRecords(const files::SharedFile& file, std::uint64_t
 using RangeReader =
     std::function<std::optional<std::size_t>(std::uint64_t offset, std::span<std::uint8_t> buffer)>;
 
+// How many failed reads over several records readRecordsFindingLocks() may spend beyond the
+// reads the successful ones saved: enough to find a lone lock among thousands of records.
+inline constexpr std::uint64_t kSpareReads = 8;
+
 // Where a lock shows only as a failed read: reads the records [first, first + count) into `bytes`
-// (count records long) and tells which are locked, as one read per record would, in far fewer
-// reads: a range that reads answers for every record in it, and only a range whose read fails is
-// split. Bit k is record first + k; the bytes of a locked record are left as they were. Returns
-// the bytes from the first record on that the file holds, locked records included.
+// (count records long) and tells which are locked, exactly as one read per record would. Bit k is
+// record first + k; the bytes of a locked record are left as they were. Returns the bytes from the
+// first record on that the file holds, locked records included.
+//
+// A read over several records answers for all of them when it succeeds; one that fails is wasted.
+// Such a read is only tried while the failed ones do not outnumber the records the successful ones
+// spared by kSpareReads, so it never takes more than count + kSpareReads reads, whatever
+// the locks. `previousLocks`, when given, is the answer of the last refresh (bit k for record
+// first + k; records past its end unknown): each run of records free then is read as one read and
+// each record locked then alone, so an unchanged answer costs one read per locked record and one
+// per gap between them; a gap that no longer reads is searched.
 std::uint64_t readRecordsFindingLocks(const RangeReader& read, std::uint64_t first,
                                       std::uint64_t count, std::span<std::uint8_t> bytes,
-                                      std::vector<bool>& locked);
+                                      std::vector<bool>& locked,
+                                      const std::vector<bool>* previousLocks = nullptr);
 
-// Consecutive records read together: their bytes in one read and their locks in a few probes.
+// Consecutive records read together: their bytes in one read and their locks in a few probes,
+// or, where locks show only as failed reads, in as few reads as readRecordsFindingLocks() needs.
 // A record wholly or partly past the end of the file reads without failing: the bytes that exist
 // are decoded, the fields past the end keep their value.
 class RecordBlock {
 public:
-    RecordBlock(const files::SharedFile& file, std::uint64_t first, std::uint64_t count);
+    // `previousLocks`: which records the last refresh found locked (bit k for record first + k; a
+    // shorter vector leaves the rest unknown), where reads must find the locks; probes need none.
+    RecordBlock(const files::SharedFile& file, std::uint64_t first, std::uint64_t count,
+                const std::vector<bool>* previousLocks = nullptr);
 
     bool holds(std::uint64_t number) const { return number >= first_ && number - first_ < count_; }
 
@@ -57,6 +73,10 @@ public:
     // As read(), but answers false instead of throwing: the refresh meets thousands of locked
     // records a second.
     bool tryRead(std::uint64_t number, PuestoBloquedos& record) const;
+
+    // Whether another process locks a byte of record `number`; false for every record of a block
+    // whose read failed (requireRead() tells).
+    bool locked(std::uint64_t number) const { return !failure_ && locked_[number - first_]; }
 
     // Throws the Error that stopped the block's read, if any; locked records are no failure.
     void requireRead() const;

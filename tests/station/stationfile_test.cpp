@@ -41,6 +41,8 @@ TEST(StationFile, LockedRecordCannotBeReadAndOthersCan) {
         EXPECT_EQ(e.number(), errc::RecordLocked);
     }
     EXPECT_FALSE(block.tryRead(2, record));
+    EXPECT_TRUE(block.locked(2));
+    EXPECT_FALSE(block.locked(3));
     block.read(3, record);
     EXPECT_EQ(record.StationNumber, 42);
     EXPECT_TRUE(block.tryRead(1, record));
