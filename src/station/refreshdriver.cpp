@@ -72,16 +72,17 @@ std::optional<StationReading> RefreshDriver::waitFor(std::chrono::milliseconds l
 }
 
 void RefreshDriver::close(std::chrono::milliseconds limit) {
-    bool closeNow = false;
     {
         const std::lock_guard lock(shared_->mutex);
-        closeNow = !shared_->busy && !shared_->closing;
-        shared_->busy = shared_->busy || closeNow;
+        const bool closeNow = !shared_->busy && !shared_->closing;
         shared_->closing = true;
+        // A refresh in flight closes the file when it ends; nothing waits for it.
+        if (!closeNow) {
+            return;
+        }
+        shared_->busy = true;
     }
-    if (closeNow) {
-        run([](Shared& shared) { shared.reader->CloseStationFile(); });
-    }
+    run([](Shared& shared) { shared.reader->CloseStationFile(); });
     std::unique_lock lock(shared_->mutex);
     shared_->ended.wait_for(lock, limit, [this] { return !shared_->busy; });
 }

@@ -34,7 +34,7 @@ public:
     // Waits up to `limit` for the refresh in flight to end, then take().
     std::optional<StationReading> waitFor(std::chrono::milliseconds limit);
     // Closes the station file on the worker, waiting up to `limit` for it; a refresh in flight
-    // closes it when it ends. No refresh starts after it.
+    // is not waited for and closes the file when it ends. No refresh starts after it.
     void close(std::chrono::milliseconds limit);
 
     // Whether a worker of any driver is still running: a program that ends then must not wait for

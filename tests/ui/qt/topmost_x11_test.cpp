@@ -1,4 +1,6 @@
 // The program on a real X server with a window manager: what offscreen Qt cannot show.
+#include "smbstation.h"
+#include "smbtestserver.h"
 #include "stationfiles.h"
 #include "tempdir.h"
 
@@ -65,6 +67,20 @@ public:
         }
     }
     pid_t pid() const { return pid_; }
+
+    // Whether the child has ended within `limit`; an ended child is reaped.
+    bool endsWithin(std::chrono::milliseconds limit) {
+        const auto deadline = Clock::now() + limit;
+        int status;
+        while (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (Clock::now() > deadline) {
+                return false;
+            }
+            ::usleep(10000);
+        }
+        pid_ = -1;
+        return true;
+    }
 
 private:
     pid_t pid_ = -1;
@@ -225,11 +241,14 @@ TEST(TopmostX11, MappedWindowIsAboveAndTitledByTheFirstRefresh) {
 // beside it are its own) with `cwd` as its current folder, and its mapped window.
 class Monitor {
 public:
-    Monitor(const XServer& x, const std::string& cwd, std::uint8_t tally)
+    Monitor(const XServer& x, const std::string& cwd, std::uint8_t tally,
+            const std::vector<std::string>& arguments = {})
         : x_(x), program_(folder_.path() / "orvendal") {
         std::filesystem::copy_file(ORVENDAL_PROGRAM, program_);
         testing::writeStationFile(folder_.file("MARLOVEN.SIT"), 2, tally);
-        child_.emplace(std::vector<std::string>{program_.string()}, x.name(), cwd);
+        std::vector<std::string> argv{program_.string()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        child_.emplace(argv, x.name(), cwd);
         window_ = xdotool("search --sync --onlyvisible --pid " + std::to_string(child_->pid()));
         if (window_.empty()) {
             throw std::runtime_error("the monitor's window never appeared");
@@ -239,6 +258,7 @@ public:
     const testing::TempDir& folder() const { return folder_; }
     const std::string& window() const { return window_; }
     pid_t pid() const { return child_->pid(); }
+    bool endsWithin(std::chrono::milliseconds limit) { return child_->endsWithin(limit); }
 
     std::string xdotool(const std::string& args) const {
         std::string out = run("DISPLAY=" + x_.name() + " timeout 10 xdotool " + args);
@@ -323,6 +343,28 @@ TEST(TopmostX11, StaysAboveAWindowActivatedAfterIt) {
     ASSERT_NE(position(monitor.window()), std::string::npos) << stacking;
     ASSERT_NE(position(otherWindow), std::string::npos) << stacking;
     EXPECT_GT(position(monitor.window()), position(otherWindow)) << stacking;
+}
+
+TEST(TopmostX11, AltF4EndsTheProgramAtOnceWhileItsFileServerIsSilent) {
+    if (const auto why = testing::SmbTestServer::unavailable()) {
+        GTEST_SKIP() << *why;
+    }
+    XServer x;
+    testing::TempDir cwd;
+    testing::SmbTestServer server;
+    testing::writeStationFile(server.localFile("MARLOVEN.SIT"), 3, 7);
+    Monitor monitor(x, cwd.path().string(), 5,
+                    {"--credentials", testing::writeCredentials(cwd, server, server.password()),
+                     server.url("MARLOVEN.SIT")});
+    ASSERT_TRUE(monitor.titleBecomes("Conexiones activas: 7")) << monitor.title();
+
+    // Every process of the server stops answering; the next tick's refresh waits on it.
+    ASSERT_EQ(::kill(-server.pid(), SIGSTOP), 0);
+    ::usleep(800000);
+    monitor.xdotool("windowactivate --sync " + monitor.window() + " key alt+F4");
+    EXPECT_TRUE(monitor.endsWithin(std::chrono::milliseconds(1000)))
+        << "the program waited for the silent server";
+    ::kill(-server.pid(), SIGCONT);
 }
 
 } // namespace
