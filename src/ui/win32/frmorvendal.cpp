@@ -132,13 +132,30 @@ void frmOrvendal::show() {
 int frmOrvendal::run() {
     MSG message;
     while (window_ != nullptr && !frame_.ended() && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        // Tab and the space bar move between and work the controls as in a dialog.
-        if (!::IsDialogMessageW(window_, &message)) {
+        if (reportListKey(message)) {
+            reportedKey_ = message.wParam;
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+            reportedKey_.reset();
+        } else if (!::IsDialogMessageW(window_, &message)) {
+            // Tab and the space bar move between and work the controls as in a dialog.
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
         }
     }
     return frame_.ended() ? 1 : 0;
+}
+
+bool frmOrvendal::reportListKey(const MSG& message) {
+    // The dialog handling would turn Return and Escape into commands, and the list tells no key
+    // that comes with Alt (WM_SYSKEYDOWN): every key is reported here, before the list acts on it.
+    if (message.hwnd != ListView1.handle() ||
+        (message.message != WM_KEYDOWN && message.message != WM_SYSKEYDOWN)) {
+        return false;
+    }
+    const auto key = static_cast<std::int16_t>(message.wParam);
+    dispatch([this, key] { frame_.ListView1_KeyDown(key, shiftState()); });
+    return message.wParam != VK_TAB;
 }
 
 LRESULT CALLBACK frmOrvendal::windowProcedure(HWND window, UINT message, WPARAM wParam,
@@ -214,6 +231,11 @@ LRESULT frmOrvendal::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         break;
     }
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+        // Common controls learn of new colours and settings only from their parent.
+        ::SendMessageW(ListView1.handle(), message, wParam, lParam);
+        break;
     case WM_CLOSE:
         dispatch([this] { frame_.Form_Unload(); });
         // Closing cannot be refused; the timer ends with the window.
@@ -239,9 +261,17 @@ LRESULT frmOrvendal::listNotification(const NMHDR& header, LPARAM lParam) {
     case NM_DBLCLK:
         dispatch([this] { frame_.ListView1_DblClick(); });
         break;
+    case LVN_ODFINDITEMW:
+        // Type-ahead: the row whose number starts with what was typed.
+        return ListView1.findItem(*reinterpret_cast<const NMLVFINDITEMW*>(lParam));
     case LVN_KEYDOWN: {
-        // Sent before the list acts on the key.
+        // Sent before the list acts on the key; a key that came through the window's own loop
+        // was reported there. Keys sent to the list past the loop are reported here.
         const auto key = reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey;
+        if (reportedKey_ == key) {
+            reportedKey_.reset();
+            break;
+        }
         dispatch([this, key] {
             frame_.ListView1_KeyDown(static_cast<std::int16_t>(key), shiftState());
         });

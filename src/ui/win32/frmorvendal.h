@@ -45,6 +45,9 @@ private:
                                             LPARAM lParam);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT listNotification(const NMHDR& header, LPARAM lParam);
+    // The list's key-down handler for a key the loop is about to hand to the list, before the
+    // dialog keys and the menu keys are taken out of it. False for Tab, which stays the dialog's.
+    bool reportListKey(const MSG& message);
 
     void Form_Load();
     void Form_Resize() noexcept;
@@ -85,6 +88,8 @@ private:
     HICON smallIcon_ = nullptr;
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     bool timerEnabled_ = false;
+    // The key the loop has reported already, which the list's own key-down notice repeats.
+    std::optional<WPARAM> reportedKey_;
     MonitorFrame frame_;
     bool loaded_ = false;
 };

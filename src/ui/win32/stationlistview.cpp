@@ -10,13 +10,12 @@ namespace orvendal::ui {
 
 void StationListView::create(HWND parent, int id, RECT place) {
     // Clipped by its siblings: the "AutoRefresh" box lies in front of the headings.
-    list_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | LVS_ICON |
-                                  LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
-                              place.left, place.top, place.right - place.left,
-                              place.bottom - place.top, parent,
-                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                              ::GetModuleHandleW(nullptr), nullptr);
+    list_ = ::CreateWindowExW(
+        WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+        WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS | LVS_ICON | LVS_OWNERDATA |
+            LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+        place.left, place.top, place.right - place.left, place.bottom - place.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr), nullptr);
     if (list_ == nullptr) {
         throw files::lastWindowsError("CreateWindowExW " WC_LISTVIEWA);
     }
@@ -26,8 +25,8 @@ void StationListView::create(HWND parent, int id, RECT place) {
 void StationListView::scaleColumns(UINT fromDpi, UINT toDpi) {
     for (int column = 0; column < columns_; ++column) {
         const int width = ListView_GetColumnWidth(list_, column);
-        ListView_SetColumnWidth(list_, column, ::MulDiv(width, static_cast<int>(toDpi),
-                                                        static_cast<int>(fromDpi)));
+        ListView_SetColumnWidth(
+            list_, column, ::MulDiv(width, static_cast<int>(toDpi), static_cast<int>(fromDpi)));
     }
     columnWidth_ = ::MulDiv(columnWidth_, static_cast<int>(toDpi), static_cast<int>(fromDpi));
 }
@@ -100,8 +99,7 @@ void StationListView::setLabelEdit(int mode) {
 }
 
 void StationListView::setFullRowSelect(bool on) {
-    ListView_SetExtendedListViewStyleEx(list_, LVS_EX_FULLROWSELECT,
-                                        on ? LVS_EX_FULLROWSELECT : 0);
+    ListView_SetExtendedListViewStyleEx(list_, LVS_EX_FULLROWSELECT, on ? LVS_EX_FULLROWSELECT : 0);
 }
 
 void StationListView::setSelectedItem(Item item) {
@@ -159,6 +157,37 @@ void StationListView::supplyText(NMLVDISPINFOW& request) const {
         position = cells_[row * stride_ + column];
     }
     request.item.pszText = const_cast<wchar_t*>(&text_[position]);
+}
+
+int StationListView::findItem(const NMLVFINDITEMW& request) const {
+    const LVFINDINFOW& what = request.lvfi;
+    if ((what.flags & (LVFI_STRING | LVFI_PARTIAL)) == 0 || what.psz == nullptr || rows_ == 0) {
+        return -1;
+    }
+    const bool wrap = (what.flags & LVFI_WRAP) != 0;
+    const bool prefix = (what.flags & LVFI_PARTIAL) != 0;
+    const int wantedLength = static_cast<int>(std::char_traits<wchar_t>::length(what.psz));
+    int start = request.iStart;
+    if (start < 0 || start >= rows_) {
+        if (!wrap && start >= rows_) {
+            return -1;
+        }
+        start = 0;
+    }
+    const int candidates = wrap ? rows_ : rows_ - start;
+    for (int i = 0; i < candidates; ++i) {
+        const int row = (start + i) % rows_;
+        const wchar_t* text = &text_[cells_[static_cast<std::size_t>(row) * stride_]];
+        const int length = static_cast<int>(std::char_traits<wchar_t>::length(text));
+        if (length < wantedLength || (!prefix && length != wantedLength)) {
+            continue;
+        }
+        if (::CompareStringOrdinal(text, wantedLength, what.psz, wantedLength, TRUE) ==
+            CSTR_EQUAL) {
+            return row;
+        }
+    }
+    return -1;
 }
 
 void StationListView::changeRows() {

@@ -51,6 +51,10 @@ public:
     void publishRows();
     // Answers the control's request for a cell's text (LVN_GETDISPINFOW).
     void supplyText(NMLVDISPINFOW& request) const;
+    // Answers the control's type-ahead search (LVN_ODFINDITEMW): the first row from the start
+    // row on whose first-column text is, or with LVFI_PARTIAL starts with, the text searched for,
+    // in any case; wrapping past the last row with LVFI_WRAP. -1 when no row matches.
+    int findItem(const NMLVFINDITEMW& request) const;
 
 private:
     // The rows are about to change: the control's selection is noted first, as the refill

@@ -2,6 +2,7 @@
 
 #include "puestobloquedos.h"
 
+#include <cmath>
 #include <filesystem>
 #include <optional>
 
@@ -12,30 +13,32 @@ const std::u16string kOutageCaption = u"Conexiones activas: sin acceso";
 
 using WindowTest = WindowFixture;
 
-int pixels(float twips) {
-    return static_cast<int>(twips * 96 / 1440 + 0.5f);
+// Twips at the DPI the system gave the window: 96 on a desktop at 100 %, 144 at 150 %.
+int pixels(float twips, UINT dpi) {
+    return static_cast<int>(std::lround(twips * static_cast<float>(dpi) / 1440.0f));
 }
 
 TEST_F(WindowTest, DesignValuesBeforeTheFirstShow) {
     const auto window = create();
     const HWND frame = window->handle();
-    // The test program is not DPI-aware: the system gives it 96 dots per inch.
-    ASSERT_EQ(::GetDpiForWindow(frame), 96u);
+    const UINT dpi = ::GetDpiForWindow(frame);
     EXPECT_EQ(windowText(frame), u"Conexiónes Reales Activas");
     RECT client;
     ::GetClientRect(frame, &client);
-    EXPECT_EQ(client.right, 312);
-    EXPECT_EQ(client.bottom, 206);
+    // 312 x 206 pixels at 96 DPI.
+    EXPECT_EQ(client.right, pixels(4680, dpi));
+    EXPECT_EQ(client.bottom, pixels(3090, dpi));
     const RECT listPlace = placeInParent(list(*window));
     EXPECT_EQ(listPlace.left, 0);
     EXPECT_EQ(listPlace.top, 0);
-    EXPECT_EQ(listPlace.right, pixels(4635));
-    EXPECT_EQ(listPlace.bottom, pixels(3075));
+    EXPECT_EQ(listPlace.right, pixels(4635, dpi));
+    EXPECT_EQ(listPlace.bottom, pixels(3075, dpi));
+    // 206, -2, 85, 13 at 96 DPI.
     const RECT boxPlace = placeInParent(checkBox(*window));
-    EXPECT_EQ(boxPlace.left, 206);
-    EXPECT_EQ(boxPlace.top, -2);
-    EXPECT_EQ(boxPlace.right - boxPlace.left, 85);
-    EXPECT_EQ(boxPlace.bottom - boxPlace.top, 13);
+    EXPECT_EQ(boxPlace.left, pixels(3090, dpi));
+    EXPECT_EQ(boxPlace.top, pixels(-30, dpi));
+    EXPECT_EQ(boxPlace.right - boxPlace.left, pixels(1275, dpi));
+    EXPECT_EQ(boxPlace.bottom - boxPlace.top, pixels(195, dpi));
     EXPECT_EQ(windowText(checkBox(*window)), u"AutoRefresh");
     EXPECT_EQ(::SendMessageW(checkBox(*window), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_FALSE(::IsWindowVisible(frame));
@@ -51,7 +54,8 @@ TEST_F(WindowTest, DesignValuesBeforeTheFirstShow) {
     ::GetTextExtentPoint32W(screen, L"AutoRefresh", 11, &caption);
     ::SelectObject(screen, font);
     ::ReleaseDC(checkBox(*window), screen);
-    EXPECT_LE(caption.cx + ::GetSystemMetrics(SM_CXMENUCHECK), 85) << "the caption is cut off";
+    EXPECT_LE(caption.cx + ::GetSystemMetricsForDpi(SM_CXMENUCHECK, dpi), pixels(1275, dpi))
+        << "the caption is cut off";
 
     // The icon: a 4 x 4 grid of the 16 standard colours, each square followed by a black line.
     const auto icon = reinterpret_cast<HICON>(::SendMessageW(frame, WM_GETICON, ICON_BIG, 0));
@@ -60,22 +64,32 @@ TEST_F(WindowTest, DesignValuesBeforeTheFirstShow) {
     ASSERT_TRUE(::GetIconInfo(icon, &info));
     BITMAPINFO format{};
     format.bmiHeader.biSize = sizeof format.bmiHeader;
-    format.bmiHeader.biWidth = 32;
-    format.bmiHeader.biHeight = -32;
     format.bmiHeader.biPlanes = 1;
     format.bmiHeader.biBitCount = 32;
     format.bmiHeader.biCompression = BI_RGB;
-    std::vector<DWORD> bits(32 * 32);
+    // The icon as large as the window's DPI asks: the 32-pixel drawing, scaled.
+    BITMAP image{};
+    ASSERT_TRUE(::GetObjectW(info.hbmColor, sizeof image, &image));
+    const int size = image.bmWidth;
+    EXPECT_EQ(size, ::GetSystemMetricsForDpi(SM_CXICON, dpi));
+    format.bmiHeader.biWidth = size;
+    format.bmiHeader.biHeight = -size;
+    std::vector<DWORD> bits(static_cast<std::size_t>(size * size));
     const HDC dc = ::GetDC(nullptr);
-    const int lines = ::GetDIBits(dc, info.hbmColor, 0, 32, bits.data(), &format, DIB_RGB_COLORS);
+    const int lines = ::GetDIBits(dc, info.hbmColor, 0, size, bits.data(), &format, DIB_RGB_COLORS);
     ::ReleaseDC(nullptr, dc);
     ::DeleteObject(info.hbmColor);
     ::DeleteObject(info.hbmMask);
-    ASSERT_EQ(lines, 32);
+    ASSERT_EQ(lines, size);
     const DWORD palette[16] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080,
                                0x008080, 0xC0C0C0, 0x808080, 0xFF0000, 0x00FF00, 0xFFFF00,
                                0x0000FF, 0xFF00FF, 0x00FFFF, 0xFFFFFF};
-    const auto pixel = [&](int x, int y) { return bits[y * 32 + x] & 0xFFFFFF; };
+    // The pixel of the drawing's (x, y), at the middle of where the scaling put it.
+    const auto pixel = [&](int x, int y) {
+        return bits[static_cast<std::size_t>((2 * y + 1) * size / 64 * size +
+                                             (2 * x + 1) * size / 64)] &
+               0xFFFFFF;
+    };
     for (int i = 0; i < 16; ++i) {
         const int left = (i % 4) * 8;
         const int top = (i / 4) * 8;
@@ -87,8 +101,8 @@ TEST_F(WindowTest, DesignValuesBeforeTheFirstShow) {
 }
 
 TEST_F(WindowTest, FirstRefreshFillsTheListAndMakesTheWindowTopmost) {
-    const std::u16string headings[] = {u"Rec",      u"LC",           u"Conectado", u"Puesto",
-                                       u"Conexión", u"Nombre Puesto", u"Contador"};
+    const std::u16string headings[] = {
+        u"Rec", u"LC", u"Conectado", u"Puesto", u"Conexión", u"Nombre Puesto", u"Contador"};
     for (const int stations : {3, 0}) {
         SCOPED_TRACE(stations);
         writeStationFile(path, stations, 2);
@@ -119,9 +133,11 @@ TEST_F(WindowTest, FirstRefreshFillsTheListAndMakesTheWindowTopmost) {
             item.mask = HDI_TEXT | HDI_WIDTH;
             item.pszText = text;
             item.cchTextMax = 64;
-            ASSERT_TRUE(::SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item)));
+            ASSERT_TRUE(
+                ::SendMessageW(header, HDM_GETITEMW, column, reinterpret_cast<LPARAM>(&item)));
             EXPECT_EQ(std::u16string(text, text + wcslen(text)), headings[column]);
-            EXPECT_EQ(item.cxy, 96) << "a heading's default width is an inch";
+            EXPECT_EQ(item.cxy, static_cast<int>(::GetDpiForWindow(frame)))
+                << "a heading's default width is an inch";
         }
         for (int row = 0; row < 3; ++row) {
             const std::u16string number(1, static_cast<char16_t>(u'1' + row));
@@ -150,13 +166,15 @@ TEST_F(WindowTest, ListFollowsTheOuterSizeLessTheGap) {
         ::GetWindowRect(frame, &outer);
         return std::pair(outer.right - outer.left, outer.bottom - outer.top);
     };
+    const UINT dpi = ::GetDpiForWindow(frame);
     // Shown, the list fills the window's outer width and its outer height less 600 twips.
-    EXPECT_EQ(listSize(), std::pair(outerSize().first, outerSize().second - 40));
+    const int gap = pixels(600, dpi);
+    EXPECT_EQ(listSize(), std::pair(outerSize().first, outerSize().second - gap));
     for (const auto& size : {std::pair(500, 400), std::pair(260, 300)}) {
         ::SetWindowPos(frame, nullptr, 0, 0, size.first, size.second, SWP_NOMOVE | SWP_NOZORDER);
-        EXPECT_EQ(listSize(), std::pair(outerSize().first, outerSize().second - 40));
+        EXPECT_EQ(listSize(), std::pair(outerSize().first, outerSize().second - gap));
         const RECT boxPlace = placeInParent(checkBox(*window));
-        EXPECT_EQ(boxPlace.left, 206) << "the box never moves";
+        EXPECT_EQ(boxPlace.left, pixels(3090, dpi)) << "the box never moves";
     }
     const auto laidOut = listSize();
     ::ShowWindow(frame, SW_MINIMIZE);
@@ -164,7 +182,7 @@ TEST_F(WindowTest, ListFollowsTheOuterSizeLessTheGap) {
     EXPECT_EQ(listSize(), laidOut) << "a minimised window is shorter than the gap";
     ::ShowWindow(frame, SW_RESTORE);
     pumpFor(100);
-    EXPECT_EQ(listSize(), std::pair(outerSize().first, outerSize().second - 40));
+    EXPECT_EQ(listSize(), std::pair(outerSize().first, outerSize().second - gap));
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -208,6 +226,76 @@ TEST_F(WindowTest, SelectionSurvivesRefreshesAndScrollPositionIsKept) {
     EXPECT_EQ(selectedRow(rows), 40);
     EXPECT_EQ(rowCount(rows), 300);
     EXPECT_EQ(cellText(rows, 299, 0), u"300");
+}
+
+// The window in front with the list's focus, the box cleared: no timer refresh comes between
+// typed keys and the refresh that shows what they left remembered.
+bool readyForKeys(ui::frmOrvendal& window) {
+    const HWND box = ::GetDlgItem(window.handle(), kCheckBoxId);
+    ::SendMessageW(box, BM_SETCHECK, BST_UNCHECKED, 0);
+    ::SendMessageW(window.handle(), WM_COMMAND, MAKEWPARAM(kCheckBoxId, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(box));
+    ::SetForegroundWindow(window.handle());
+    return waitUntil([&] { return ::GetFocus() == ::GetDlgItem(window.handle(), kListId); });
+}
+
+// Keys typed as a user types them go through the window's own loop to the list's key-down
+// handler before the list acts on them, the dialog keys and Alt+key included; Tab and the space
+// bar still work the box.
+TEST_F(WindowTest, EveryKeyTheListGetsIsRememberedThroughTheWindowsLoop) {
+    writeStationFile(path, 30, 1);
+    const auto window = open();
+    const HWND rows = list(*window);
+    const HWND box = checkBox(*window);
+    ASSERT_TRUE(readyForKeys(*window));
+    struct Step {
+        const char* keys;
+        int selected; // before the keys, with nothing remembered meanwhile; -1: as it is
+        std::initializer_list<Key> typed;
+        int remembered; // the row a refresh selects afterwards
+    };
+    const Step steps[] = {
+        // Row 3 is selected when Return goes down: the refresh keeps it.
+        {"Down, Return", 1, {{VK_DOWN}, {VK_RETURN}}, 2},
+        {"Escape", 6, {{VK_ESCAPE}}, 6},
+        {"Alt+A", 9, {{'A', true}}, 9},
+        {"Alt+Down", 12, {{VK_DOWN, true}}, 12},
+        {"F10", 15, {{VK_F10}}, 15},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.keys);
+        selectRow(rows, step.selected);
+        typeKeys(step.typed);
+        EXPECT_EQ(runLoopFor(*window, 300), 0);
+        window->MLP_Show();
+        EXPECT_EQ(selectedRow(rows), step.remembered);
+        EXPECT_EQ(::GetFocus(), rows);
+    }
+
+    typeKeys({{VK_TAB}});
+    runLoopFor(*window, 300);
+    EXPECT_EQ(::GetFocus(), box) << "Tab moves on to the box";
+    typeKeys({{VK_SPACE}});
+    runLoopFor(*window, 300);
+    EXPECT_EQ(::SendMessageW(box, BM_GETCHECK, 0, 0), BST_CHECKED) << "the space bar ticks it";
+    EXPECT_TRUE(boxes.empty());
+}
+
+// Typing in the list selects the row whose number starts with what was typed, as the list's
+// own type-ahead does with the rows it holds itself.
+TEST_F(WindowTest, TypingARowsNumberSelectsThatRow) {
+    writeStationFile(path, 300, 1);
+    const auto window = open();
+    const HWND rows = list(*window);
+    ASSERT_TRUE(readyForKeys(*window));
+    typeKeys({{'3'}});
+    runLoopFor(*window, 300);
+    ASSERT_EQ(selectedRow(rows), 2);
+    EXPECT_EQ(cellText(rows, selectedRow(rows), 0), u"3");
+    // Nothing starts with "3Z": the selection stays.
+    typeKeys({{'Z'}});
+    runLoopFor(*window, 300);
+    EXPECT_EQ(selectedRow(rows), 2);
 }
 
 TEST_F(WindowTest, TimerRunsExactlyWhenTheBoxIsTicked) {
@@ -324,8 +412,8 @@ TEST_F(WindowTest, AnOutageKeepsTheListAndIsReportedOnce) {
 
 // A list control that refuses new headings: each row's set-up fails, and each failure is shown
 // in its own box while the refresh goes on.
-LRESULT CALLBACK refuseHeadings(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                UINT_PTR, DWORD_PTR) {
+LRESULT CALLBACK refuseHeadings(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                DWORD_PTR) {
     if (message == LVM_INSERTCOLUMNW) {
         return -1;
     }
