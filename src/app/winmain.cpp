@@ -1,6 +1,9 @@
 #include "commandline.h"
+#include "error.h"
 #include "frmorvendal.h"
 #include "refreshdriver.h"
+#include "smbfile.h"
+#include "smburl.h"
 #include "text.h"
 
 #include <windows.h>
@@ -72,8 +75,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             return 0;
         }
         line = app::takeCommandLine(args);
+        // Windows has no smb:// client: the file layer refuses the URL with the advice to give
+        // the UNC path, here at start-up as it refuses a credentials file, not at the first
+        // refresh.
+        if (line.stationFile && files::isSmbPath(*line.stationFile)) {
+            files::requireSmbRegularFile(*line.stationFile);
+        }
     } catch (const app::UsageError& e) {
         return usageError(e.what());
+    } catch (const Error& e) {
+        return usageError(e.description());
     }
 
     const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),

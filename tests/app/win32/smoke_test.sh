@@ -11,8 +11,8 @@
 #                   status 0, and no folder was made
 #   default-file    no station file given: MARLOVEN.SIT beside the program is created empty and
 #                   the window comes up as "Conexiones activas: 0"; Alt+F4 closes it, status 0
-#   usage           --help, an unknown option and a credentials file: the usage in a box, answered
-#                   with Return; status 0 for help, 2 for the others
+#   usage           --help, an unknown option, a credentials file and an smb:// URL: the usage in
+#                   a box, answered with Return; status 0 for help, 2 for the others
 # Either way no process or window of the program is left once it has ended. Exits 77 (skipped)
 # without a display or without xdotool and xprop.
 #   tests/app/win32/smoke_test.sh window|missing-folder|default-file|usage ORVENDAL_EXE STATIONCTL_EXE
@@ -259,6 +259,9 @@ usage)
     printf 'username=ana\npassword=secreta\n' >"$scratch/credentials"
     run_with_box 2 'L"orvendal: en Windows el fichero de un servidor se indica con su ruta UNC' \
         --credentials "$(windows_path "$scratch/credentials")"
+    # So is an smb:// URL, at start-up: no window comes up to fail at its first refresh.
+    run_with_box 2 'L"orvendal: en Windows el fichero de un servidor se indica con su ruta UNC' \
+        smb://servidor/datos/MARLOVEN.SIT
     ;;
 *)
     echo "$0: unknown case $case" >&2
