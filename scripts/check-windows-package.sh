@@ -43,7 +43,8 @@ if [[ -s $monitor ]]; then
     done
     manifest=$(x86_64-w64-mingw32-strings -a "$monitor")
     for text in 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' PerMonitorV2 \
-        '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' 'level="asInvoker"'; do
+        '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' 'level="asInvoker"' \
+        '<longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">true<'; do
         grep -qF "$text" <<<"$manifest" || fail "orvendal.exe's manifest lacks $text"
     done
 fi

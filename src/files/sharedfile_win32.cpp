@@ -12,6 +12,38 @@
 namespace orvendal::files {
 namespace {
 
+// The form of `path` that the file calls take at any length. A path of MAX_PATH characters or
+// more opens only with the \\?\ prefix (\\?\UNC\ for a server's share), unless the manifest's
+// longPathAware and the system's LongPathsEnabled both allow it. A prefixed path is taken as it
+// is, so it is made absolute, with backslashes only, first.
+std::wstring systemPath(const std::string& path) {
+    const std::wstring wide = widePath(path);
+    if (wide.starts_with(LR"(\\?\)") || wide.starts_with(LR"(\\.\)")) {
+        return wide;
+    }
+    std::wstring full(wide.size() + MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n =
+            ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (n == 0) {
+            return wide;
+        }
+        const bool fits = n < full.size();
+        full.resize(n);
+        if (fits) {
+            break;
+        }
+    }
+    // Short paths stay as given: a device name such as NUL must keep its meaning.
+    if (full.size() < MAX_PATH || full.starts_with(LR"(\\.\)")) {
+        return wide;
+    }
+    if (full.starts_with(LR"(\\)")) {
+        return LR"(\\?\UNC\)" + full.substr(2);
+    }
+    return LR"(\\?\)" + full;
+}
+
 HANDLE openReadOnly(const std::wstring& path) {
     // Shared every way: workstations write, lock and may even rename the file while it is open.
     return ::CreateFileW(path.c_str(), GENERIC_READ,
@@ -101,7 +133,7 @@ std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
     if (isSmbPath(path)) {
         throw smbUrlRefused(path);
     }
-    const std::wstring wide = widePath(path);
+    const std::wstring wide = systemPath(path);
     HANDLE handle = openReadOnly(wide);
     // A missing file is created empty, then opened like any other. CREATE_NEW: when another
     // process creates it first we open theirs. The file may vanish again between the two opens,
@@ -164,7 +196,7 @@ std::string executableDirectory() {
 
 bool regularFileExists(const std::string& path) {
     // A hidden or system file does not count, nor does a folder.
-    const DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(systemPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes &
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0;

@@ -118,25 +118,63 @@ TEST(WindowsSharedFile, RefusesFoldersAndDevices) {
     }
 }
 
-TEST(WindowsSharedFile, OpensAFileInAFolderOfAnyName) {
+// Folders made and removed through the \\?\ prefix, which takes a path of any length.
+class Folders {
+public:
+    ~Folders() {
+        for (auto folder = made_.rbegin(); folder != made_.rend(); ++folder) {
+            for (const wchar_t* name : {L"\\MARLOVEN.SIT", L"\\Espa\u00F1a.SIT"}) {
+                ::DeleteFileW((L"\\\\?\\" + *folder + name).c_str());
+            }
+            ::RemoveDirectoryW((L"\\\\?\\" + *folder).c_str());
+        }
+    }
+    void make(const std::wstring& folder) {
+        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr)) << utf8(folder);
+        made_.push_back(folder);
+    }
+
+private:
+    std::vector<std::wstring> made_;
+};
+
+TEST(WindowsSharedFile, OpensAFileInAFolderOfAnyNameAndLength) {
     TempFolder outer;
-    const std::wstring folder = outer.path() + L"\\\u00C1rea de trabajo \u00F1 \u20AC";
-    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-    const std::string path = utf8(folder + L"\\MARLOVEN.SIT");
-    const auto bytes = stationFile(3, {station(1, u"Peña"), station(2, u"Ñandú")});
-    writeFile(path, bytes);
+    const std::wstring longName(60, L'd');
+    const struct {
+        const char* what;
+        std::vector<std::wstring> folders;
+    } cases[] = {
+        {"a name beyond ASCII", {L"\u00C1rea de trabajo \u00F1 \u20AC"}},
+        {"a path past MAX_PATH",
+         {longName + L"1", longName + L"2", longName + L"3", longName + L"4",
+          L"\u00C1rea " + longName}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Folders made;
+        std::wstring folder = outer.path();
+        for (const std::wstring& name : c.folders) {
+            folder += L"\\" + name;
+            made.make(folder);
+        }
+        const std::string path = utf8(folder + L"\\MARLOVEN.SIT");
+        const auto bytes = stationFile(3, {station(1, u"Peña"), station(2, u"Ñandú")});
+        writeFile("\\\\?\\" + path, bytes);
+        EXPECT_TRUE(regularFileExists(path));
 
-    SharedFile file = SharedFile::open(path);
-    ASSERT_EQ(file.length(), bytes.size());
-    std::vector<std::uint8_t> read(bytes.size());
-    EXPECT_EQ(file.readAt(0, read), bytes.size());
-    EXPECT_EQ(read, bytes);
+        SharedFile file = SharedFile::open(path);
+        ASSERT_EQ(file.length(), bytes.size());
+        std::vector<std::uint8_t> read(bytes.size());
+        EXPECT_EQ(file.readAt(0, read), bytes.size());
+        EXPECT_EQ(read, bytes);
+        file.close();
 
-    // A missing file there is created, under the same name.
-    const std::string fresh = utf8(folder + L"\\Espa\u00F1a.SIT");
-    SharedFile::open(fresh).close();
-    EXPECT_NE(::GetFileAttributesW((folder + L"\\Espa\u00F1a.SIT").c_str()),
-              INVALID_FILE_ATTRIBUTES);
+        // A missing file there is created, under the same name.
+        const std::wstring fresh = folder + L"\\Espa\u00F1a.SIT";
+        SharedFile::open(utf8(fresh)).close();
+        EXPECT_NE(::GetFileAttributesW((L"\\\\?\\" + fresh).c_str()), INVALID_FILE_ATTRIBUTES);
+    }
 }
 
 TEST(WindowsSharedFile, ReadsShortAtTheEnd) {
