@@ -85,6 +85,13 @@ wineserver -p
 wine cmd /c exit </dev/null >/dev/null 2>&1
 ctest --test-dir "$root/build/windows" --output-on-failure -j "$jobs" | tee "$root/build/windows/ctest.log"
 passed=$((passed + $(ctest_passed "$root/build/windows/ctest.log")))
+# The window suite again on a desktop at 150 %: a program reads the DPI when it starts.
+for key in 'HKCU\Control Panel\Desktop' 'HKCU\Software\Wine\Fonts'; do
+    wine reg add "$key" /v LogPixels /t REG_DWORD /d 144 /f </dev/null >/dev/null 2>&1
+done
+ctest --test-dir "$root/build/windows" --output-on-failure -j "$jobs" -L win32-window |
+    tee "$root/build/windows/ctest-144dpi.log"
+passed=$((passed + $(ctest_passed "$root/build/windows/ctest-144dpi.log")))
 bash scripts/check-windows-package.sh "$root/build/windows"
 passed=$((passed + 1))
 stop_wine

@@ -12,7 +12,6 @@
 
 #include <cstdlib>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -95,46 +94,6 @@ inline void selectRow(HWND list, int row) {
     state.state = state.stateMask;
     ::SendMessageW(list, LVM_SETITEMSTATE, static_cast<WPARAM>(row),
                    reinterpret_cast<LPARAM>(&state));
-}
-
-// A key as the user presses it, with Alt held or not.
-struct Key {
-    WORD code;
-    bool alt = false;
-};
-
-// Types the keys into the system's input queue, as the keyboard does: they go to the window
-// that has the focus, through the message loop of its thread.
-inline void typeKeys(std::initializer_list<Key> keys) {
-    std::vector<INPUT> inputs;
-    const auto add = [&](WORD code, bool up) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = code;
-        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-        inputs.push_back(input);
-    };
-    for (const Key& key : keys) {
-        if (key.alt) {
-            add(VK_MENU, false);
-        }
-        add(key.code, false);
-        add(key.code, true);
-        if (key.alt) {
-            add(VK_MENU, true);
-        }
-    }
-    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
-}
-
-// Runs the window's own message loop for `ms` milliseconds; the window stays open. A timer ends
-// the loop: input is handled before any timer is due.
-inline int runLoopFor(ui::frmOrvendal& window, UINT ms) {
-    ::SetTimer(nullptr, 0, ms, [](HWND, UINT, UINT_PTR timer, DWORD) {
-        ::KillTimer(nullptr, timer);
-        ::PostQuitMessage(0);
-    });
-    return window.run();
 }
 
 // The windows of these tests need an X display under Wine.
