@@ -5,9 +5,9 @@
 namespace orvendal::stationctl {
 
 std::span<const Command* const> availableCommands() {
-    static constexpr std::array<const Command*, 6> commands = {&kCreateCommand,  &kSetCommand,
-                                                               &kConnectCommand, &kStatusCommand,
-                                                               &kWhereCommand,   &kSimulateCommand};
+    static constexpr std::array<const Command*, 9> commands = {
+        &kCreateCommand,   &kSetCommand,   &kConnectCommand, &kStatusCommand, &kWhereCommand,
+        &kSimulateCommand, &kWatchCommand, &kCheckCommand,   &kHistoryCommand};
     return commands;
 }
 

@@ -37,6 +37,9 @@ int runCommand(const Command& command, const std::vector<std::string>& args) {
         }
         return command.run(Arguments(args, command.options));
     } catch (const UsageError& e) {
+        if (command.usageError) {
+            return command.usageError(e.what());
+        }
         std::cerr << prefix << e.what() << "\nTry 'stationctl " << command.name << " --help'.\n";
         return 2;
     } catch (...) {

@@ -7,6 +7,7 @@
 #include "smbfile.h"
 #include "smburl.h"
 #include "stationmonitor.h"
+#include "stationpath.h"
 #include "text.h"
 
 #include <algorithm>
@@ -110,16 +111,8 @@ Error refreshFailure(const std::string& path, const std::vector<std::u16string>&
 int runStatus(const Arguments& args) {
     args.expectPositionals(1, "FILE");
     const std::string& path = args.positionals()[0];
-    if (const auto credentials = args.value("--credentials")) {
-        files::useCredentialsFile(*credentials);
-    }
-    // The monitor creates a missing file; status only looks. (A file removed between this check
-    // and the refresh would still be created empty: the same thing the monitor would do.)
-    if (files::isSmbPath(path)) {
-        files::requireSmbRegularFile(path);
-    } else {
-        requireRegularFile(path);
-    }
+    // The monitor creates a missing file; status only looks.
+    openForOneRefresh(args, path);
 
     CollectedList list;
     CollectedWindow window;

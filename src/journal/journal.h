@@ -1,0 +1,84 @@
+#pragma once
+
+#include "events.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace orvendal::journal {
+
+// Numbers of SQLite's failures: its result code plus this, apart from errno's range.
+inline constexpr long kSqliteErrorBase = 2000;
+
+// The watcher's record of sessions and outages in an SQLite database (WAL), one watcher at a
+// time. Every call commits before it returns, so what the watcher printed after it survives a
+// kill -9. The schema is written down in docs/user-guide.md.
+class Journal {
+public:
+    // Opens or creates the journal and takes it for this watcher: refused while another watcher
+    // holds it. Sessions and outages a killed watcher left open are closed as "unknown" at its
+    // last heartbeat. Throws Error.
+    static Journal open(const std::string& path, const std::string& stationFile,
+                        WallClock::time_point now);
+
+    Journal(Journal&&) noexcept;
+    Journal& operator=(Journal&&) noexcept;
+    ~Journal();
+
+    // A refresh's events, in one transaction; a Stopped event closes its session as "stopped".
+    void record(std::span<const Event> events, WallClock::time_point now);
+    // Tells later starts how long this watcher was surely alive.
+    void heartbeat(WallClock::time_point now);
+    // The watcher ends: its open outage is closed and its run marked stopped.
+    void stop(WallClock::time_point now);
+
+    // How many sessions and outages this open closed as "unknown".
+    int closedAsUnknown() const;
+
+    struct Handle;
+
+private:
+    explicit Journal(std::unique_ptr<Handle> handle);
+    std::unique_ptr<Handle> handle_;
+};
+
+struct Session {
+    std::int64_t rec = 0;
+    std::optional<StationFields> fields;
+    // When it began; none when it was already connected when watching began.
+    std::optional<WallClock::time_point> start;
+    // The first instant the watcher knew it connected: its start, or the watch's first refresh.
+    WallClock::time_point seen;
+    bool atStart = false;
+    std::optional<WallClock::time_point> end;
+    // "disconnected", "stopped" or "unknown"; empty while still connected.
+    std::string ended;
+    std::optional<double> seconds;
+};
+
+// Read-only queries of a journal, while a watcher writes it or not.
+class JournalReader {
+public:
+    explicit JournalReader(const std::string& path);
+    JournalReader(JournalReader&&) noexcept;
+    ~JournalReader();
+
+    // Sessions connected at `at`; only sessions the watcher saw connected by then.
+    std::vector<Session> openAt(WallClock::time_point at, std::optional<std::int32_t> station);
+    // Sessions that overlap [since, until], either end open.
+    std::vector<Session> overlapping(std::optional<WallClock::time_point> since,
+                                     std::optional<WallClock::time_point> until,
+                                     std::optional<std::int32_t> station);
+
+    struct Handle;
+
+private:
+    std::unique_ptr<Handle> handle_;
+};
+
+} // namespace orvendal::journal

@@ -1,0 +1,464 @@
+#include "error.h"
+#include "journal.h"
+#include "text.h"
+
+#include <sqlite3.h>
+
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
+#include <utility>
+
+namespace orvendal::journal {
+namespace {
+
+constexpr std::string_view kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS watches (
+    id           INTEGER PRIMARY KEY,
+    station_file TEXT    NOT NULL,
+    pid          INTEGER NOT NULL,
+    started_ms   INTEGER NOT NULL,
+    heartbeat_ms INTEGER NOT NULL,
+    ended_ms     INTEGER,
+    ended        TEXT CHECK (ended IN ('stopped', 'unknown'))
+);
+CREATE TABLE IF NOT EXISTS sessions (
+    id         INTEGER PRIMARY KEY,
+    watch      INTEGER NOT NULL REFERENCES watches (id),
+    rec        INTEGER NOT NULL,
+    lc         TEXT,
+    station    INTEGER,
+    connection TEXT,
+    name       TEXT,
+    tally      INTEGER,
+    start_ms   INTEGER,
+    seen_ms    INTEGER NOT NULL,
+    end_ms     INTEGER,
+    ended      TEXT CHECK (ended IN ('disconnected', 'stopped', 'unknown')),
+    seconds    REAL
+);
+CREATE INDEX IF NOT EXISTS sessions_by_time ON sessions (seen_ms, end_ms);
+CREATE TABLE IF NOT EXISTS outages (
+    id       INTEGER PRIMARY KEY,
+    watch    INTEGER NOT NULL REFERENCES watches (id),
+    start_ms INTEGER NOT NULL,
+    end_ms   INTEGER,
+    error    TEXT    NOT NULL,
+    ended    TEXT CHECK (ended IN ('recovered', 'stopped', 'unknown'))
+);
+PRAGMA user_version = 1;
+)sql";
+
+// A killed watcher's open rows end at its last heartbeat: the last instant it is known to have
+// been watching. Never at the restart, which would invent hours of connection.
+constexpr std::array<std::string_view, 3> kCloseLeftovers = {
+    "UPDATE sessions SET ended = 'unknown', end_ms = max(seen_ms, "
+    "(SELECT heartbeat_ms FROM watches WHERE watches.id = sessions.watch)) WHERE end_ms IS NULL",
+    "UPDATE outages SET ended = 'unknown', end_ms = max(start_ms, "
+    "(SELECT heartbeat_ms FROM watches WHERE watches.id = outages.watch)) WHERE end_ms IS NULL",
+    "UPDATE watches SET ended = 'unknown', ended_ms = heartbeat_ms WHERE ended IS NULL"};
+
+Error sqliteError(sqlite3* db, int code, const std::string& context) {
+    const char* message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+    return Error(kSqliteErrorBase + (code & 0xFF), context + ": " + message);
+}
+
+struct Database {
+    sqlite3* db = nullptr;
+    Database() = default;
+    Database(const std::string& path, int flags) {
+        const int code = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (code != SQLITE_OK) {
+            const Error error = sqliteError(db, code, "cannot open the journal " + path);
+            sqlite3_close(db);
+            throw error;
+        }
+        // A reader may meet the watcher's commit or checkpoint; wait a little instead of failing.
+        sqlite3_busy_timeout(db, 2000);
+    }
+    Database(Database&& other) noexcept : db(std::exchange(other.db, nullptr)) {}
+    Database& operator=(Database&& other) noexcept {
+        std::swap(db, other.db);
+        return *this;
+    }
+    ~Database() { sqlite3_close(db); }
+
+    void exec(std::string_view sql) {
+        const std::string text(sql);
+        const int code = sqlite3_exec(db, text.c_str(), nullptr, nullptr, nullptr);
+        if (code != SQLITE_OK) {
+            throw sqliteError(db, code, "journal");
+        }
+    }
+};
+
+class Statement {
+public:
+    Statement(sqlite3* db, std::string_view sql) : db_(db) {
+        const int code =
+            sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
+        if (code != SQLITE_OK) {
+            throw sqliteError(db, code, "journal");
+        }
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement() { sqlite3_finalize(stmt_); }
+
+    Statement& bind(int index, long long value) {
+        check(sqlite3_bind_int64(stmt_, index, value));
+        return *this;
+    }
+    Statement& bind(int index, double value) {
+        check(sqlite3_bind_double(stmt_, index, value));
+        return *this;
+    }
+    Statement& bind(int index, const std::string& value) {
+        check(sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
+                                SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& bind(int index, std::nullptr_t) {
+        check(sqlite3_bind_null(stmt_, index));
+        return *this;
+    }
+    template <typename T> Statement& bind(int index, const std::optional<T>& value) {
+        return value ? bind(index, *value) : bind(index, nullptr);
+    }
+
+    // True while a row is there to read.
+    bool step() {
+        const int code = sqlite3_step(stmt_);
+        if (code == SQLITE_ROW) {
+            return true;
+        }
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+        if (code != SQLITE_DONE) {
+            throw sqliteError(db_, code, "journal");
+        }
+        return false;
+    }
+    void run() {
+        while (step()) {
+        }
+    }
+
+    bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+    long long integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+    double real(int column) const { return sqlite3_column_double(stmt_, column); }
+    std::string text(int column) const {
+        const auto* data = sqlite3_column_text(stmt_, column);
+        return data ? std::string(reinterpret_cast<const char*>(data),
+                                  static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)))
+                    : std::string();
+    }
+
+private:
+    void check(int code) {
+        if (code != SQLITE_OK) {
+            throw sqliteError(db_, code, "journal");
+        }
+    }
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+// The watcher's claim on a journal: an OFD lock on a file beside it, which the kernel drops when
+// the watcher dies however it dies. Not on the database file itself: SQLite's own locks there
+// are classic POSIX locks, which closing any other descriptor of the file would drop.
+std::string lockPath(const std::string& journal) {
+    return journal + ".lock";
+}
+
+struct WatcherLock {
+    int fd = -1;
+    explicit WatcherLock(const std::string& journal) {
+        const std::string path = lockPath(journal);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            throw Error::fromErrno(errno, "cannot open " + path);
+        }
+        struct flock whole {};
+        whole.l_type = F_WRLCK;
+        whole.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_OFD_SETLK, &whole) != 0) {
+            const int err = errno;
+            char pid[32] = {};
+            const ssize_t n = ::pread(fd, pid, sizeof pid - 1, 0);
+            ::close(fd);
+            if (err == EAGAIN || err == EACCES) {
+                throw Error(err, "the journal " + journal + " is in use by another watcher" +
+                                     (n > 0 ? std::string(" (pid ") + pid + ")" : std::string()) +
+                                     ": one stationctl watch per journal");
+            }
+            throw Error::fromErrno(err, "cannot lock " + path);
+        }
+        const std::string pid = std::to_string(::getpid());
+        // The pid only makes a refusal's message clearer; the lock is what counts.
+        if (::ftruncate(fd, 0) == 0) {
+            [[maybe_unused]] const ssize_t written = ::pwrite(fd, pid.data(), pid.size(), 0);
+        }
+    }
+    WatcherLock(WatcherLock&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    ~WatcherLock() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+bool watcherRunning(const std::string& journal) {
+    const int fd = ::open(lockPath(journal).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct flock probe {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
+}
+
+std::optional<std::string> utf8(const std::optional<StationFields>& f,
+                                std::u16string StationFields::*m) {
+    if (!f) {
+        return std::nullopt;
+    }
+    return toUtf8((*f).*m);
+}
+
+} // namespace
+
+struct Journal::Handle {
+    WatcherLock lock;
+    Database database;
+    long long watch = 0;
+    int closedAsUnknown = 0;
+    std::map<std::int64_t, long long> openSessions; // by rec
+    std::optional<long long> openOutage;
+    Statement beat;
+    Statement insertSession;
+    Statement endSession;
+    Statement insertOutage;
+    Statement endOutage;
+
+    Handle(WatcherLock l, Database d)
+        : lock(std::move(l)), database(std::move(d)),
+          beat(database.db,
+               "UPDATE watches SET heartbeat_ms = max(heartbeat_ms, ?2) WHERE id = ?1"),
+          insertSession(database.db,
+                        "INSERT INTO sessions (watch, rec, lc, station, connection, name, tally, "
+                        "start_ms, seen_ms) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+          endSession(database.db,
+                     "UPDATE sessions SET end_ms = ?2, ended = ?3, seconds = ?4 WHERE id = ?1"),
+          insertOutage(database.db,
+                       "INSERT INTO outages (watch, start_ms, error) VALUES (?1, ?2, ?3)"),
+          endOutage(database.db, "UPDATE outages SET end_ms = ?2, ended = ?3 WHERE id = ?1") {}
+
+    void closeSession(std::int64_t rec, long long endMs, const char* how,
+                      std::optional<double> seconds) {
+        const auto found = openSessions.find(rec);
+        if (found == openSessions.end()) {
+            return;
+        }
+        endSession.bind(1, found->second).bind(2, endMs).bind(3, std::string(how)).bind(4, seconds);
+        endSession.run();
+        openSessions.erase(found);
+    }
+    void closeOutage(long long endMs, const char* how) {
+        if (openOutage) {
+            endOutage.bind(1, *openOutage).bind(2, endMs).bind(3, std::string(how)).run();
+            openOutage.reset();
+        }
+    }
+};
+
+Journal Journal::open(const std::string& path, const std::string& stationFile,
+                      WallClock::time_point now) {
+    WatcherLock lock(path);
+    Database database(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    database.exec(
+        "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON;");
+    database.exec("BEGIN IMMEDIATE");
+    database.exec(kSchema);
+    int closed = 0;
+    for (std::size_t i = 0; i < kCloseLeftovers.size(); ++i) {
+        database.exec(kCloseLeftovers[i]);
+        closed += i < 2 ? sqlite3_changes(database.db) : 0;
+    }
+    auto handle = std::make_unique<Handle>(std::move(lock), std::move(database));
+    {
+        Statement insert(handle->database.db,
+                         "INSERT INTO watches (station_file, pid, started_ms, heartbeat_ms) "
+                         "VALUES (?1, ?2, ?3, ?3)");
+        insert.bind(1, stationFile).bind(2, static_cast<long long>(::getpid()));
+        insert.bind(3, epochMilliseconds(now)).run();
+    }
+    handle->watch = sqlite3_last_insert_rowid(handle->database.db);
+    handle->database.exec("COMMIT");
+    handle->closedAsUnknown = closed;
+    return Journal(std::move(handle));
+}
+
+Journal::Journal(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+Journal::Journal(Journal&&) noexcept = default;
+Journal& Journal::operator=(Journal&&) noexcept = default;
+Journal::~Journal() = default;
+
+int Journal::closedAsUnknown() const {
+    return handle_->closedAsUnknown;
+}
+
+void Journal::record(std::span<const Event> events, WallClock::time_point now) {
+    Handle& h = *handle_;
+    h.database.exec("BEGIN IMMEDIATE");
+    try {
+        for (const Event& e : events) {
+            const long long at = epochMilliseconds(e.time);
+            switch (e.kind) {
+            case EventKind::Connected: {
+                const auto& f = e.fields;
+                h.insertSession.bind(1, h.watch).bind(2, static_cast<long long>(e.rec));
+                h.insertSession.bind(3, utf8(f, &StationFields::lc));
+                h.insertSession.bind(4, f ? std::optional<long long>(f->station) : std::nullopt);
+                h.insertSession.bind(5, utf8(f, &StationFields::connection));
+                h.insertSession.bind(6, utf8(f, &StationFields::name));
+                h.insertSession.bind(7, f ? std::optional<long long>(f->tally) : std::nullopt);
+                h.insertSession.bind(8, e.atStart ? std::nullopt : std::optional<long long>(at));
+                h.insertSession.bind(9, at).run();
+                h.openSessions[e.rec] = sqlite3_last_insert_rowid(h.database.db);
+                break;
+            }
+            case EventKind::Disconnected:
+                h.closeSession(e.rec, at, "disconnected", e.seconds);
+                break;
+            case EventKind::Stopped:
+                h.closeSession(e.rec, at, "stopped", e.seconds);
+                break;
+            case EventKind::Outage:
+                h.closeOutage(at, "recovered");
+                h.insertOutage.bind(1, h.watch).bind(2, at).bind(3, e.error).run();
+                h.openOutage = sqlite3_last_insert_rowid(h.database.db);
+                break;
+            case EventKind::Recovered:
+                h.closeOutage(at, "recovered");
+                break;
+            }
+        }
+        h.beat.bind(1, h.watch).bind(2, epochMilliseconds(now)).run();
+        h.database.exec("COMMIT");
+    } catch (...) {
+        sqlite3_exec(h.database.db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void Journal::heartbeat(WallClock::time_point now) {
+    handle_->beat.bind(1, handle_->watch).bind(2, epochMilliseconds(now)).run();
+}
+
+void Journal::stop(WallClock::time_point now) {
+    Handle& h = *handle_;
+    const long long at = epochMilliseconds(now);
+    h.database.exec("BEGIN IMMEDIATE");
+    h.closeOutage(at, "stopped");
+    Statement ended(h.database.db, "UPDATE watches SET heartbeat_ms = max(heartbeat_ms, ?2), "
+                                   "ended_ms = ?2, ended = 'stopped' WHERE id = ?1");
+    ended.bind(1, h.watch).bind(2, at).run();
+    h.database.exec("COMMIT");
+}
+
+struct JournalReader::Handle {
+    Database database;
+    bool watcherAlive = false;
+};
+
+JournalReader::JournalReader(const std::string& path)
+    : handle_(std::make_unique<Handle>(
+          Handle{Database(path, SQLITE_OPEN_READONLY), watcherRunning(path)})) {
+    // A file that is not a journal fails here rather than as an empty history.
+    Statement(handle_->database.db, "SELECT 1 FROM sessions, watches LIMIT 0").run();
+}
+JournalReader::JournalReader(JournalReader&&) noexcept = default;
+JournalReader::~JournalReader() = default;
+
+namespace {
+
+// Sessions with their effective end: one left open by a watcher that is no longer running ends,
+// as the next watcher will close it, at that watcher's last heartbeat.
+constexpr std::string_view kSessions = R"sql(
+WITH s AS (
+    SELECT sessions.*, watches.heartbeat_ms,
+        CASE WHEN sessions.end_ms IS NULL AND NOT ?1
+             THEN max(sessions.seen_ms, watches.heartbeat_ms) ELSE sessions.end_ms END AS fin,
+        CASE WHEN sessions.end_ms IS NULL AND NOT ?1 THEN 'unknown' ELSE sessions.ended END AS how
+    FROM sessions JOIN watches ON watches.id = sessions.watch)
+SELECT rec, lc, station, connection, name, tally, start_ms, seen_ms, fin, how, seconds FROM s
+)sql";
+
+std::vector<Session> readSessions(Statement& query) {
+    std::vector<Session> sessions;
+    while (query.step()) {
+        Session s;
+        s.rec = query.integer(0);
+        if (!query.isNull(2)) {
+            s.fields =
+                StationFields{fromUtf8(query.text(1)), static_cast<std::int32_t>(query.integer(2)),
+                              fromUtf8(query.text(3)), fromUtf8(query.text(4)),
+                              static_cast<int>(query.integer(5))};
+        }
+        if (!query.isNull(6)) {
+            s.start = fromEpochMilliseconds(query.integer(6));
+        }
+        s.atStart = !s.start;
+        s.seen = fromEpochMilliseconds(query.integer(7));
+        if (!query.isNull(8)) {
+            s.end = fromEpochMilliseconds(query.integer(8));
+        }
+        s.ended = query.text(9);
+        if (!query.isNull(10)) {
+            s.seconds = query.real(10);
+        }
+        sessions.push_back(std::move(s));
+    }
+    return sessions;
+}
+
+std::optional<long long> station64(std::optional<std::int32_t> station) {
+    return station ? std::optional<long long>(*station) : std::nullopt;
+}
+
+} // namespace
+
+std::vector<Session> JournalReader::openAt(WallClock::time_point at,
+                                           std::optional<std::int32_t> station) {
+    Statement query(handle_->database.db,
+                    std::string(kSessions) +
+                        "WHERE seen_ms <= ?2 AND (fin IS NULL OR fin > ?2) "
+                        "AND (?3 IS NULL OR station = ?3) ORDER BY seen_ms, rec");
+    query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, epochMilliseconds(at));
+    query.bind(3, station64(station));
+    return readSessions(query);
+}
+
+std::vector<Session> JournalReader::overlapping(std::optional<WallClock::time_point> since,
+                                                std::optional<WallClock::time_point> until,
+                                                std::optional<std::int32_t> station) {
+    Statement query(handle_->database.db,
+                    std::string(kSessions) +
+                        "WHERE (?2 IS NULL OR fin IS NULL OR fin >= ?2) "
+                        "AND (?3 IS NULL OR seen_ms <= ?3) "
+                        "AND (?4 IS NULL OR station = ?4) ORDER BY seen_ms, rec");
+    const auto ms = [](std::optional<WallClock::time_point> t) {
+        return t ? std::optional<long long>(epochMilliseconds(*t)) : std::nullopt;
+    };
+    query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
+    query.bind(3, ms(until)).bind(4, station64(station));
+    return readSessions(query);
+}
+
+} // namespace orvendal::journal

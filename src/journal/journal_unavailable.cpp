@@ -1,0 +1,47 @@
+#include "error.h"
+#include "journal.h"
+
+#include <cerrno>
+
+namespace orvendal::journal {
+namespace {
+
+Error unavailable() {
+    return Error(ENOSYS, "the journal is not available in this build: it needs SQLite, which "
+                         "this Windows build does not include");
+}
+
+} // namespace
+
+struct Journal::Handle {};
+struct JournalReader::Handle {};
+
+Journal Journal::open(const std::string&, const std::string&, WallClock::time_point) {
+    throw unavailable();
+}
+Journal::Journal(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+Journal::Journal(Journal&&) noexcept = default;
+Journal& Journal::operator=(Journal&&) noexcept = default;
+Journal::~Journal() = default;
+void Journal::record(std::span<const Event>, WallClock::time_point) {}
+void Journal::heartbeat(WallClock::time_point) {}
+void Journal::stop(WallClock::time_point) {}
+int Journal::closedAsUnknown() const {
+    return 0;
+}
+
+JournalReader::JournalReader(const std::string&) {
+    throw unavailable();
+}
+JournalReader::JournalReader(JournalReader&&) noexcept = default;
+JournalReader::~JournalReader() = default;
+std::vector<Session> JournalReader::openAt(WallClock::time_point, std::optional<std::int32_t>) {
+    return {};
+}
+std::vector<Session> JournalReader::overlapping(std::optional<WallClock::time_point>,
+                                                std::optional<WallClock::time_point>,
+                                                std::optional<std::int32_t>) {
+    return {};
+}
+
+} // namespace orvendal::journal

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "events.h"
+
+#include <string>
+
+namespace orvendal::journal {
+
+// The watcher's state in Prometheus's text exposition format, as node_exporter's and
+// windows_exporter's textfile collectors read it. During an outage orvendal_up is 0 and the
+// stations keep the values of the last good reading.
+std::string renderMetrics(const StationTracker& tracker, WallClock::time_point lastRefresh,
+                          double refreshSeconds);
+
+// Replaces `path` with `text` in one step: written to a temporary file in the same folder, then
+// renamed over it, so that a collector never reads half a file. The temporary name does not end
+// in ".prom", which the collectors skip. Throws Error.
+void writeFileAtomically(const std::string& path, const std::string& text);
+
+} // namespace orvendal::journal

@@ -1,0 +1,254 @@
+// watch: the headless watcher. Events as JSON lines, the journal, the Prometheus textfile and
+// change hooks, on the same refresh driver as the windows.
+#include "commands.h"
+#include "error.h"
+#include "events.h"
+#include "hooks.h"
+#include "journal.h"
+#include "json.h"
+#include "metrics.h"
+#include "recordfile.h"
+#include "refreshdriver.h"
+#include "smbfile.h"
+#include "smburl.h"
+#include "stopsignals.h"
+#include "text.h"
+
+#include <array>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+
+namespace orvendal::stationctl {
+namespace {
+
+using namespace journal;
+using std::chrono::milliseconds;
+
+constexpr milliseconds kHeartbeat{5000};
+// node_exporter users alert on a stale textfile: it is rewritten at least this often.
+constexpr milliseconds kTextfileRefresh{15000};
+// What the stop waits for: a refresh stuck on a silent server, and hooks still running.
+constexpr milliseconds kCloseLimit{2000};
+
+std::mutex errorLines;
+
+void reportLine(const std::string& line) {
+    const std::lock_guard lock(errorLines);
+    std::cerr << "stationctl watch: " << line << std::endl;
+}
+
+std::string jsonText(const std::optional<StationFields>& f, std::u16string StationFields::*m) {
+    return f ? jsonString((*f).*m) : "null";
+}
+
+std::string jsonNumber(const std::optional<StationFields>& f, bool station) {
+    return f ? std::to_string(station ? f->station : f->tally) : "null";
+}
+
+std::string eventJson(const Event& e) {
+    std::ostringstream out;
+    out << "{\"time\": \"" << isoLocalTime(e.time) << "\", \"event\": \"" << eventName(e.kind)
+        << '"';
+    if (e.kind == EventKind::Connected || e.kind == EventKind::Disconnected) {
+        out << ", \"rec\": " << e.rec << ", \"lc\": " << jsonText(e.fields, &StationFields::lc)
+            << ", \"station\": " << jsonNumber(e.fields, true)
+            << ", \"connection\": " << jsonText(e.fields, &StationFields::connection)
+            << ", \"name\": " << jsonText(e.fields, &StationFields::name)
+            << ", \"tally\": " << jsonNumber(e.fields, false);
+    }
+    if (e.kind == EventKind::Connected) {
+        out << ", \"at_start\": " << (e.atStart ? "true" : "false");
+    }
+    if (e.kind == EventKind::Disconnected) {
+        char seconds[32] = "null";
+        if (e.seconds) {
+            std::snprintf(seconds, sizeof seconds, "%.3f", *e.seconds);
+        }
+        out << ", \"seconds\": " << seconds;
+    }
+    if (e.kind == EventKind::Outage) {
+        out << ", \"error\": " << jsonString(fromUtf8(e.error));
+    }
+    out << '}';
+    return out.str();
+}
+
+// The textfile's writes; a failure is told once until a write succeeds again.
+class Textfile {
+public:
+    explicit Textfile(std::string path) : path_(std::move(path)) {}
+
+    void write(const StationTracker& tracker, WallClock::time_point refreshed, double seconds,
+               SteadyClock::time_point now) {
+        try {
+            writeFileAtomically(path_, renderMetrics(tracker, refreshed, seconds));
+            failing_ = false;
+        } catch (...) {
+            if (!std::exchange(failing_, true)) {
+                reportLine("cannot write the textfile: " +
+                           toError(std::current_exception()).text('-'));
+            }
+        }
+        written_ = now;
+    }
+    bool due(SteadyClock::time_point now) const {
+        return !written_ || now - *written_ >= kTextfileRefresh;
+    }
+
+private:
+    std::string path_;
+    std::optional<SteadyClock::time_point> written_;
+    bool failing_ = false;
+};
+
+int runWatch(const Arguments& args) {
+    args.expectPositionals(1, "FILE");
+    const std::string& path = args.positionals()[0];
+    const milliseconds interval(integerOption(args, "--interval", 10, 3'600'000, 500));
+    const bool smb = files::isSmbPath(path);
+    if (const auto credentials = args.value("--credentials")) {
+        files::useCredentialsFile(*credentials);
+    }
+
+    // Before any thread starts, so that every thread blocks the stop signals it waits for.
+    StopSignals stops;
+    std::optional<Journal> journal;
+    if (const auto db = args.value("--journal")) {
+        journal.emplace(Journal::open(*db, path, WallClock::now()));
+    }
+    std::optional<Textfile> textfile;
+    if (const auto prometheus = args.value("--prometheus")) {
+        textfile.emplace(*prometheus);
+    }
+    std::optional<HookRunner> hooks;
+    if (const auto command = args.value("--on-change")) {
+        hooks.emplace(*command, reportLine);
+    }
+
+    StationTracker tracker;
+    station::RefreshDriver driver(std::make_shared<station::StationReader>(), [] {});
+    auto lastBeat = SteadyClock::now();
+    WallClock::time_point refreshed{};
+    double refreshSeconds = 0;
+
+    const auto handle = [&](const station::StationReading& reading) {
+        const auto now = WallClock::now();
+        const auto monotonic = SteadyClock::now();
+        const std::vector<Event> events = tracker.update(reading, now, monotonic);
+        refreshed = now;
+        if (journal && !events.empty()) {
+            journal->record(events, now);
+            lastBeat = monotonic;
+        }
+        for (const Event& e : events) {
+            std::cout << eventJson(e) << '\n';
+        }
+        std::cout.flush();
+        if (hooks) {
+            for (const Event& e : events) {
+                hooks->post(e);
+            }
+        }
+        if (textfile && (!events.empty() || textfile->due(monotonic))) {
+            textfile->write(tracker, refreshed, refreshSeconds, monotonic);
+        }
+    };
+
+    while (!stops.stopped()) {
+        const auto tick = SteadyClock::now();
+        if (auto late = driver.take()) {
+            handle(*late);
+        }
+        if (!driver.inFlight()) {
+            // The refresh would create a missing local file empty, as the monitor does; the
+            // watcher must see it missing instead, or its stations would all seem to leave.
+            std::optional<Error> missing;
+            if (!smb) {
+                try {
+                    requireRegularFile(path);
+                } catch (...) {
+                    missing = toError(std::current_exception());
+                }
+            }
+            if (missing) {
+                station::StationReading reading;
+                reading.fileName = path;
+                reading.openFailure = missing;
+                refreshSeconds = 0;
+                handle(reading);
+            } else {
+                const auto started = SteadyClock::now();
+                driver.start(path);
+                if (auto reading = driver.waitFor(interval)) {
+                    refreshSeconds =
+                        std::chrono::duration<double>(SteadyClock::now() - started).count();
+                    handle(*reading);
+                }
+            }
+        }
+        const auto now = SteadyClock::now();
+        if (journal && now - lastBeat >= kHeartbeat) {
+            journal->heartbeat(WallClock::now());
+            lastBeat = now;
+        }
+        if (textfile && textfile->due(now) && refreshed != WallClock::time_point{}) {
+            textfile->write(tracker, refreshed, refreshSeconds, now);
+        }
+        const auto left = tick + interval - SteadyClock::now();
+        stops.wait(std::max(milliseconds(0), std::chrono::ceil<milliseconds>(left)));
+    }
+
+    driver.close(kCloseLimit);
+    if (journal) {
+        const auto now = WallClock::now();
+        const std::vector<Event> ended = tracker.stopAll(now, SteadyClock::now());
+        journal->record(ended, now);
+        journal->stop(now);
+    }
+    if (hooks) {
+        hooks->finish(kCloseLimit);
+    }
+    return 0;
+}
+
+constexpr std::array kWatchOptions = {
+    OptionSpec{"--credentials", true}, OptionSpec{"--journal", true},
+    OptionSpec{"--prometheus", true},  OptionSpec{"--on-change", true},
+    OptionSpec{"--interval", true},
+};
+
+} // namespace
+
+const Command kWatchCommand{
+    "watch", "watch a station file headless: events, journal, metrics, hooks",
+    "Usage: stationctl watch FILE [--credentials CREDFILE] [--journal DB]\n"
+    "                        [--prometheus PATH] [--on-change CMD] [--interval MS]\n"
+    "Refreshes FILE as the monitor does every MS milliseconds (500) until SIGINT or SIGTERM,\n"
+    "and prints one JSON object per line for each change, \"time\" in local ISO 8601 with\n"
+    "milliseconds and the UTC offset:\n"
+    "  {\"time\": T, \"event\": \"connected\", \"rec\": ROW, \"lc\": TEXT, \"station\": N,\n"
+    "   \"connection\": TEXT, \"name\": TEXT, \"tally\": N, \"at_start\": BOOL}\n"
+    "  {\"time\": T, \"event\": \"disconnected\", ...the same fields..., \"seconds\": S}\n"
+    "  {\"time\": T, \"event\": \"outage\", \"error\": \"NUMBER-DESCRIPTION\"}\n"
+    "  {\"time\": T, \"event\": \"recovered\"}\n"
+    "A connected record reads blank: its fields are those read the last time it was\n"
+    "unlocked, null when the watcher never saw it so. Stations connected at the first\n"
+    "refresh come with \"at_start\": true (their start is unknown) and their \"seconds\" is\n"
+    "null. A refresh that fails is an outage, never a run of disconnections. A missing\n"
+    "local FILE is an outage; it is never created.\n\n"
+    "  --credentials CREDFILE  for smb:// files, as status takes it\n"
+    "  --journal DB      record sessions and outages in the SQLite database DB, each change\n"
+    "                    committed before it is printed; one watcher per journal\n"
+    "  --prometheus PATH write a node_exporter textfile (PATH ending in .prom) after every\n"
+    "                    change and at least every 15 s, atomically\n"
+    "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /c on Windows) for each event, with\n"
+    "                    ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION, ORVENDAL_CONNECTION,\n"
+    "                    ORVENDAL_NAME and ORVENDAL_TIME set; at most 4 at once, 64 waiting,\n"
+    "                    more dropped with a line on standard error\n"
+    "  --interval MS     milliseconds between refreshes, 10 to 3600000 (500)\n",
+    kWatchOptions, runWatch};
+
+} // namespace orvendal::stationctl
