@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows programs (Release, mingw-w64, statically linked) and packages them:
-#   BUILD_DIR/orvendal-<version>-windows-x64.zip        the .exe files, the guides, the licences
+#   BUILD_DIR/orvendal-<version>-windows-x64.zip        the .exe files, the guides, the licences,
+#                                                       with no folder of its own
 #   BUILD_DIR/orvendal-<version>-windows-x64-setup.exe  an installer with a Start menu entry
 # Installs the cross compiler, Wine and NSIS first when they are missing. The window's program
 # orvendal.exe is packaged whenever the build makes it.
@@ -44,7 +45,22 @@ for exe in "$stage"/*.exe; do
     done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
 done
 
-cp README.md docs/user-guide.md docs/windows.md "$stage/"
+# The README and every file that its links, and theirs, name, at the same places as in the source
+# tree: the links then work in the unpacked zip and in the install folder.
+cp README.md "$stage/"
+pending=(README.md)
+while ((${#pending[@]} > 0)); do
+    doc=${pending[0]}
+    pending=("${pending[@]:1}")
+    while read -r target; do
+        file=$(realpath -m --relative-to="$root" "$root/$(dirname "$doc")/$target")
+        [[ -e $stage/$file ]] && continue
+        [[ -f $file ]] || { echo "$0: $doc links to $target, which does not exist" >&2; exit 1; }
+        mkdir -p "$stage/$(dirname "$file")"
+        cp "$file" "$stage/$file"
+        [[ $file != *.md ]] || pending+=("$file")
+    done < <(grep -oE '\]\([^)#]+' "$doc" | cut -c3- | grep -vE '^[a-z]+:' || true)
+done
 cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/mingw-w64-runtime-and-winpthreads.txt"
 cp /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-libstdc++-libgcc.txt"
 cat >"$stage/licences/README.txt" <<'TXT'
@@ -54,11 +70,19 @@ The programs are linked statically with parts of their compiler's runtime:
                                          Library Exception, which allows this use)
 TXT
 
-(cd "$build/package" && cmake -E tar cf "$build/$name.zip" --format=zip "$name")
+# No folder of its own in the zip: unpacked into the folder of the shared MARLOVEN.SIT, the
+# programs land beside it, where they look for it.
+(cd "$stage" && cmake -E tar cf "$build/$name.zip" --format=zip -- *)
+
+# What the uninstaller removes: exactly the files and folders installed, deepest first.
+removal=$build/package/uninstall-files.nsh
+(cd "$stage" && find . -type f | sort | sed 's|^\./||; s|/|\\|g; s|.*|    Delete "$INSTDIR\\&"|' &&
+    find . -mindepth 1 -type d | sort -r | sed 's|^\./||; s|/|\\|g; s|.*|    RMDir "$INSTDIR\\&"|') \
+    >"$removal"
 
 monitor=()
 [[ -f $stage/orvendal.exe ]] && monitor=(-DWITH_MONITOR)
 makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$build/$name-setup.exe" \
-    "${monitor[@]}" scripts/windows-installer.nsi
+    -DREMOVAL="$removal" "${monitor[@]}" scripts/windows-installer.nsi
 echo "windows: $build/$name.zip"
 echo "windows: $build/$name-setup.exe"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Checks the Windows packages that scripts/build-windows.sh made in BUILD_DIR: the zip holds every
-# file and its stationctl.exe runs; the installer installs silently into Program Files with its
-# Start menu entries and uninstall entry, and its uninstaller removes them all again. Runs under
-# the Wine prefix of the environment (WINEPREFIX), which the caller has started.
+# Checks the Windows packages that scripts/build-windows.sh made in BUILD_DIR: the zip, unpacked
+# beside a station file, puts every file there, and its stationctl.exe names that station file;
+# the installer installs silently into Program Files with its Start menu entries, the one of the
+# monitor watching the station file given to it, and its uninstall entry, and its uninstaller
+# removes them all again. The guides' links work in both. Runs under the Wine prefix of the
+# environment (WINEPREFIX), which the caller has started.
 #   scripts/check-windows-package.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
@@ -18,17 +20,38 @@ fail() {
     failures=$((failures + 1))
 }
 
-(cd "$scratch" && cmake -E tar xf "$build/$name.zip")
-expected=(stationctl.exe README.md user-guide.md windows.md licences/README.txt
+# Every relative link of the guides in folder $1 names a file there.
+check_links() {
+    local doc target
+    while read -r doc; do
+        while read -r target; do
+            [[ -e $(dirname "$doc")/$target ]] || fail "${doc#"$1"/} links to $target, missing in $2"
+        done < <(grep -oE '\]\([^)#]+' "$doc" | cut -c3- | grep -vE '^[a-z]+:' || true)
+    done < <(find "$1" -name '*.md')
+}
+
+# Unpacked as the README says, into the folder that holds the shared station file: the programs
+# land beside it and take it for theirs, and the file is left as it was.
+share=$scratch/share
+mkdir "$share"
+printf '%243s' '' >"$share/MARLOVEN.SIT"
+(cd "$share" && cmake -E tar xf "$build/$name.zip")
+expected=(stationctl.exe README.md docs/user-guide.md docs/windows.md licences/README.txt
     licences/mingw-w64-runtime-and-winpthreads.txt licences/gcc-libstdc++-libgcc.txt)
 # The window's program, once the build makes it.
 [[ -f $build/src/app/orvendal.exe ]] && expected+=(orvendal.exe)
 for file in "${expected[@]}"; do
-    [[ -s $scratch/$name/$file ]] || fail "the zip lacks $file"
+    [[ -s $share/$file ]] || fail "the zip lacks $file, or holds it elsewhere"
 done
+[[ $(cat "$share/MARLOVEN.SIT") == "$(printf '%243s' '')" ]] || fail "unpacking changed MARLOVEN.SIT"
+check_links "$share" "the zip"
+station_file=$(wine winepath -w "$share/MARLOVEN.SIT" </dev/null 2>/dev/null | tr -d '\r')
+where=$(cd "$scratch" && wine "$share/stationctl.exe" where </dev/null 2>&1 | tr -d '\r')
+[[ $where == "$station_file" ]] || fail "stationctl where from the zip said $where, not $station_file"
+
 # The window's program as shipped (build-windows.sh has checked its DLLs): a window program, with
 # no console, and its resources: the icon (ICON 3, GROUP_ICON 14), the version (16), the manifest (24).
-monitor=$scratch/$name/orvendal.exe
+monitor=$share/orvendal.exe
 if [[ -s $monitor ]]; then
     headers=$(x86_64-w64-mingw32-objdump -p "$monitor")
     grep -q '^Subsystem.*(Windows GUI)' <<<"$headers" || fail "orvendal.exe is not a window program"
@@ -49,18 +72,29 @@ if [[ -s $monitor ]]; then
     done
 fi
 
-where=$(cd "$scratch/$name" && wine stationctl.exe where </dev/null 2>&1 | tr -d '\r')
-[[ $where == *"\\$name\\MARLOVEN.SIT" ]] || fail "stationctl where from the zip said: $where"
-
 programs=$WINEPREFIX/drive_c/Program\ Files/Orvendal
 menu=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs/Orvendal
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Orvendal'
-wine "$build/$name-setup.exe" /S </dev/null >/dev/null 2>&1 || fail "the installer failed"
+# A silent install given the server's station file, as an administrator deploys it: the Start
+# menu entry watches that file, started in its folder.
+served='\\servidor\datos app\MARLOVEN.SIT'
+wine "$build/$name-setup.exe" /S "/STATIONFILE=$served" </dev/null >/dev/null 2>&1 ||
+    fail "the installer failed"
 for file in "${expected[@]}" uninstall.exe; do
     [[ -s $programs/$file ]] || fail "the installer did not install $file"
 done
+check_links "$programs" "the install folder"
 [[ -f "$menu/Guía del usuario.lnk" ]] || fail "no Start menu entry for the user guide"
-[[ ! -f $build/src/app/orvendal.exe || -f $menu/Orvendal.lnk ]] || fail "no Start menu entry"
+if [[ -f $build/src/app/orvendal.exe ]]; then
+    [[ -f $menu/Orvendal.lnk ]] || fail "no Start menu entry"
+    shortcut=$(x86_64-w64-mingw32-strings -el "$menu/Orvendal.lnk" 2>/dev/null || true)
+    grep -qF "\"$served\"" <<<"$shortcut" ||
+        fail "the Start menu entry does not watch $served: $(tr '\n' ' ' <<<"$shortcut")"
+    grep -qxF "${served%\\*}" <<<"$shortcut" ||
+        fail "the Start menu entry does not start in ${served%\\*}: $(tr '\n' ' ' <<<"$shortcut")"
+    wine reg query "$key" /v DisplayIcon </dev/null 2>/dev/null | tr -d '\r' |
+        grep -qF '"C:\Program Files\Orvendal\orvendal.exe",0' || fail "the uninstall entry has no icon"
+fi
 wine reg query "$key" /v DisplayVersion </dev/null 2>/dev/null | grep -q "$version" ||
     fail "no uninstall entry of version $version"
 installed=$(wine "C:\\Program Files\\Orvendal\\stationctl.exe" where </dev/null 2>&1 | tr -d '\r')
