@@ -65,32 +65,42 @@ void StationReader::readStations(StationReading& reading) {
     const files::SharedFile& file = *file_;
     reading.records = recordCount(file.length());
     const std::uint64_t last = std::min(reading.records, StationMonitor::kMaxListedRows + 1);
+    // Stations rarely change within a tick: each block starts from what the last refresh found.
+    std::vector<bool> previous;
+    const auto block = [&](std::uint64_t first, std::uint64_t count) {
+        const auto from = std::min<std::uint64_t>(first - 1, lastLocks_.size());
+        const auto to = std::min<std::uint64_t>(first - 1 + count, lastLocks_.size());
+        previous.assign(lastLocks_.begin() + static_cast<std::ptrdiff_t>(from),
+                        lastLocks_.begin() + static_cast<std::ptrdiff_t>(to));
+        return RecordBlock(file, first, count, &previous);
+    };
     // The header comes with the first block of station records: one read and one sweep of probes.
-    RecordBlock block(file, 1, std::clamp<std::uint64_t>(last, 1, kBlockRecords));
+    RecordBlock records = block(1, std::clamp<std::uint64_t>(last, 1, kBlockRecords));
     PuestoBloquedos record{};
-    block.read(1, record);
+    records.read(1, record);
     reading.tally = record.Tally;
 
-    bool anyLocked = false;
+    std::vector<bool> locks(1, false);
     reading.stations.reserve(last > 1 ? last - 1 : 0);
     for (std::uint64_t number = 2; number <= last; ++number) {
-        if (!block.holds(number)) {
-            block = RecordBlock(file, number, std::min(kBlockRecords, last - number + 1));
+        if (!records.holds(number)) {
+            records = block(number, std::min(kBlockRecords, last - number + 1));
             // A block the file would not give (a server gone mid-refresh) makes the refresh an
             // outage, never a run of connected stations.
-            block.requireRead();
+            records.requireRead();
         }
         ClearRecord(record);
-        const bool locked = !block.tryRead(number, record);
+        const bool locked = !records.tryRead(number, record);
         record.Connected = locked ? kTrue : kFalse;
-        anyLocked = anyLocked || locked;
+        locks.push_back(locked);
         reading.stations.push_back(record);
     }
     // A server that ended our session refuses reads too: the refresh's locks count only when
     // the connection they were read over is still alive after them.
-    if (anyLocked) {
+    if (std::find(locks.begin(), locks.end(), true) != locks.end()) {
         file.confirmLocksSeen();
     }
+    lastLocks_ = std::move(locks);
 }
 
 void StationReader::CloseStationFile() {

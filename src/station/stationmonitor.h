@@ -50,7 +50,7 @@ private:
     // 0 when no file is open. Keeps its number after a failed open although nothing is open then.
     std::atomic<int> StationFileNumber = 0;
     std::optional<files::SharedFile> file_;
-    // Bit k: record k + 2 was locked at the last refresh that read it.
+    // Bit k: record k + 1 was locked at the last refresh that read the file whole.
     std::vector<bool> lastLocks_;
 };
 
