@@ -70,7 +70,8 @@ write_conf() { # write_conf PORT PARAMETER...
     load printers = no
     printing = bsd
     printcap name = /dev/null
-    log level = 1
+    # One NT_STATUS_WRONG_PASSWORD line a failed log-on, for counting them.
+    log level = 1 auth_audit:3
 
 [station]
     path = $root/station

@@ -2,6 +2,7 @@
 
 #include "error.h"
 #include "smbfile.h"
+#include "smburl.h"
 
 namespace orvendal::app {
 
@@ -67,6 +68,15 @@ bool asksForHelp(const std::vector<std::string>& args) {
 
 CommandLine takeCommandLine(const std::vector<std::string>& args) {
     CommandLine line = parseCommandLine(args);
+    // Refused before anything connects: while the program runs, its command line is anybody's
+    // to read (ps).
+    if (line.stationFile) {
+        try {
+            files::refusePasswordInSmbUrl(*line.stationFile);
+        } catch (const Error& e) {
+            throw UsageError(e.description());
+        }
+    }
     if (line.credentialsFile) {
         try {
             files::useCredentialsFile(*line.credentialsFile);

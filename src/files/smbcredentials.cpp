@@ -1,6 +1,8 @@
 #include "error.h"
 #include "smbfile.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +19,14 @@ std::string_view trimmed(std::string_view text) {
         return {};
     }
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+std::string lowered(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return lower;
 }
 
 } // namespace
@@ -66,6 +76,11 @@ SmbCredentials readCredentialsFile(const std::string& path) {
 
     SmbCredentials credentials;
     std::string_view rest = text;
+    // Windows editors start a UTF-8 file with a byte order mark.
+    if (rest.starts_with("\xEF\xBB\xBF")) {
+        rest.remove_prefix(3);
+    }
+    bool anyLine = false;
     while (!rest.empty()) {
         const auto end = rest.find('\n');
         std::string_view line = rest.substr(0, end);
@@ -76,18 +91,30 @@ SmbCredentials readCredentialsFile(const std::string& path) {
         if (trimmed(line).empty() || trimmed(line).front() == '#') {
             continue;
         }
+        anyLine = true;
         const auto equals = line.find('=');
-        const std::string_view key = trimmed(line.substr(0, equals));
-        // The value as written: a password may begin or end with blanks.
-        const std::string value(equals == std::string_view::npos ? std::string_view()
-                                                                 : line.substr(equals + 1));
+        const std::string key = lowered(trimmed(line.substr(0, equals)));
+        // Blanks around '=' are the file's layout; a password keeps its trailing ones.
+        std::string_view value =
+            equals == std::string_view::npos ? std::string_view() : line.substr(equals + 1);
+        value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
         if (key == "username" || key == "user") {
-            credentials.user = value;
+            credentials.user = trimmed(value);
         } else if (key == "password" || key == "pass") {
             credentials.password = value;
         } else if (key == "domain" || key == "dom" || key == "workgroup") {
-            credentials.domain = value;
+            credentials.domain = trimmed(value);
         }
+    }
+    if (!anyLine) {
+        throw Error(EINVAL, "el fichero de credenciales está vacío (lleva líneas username=, "
+                            "password= y, si hace falta, domain=): " +
+                                path);
+    }
+    if (credentials.password.empty()) {
+        throw Error(EINVAL, "el fichero de credenciales no da la contraseña (falta una línea "
+                            "password=): " +
+                                path);
     }
     return credentials;
 }

@@ -18,18 +18,22 @@ struct SmbCredentials {
 };
 
 // Reads a credentials file in mount.cifs's format: "username=", "password=" and "domain=" lines
-// ("user=", "pass=", "dom=" and "workgroup=" too); blank lines and lines starting with '#' are
-// skipped. Refused unless it is a regular file that the user owns and nobody else may read or
-// write. Throws Error.
+// ("user=", "pass=", "dom=" and "workgroup=" too), keys in any case, blanks around '=' ignored;
+// blank lines, lines starting with '#' and a UTF-8 byte order mark are skipped. Refused unless it
+// is a regular file that the user owns and nobody else may read or write, and unless it gives a
+// password. Throws Error.
 SmbCredentials readCredentialsFile(const std::string& path);
 
 // The credentials of every later smb:// open: the URL's user and domain come first, the file's
-// fill in what the URL leaves out. Throws Error as readCredentialsFile().
+// fill in what the URL leaves out. The file is looked at again at each open and read again when
+// it changed. Throws Error as readCredentialsFile().
 void useCredentialsFile(const std::string& path);
 
-// Asked for the password of `user` for `location` (an smb:// URL without secrets) at the first
-// open that the server refuses for want of one: the password, or nothing when the user declines.
-// Called at most once per server and user; the answer stays in memory only.
+// Asked for the password of `user` for `location` (an smb:// URL without secrets) when the server
+// refuses the log-on: the password, or nothing when the user declines. Called at most once per
+// refusal, with no lock of the SMB layer held, possibly from a thread that is not the caller's
+// of setPasswordPrompt(); the answer stays in memory only. A user and password the server refused
+// are not sent again until the credentials file changes or the prompt gives another answer.
 using PasswordPrompt =
     std::function<std::optional<std::string>(const std::string& location, const std::string& user)>;
 

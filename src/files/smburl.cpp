@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <optional>
+#include <utility>
 
 namespace orvendal::files {
 namespace {
@@ -19,18 +21,33 @@ bool startsWithScheme(std::string_view text) {
            });
 }
 
-// The URL with whatever follows a ':' in the user part blanked out, so a password the user typed
-// there is never repeated in a message.
+// Where a password in the user part would be: from after the ':' that follows the user up to the
+// last '@'. A password may hold '/' and '@', so nothing after the ':' can be trusted to end it;
+// the last '@' hides too much where a folder's name holds one, never too little.
+std::optional<std::pair<std::size_t, std::size_t>> passwordSpan(std::string_view path) {
+    if (!startsWithScheme(path)) {
+        return std::nullopt;
+    }
+    const auto colon = path.find(':', kScheme.size());
+    const auto at = path.rfind('@');
+    if (colon == std::string_view::npos || at == std::string_view::npos || at < colon ||
+        path.substr(kScheme.size(), colon - kScheme.size()).find('/') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    // server:port/share/... with an '@' further on is a port, not a password.
+    const auto slash = path.find('/', colon);
+    const auto digits = path.substr(colon + 1, slash - colon - 1);
+    if (slash < at && !digits.empty() &&
+        digits.find_first_not_of("0123456789") == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return std::pair(colon + 1, at);
+}
+
 std::string withoutPassword(std::string_view path) {
     std::string shown(path);
-    const auto authorityEnd = shown.find('/', kScheme.size());
-    const auto at = shown.rfind('@', authorityEnd);
-    if (at == std::string::npos || at < kScheme.size()) {
-        return shown;
-    }
-    const auto colon = shown.find(':', kScheme.size());
-    if (colon < at) {
-        shown.replace(colon + 1, at - colon - 1, "***");
+    if (const auto span = passwordSpan(path)) {
+        shown.replace(span->first, span->second - span->first, "***");
     }
     return shown;
 }
@@ -86,10 +103,20 @@ bool isSmbPath(std::string_view path) {
     return startsWithScheme(path);
 }
 
+void refusePasswordInSmbUrl(std::string_view path) {
+    if (passwordSpan(path)) {
+        throw Error(EINVAL, "la dirección smb:// no puede llevar la contraseña: póngala en un "
+                            "fichero de credenciales (--credentials) o escríbala cuando se "
+                            "pida: " +
+                                withoutPassword(path));
+    }
+}
+
 SmbLocation parseSmbPath(std::string_view path) {
     if (!startsWithScheme(path)) {
         throw badUrl(path, "no empieza por smb://");
     }
+    refusePasswordInSmbUrl(path);
     // Query options and fragments would reach the SMB client's own URL options.
     if (path.find_first_of("?#\\") != std::string_view::npos) {
         throw badUrl(path, "no admite los caracteres ?, # ni \\");
@@ -101,12 +128,6 @@ SmbLocation parseSmbPath(std::string_view path) {
     if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
         std::string_view userPart = authority.substr(0, at);
         authority.remove_prefix(at + 1);
-        if (userPart.find(':') != std::string_view::npos) {
-            throw Error(EINVAL, "la dirección smb:// no puede llevar la contraseña: póngala en un "
-                                "fichero de credenciales (--credentials) o escríbala cuando se "
-                                "pida: " +
-                                    withoutPassword(path));
-        }
         if (const auto semicolon = userPart.find(';'); semicolon != std::string_view::npos) {
             location.domain = userPart.substr(0, semicolon);
             userPart.remove_prefix(semicolon + 1);
@@ -118,6 +139,12 @@ SmbLocation parseSmbPath(std::string_view path) {
             throw badUrl(path, "falta el usuario antes de '@'");
         }
         location.user = userPart;
+    } else if (authority.find(';') != std::string_view::npos) {
+        throw badUrl(path, "tras el dominio y ';' falta el usuario y '@'");
+    }
+    if (authority.starts_with('[')) {
+        throw badUrl(path, "libsmbclient no admite direcciones IPv6 escritas entre corchetes; "
+                           "escriba el nombre del servidor");
     }
     if (const auto colon = authority.find(':'); colon != std::string_view::npos) {
         const std::string_view digits = authority.substr(colon + 1);

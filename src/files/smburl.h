@@ -26,6 +26,10 @@ struct SmbLocation {
 // True when `path` is meant as an SMB URL (it starts with "smb://", in any case).
 bool isSmbPath(std::string_view path);
 
+// Throws Error when `path` is an SMB URL with a password in its user part; the message shows the
+// URL with the password blanked out.
+void refusePasswordInSmbUrl(std::string_view path);
+
 // Splits an SMB URL; anything else starting with smb:// throws Error with a message that shows
 // the accepted form. A password in the URL is refused, and never repeated in the message.
 SmbLocation parseSmbPath(std::string_view path);

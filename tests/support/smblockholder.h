@@ -38,15 +38,21 @@ public:
         return {Kind::Shared, {start, length}};
     }
 
+    // How the holder's open shares the file with other opens.
+    enum class Sharing { All, Nothing };
+
     // Logs in to `server`, opens `name` on its share for reading and writing, and takes `locks`.
     SmbLockHolder(const SmbTestServer& server, const std::string& name,
-                  const std::vector<Lock>& locks = {}) {
+                  const std::vector<Lock>& locks = {}, Sharing sharing = Sharing::All) {
         std::vector<std::string> argv{"/usr/bin/python3", ORVENDAL_SMB_LOCK_HOLDER,
                                       "--port",           std::to_string(server.port()),
                                       "--user",           server.user(),
                                       "--password",       server.password(),
                                       "--share",          server.share(),
                                       "--file",           name};
+        if (sharing == Sharing::Nothing) {
+            argv.push_back("--share-nothing");
+        }
         for (const auto& lock : locks) {
             argv.push_back("--lock");
             argv.push_back(std::string(letter(lock.kind)) + ":" + std::to_string(lock.range.start) +

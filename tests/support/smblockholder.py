@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """Byte-range locks held through an SMB2 session, as a Windows workstation holds its record.
 
-  smblockholder.py --port P --user U --password W --share S --file NAME [--lock x|s:START:LEN]...
+  smblockholder.py --port P --user U --password W --share S --file NAME [--share-nothing]
+                   [--lock x|s:START:LEN]...
 
 Connects to 127.0.0.1:P, opens NAME on share S for reading and writing (sharing read, write and
-delete), takes every --lock (x exclusive, s shared; none waits: FAIL_IMMEDIATELY), then prints
+delete; with --share-nothing sharing nothing, as a program that wants the file to itself does),
+takes every --lock (x exclusive, s shared; none waits: FAIL_IMMEDIATELY), then prints
 "ready PID". A lock refused at start prints "refused START LEN STATUS" and ends with status 3;
 a failed log-in or open prints "error TEXT" and ends with status 1.
 After "ready" it answers one line per command read from standard input:
@@ -40,7 +42,9 @@ class Session:
             self.tree,
             args.file,
             desiredAccess=smb2.FILE_READ_DATA | smb2.FILE_WRITE_DATA,
-            shareMode=smb2.FILE_SHARE_READ | smb2.FILE_SHARE_WRITE | smb2.FILE_SHARE_DELETE,
+            shareMode=0
+            if args.share_nothing
+            else smb2.FILE_SHARE_READ | smb2.FILE_SHARE_WRITE | smb2.FILE_SHARE_DELETE,
             creationOption=smb2.FILE_NON_DIRECTORY_FILE,
             creationDisposition=smb2.FILE_OPEN,
         )
@@ -117,6 +121,7 @@ def main():
     parser.add_argument("--share", required=True)
     parser.add_argument("--file", required=True)
     parser.add_argument("--lock", action="append", default=[])
+    parser.add_argument("--share-nothing", action="store_true")
     args = parser.parse_args()
 
     try:

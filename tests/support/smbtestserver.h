@@ -147,6 +147,20 @@ public:
         return output;
     }
 
+    // Log-ons the server refused for a wrong password: smbd's auth audit (log level
+    // auth_audit:3) writes one NT_STATUS_WRONG_PASSWORD line for each.
+    int failedLogOns() const {
+        std::ifstream in(std::filesystem::path(conf_).parent_path() / "smbd.log");
+        int count = 0;
+        for (std::string line; std::getline(in, line);) {
+            count += line.find("NT_STATUS_WRONG_PASSWORD") != std::string::npos;
+        }
+        return count;
+    }
+
+    // The main smbd process, which leads the process group of all of this server's processes.
+    pid_t pid() const { return std::stoi(value("pid")); }
+
 private:
     std::string state() const { return dir_.file("state"); }
     std::string value(const std::string& name) const {

@@ -1,9 +1,25 @@
 #include "arguments.h"
 
+#include "error.h"
+#include "smburl.h"
+
 #include <algorithm>
 #include <charconv>
 
 namespace orvendal::stationctl {
+namespace {
+
+// A password on the command line is anybody's to read (ps) while the command runs: refused before
+// anything connects.
+void refusePassword(const std::string& arg) {
+    try {
+        files::refusePasswordInSmbUrl(arg);
+    } catch (const Error& e) {
+        throw UsageError(e.description());
+    }
+}
+
+} // namespace
 
 Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSpec> options) {
     bool optionsEnded = false;
@@ -11,6 +27,7 @@ Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSp
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-' || (arg[1] >= '0' && arg[1] <= '9')) {
             // A negative number is a value, so that "ROW must be ..." can say what is wrong.
+            refusePassword(arg);
             positionals_.push_back(arg);
             continue;
         }

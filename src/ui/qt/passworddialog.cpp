@@ -2,9 +2,12 @@
 
 #include "smbfile.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QMetaObject>
+#include <QThread>
 
 #include <utility>
 
@@ -42,9 +45,20 @@ std::optional<QString> showPasswordDialog(QWidget* parent, const QString& locati
 
 PasswordPromptScope::PasswordPromptScope(QWidget* parent) {
     files::setPasswordPrompt([parent](const std::string& location,
-                                        const std::string& user) -> std::optional<std::string> {
-        const auto answer =
-            passwordDialog(parent, QString::fromStdString(location), QString::fromStdString(user));
+                                      const std::string& user) -> std::optional<std::string> {
+        const QString where = QString::fromStdString(location);
+        const QString who = QString::fromStdString(user);
+        std::optional<QString> answer;
+        QObject* owner = parent != nullptr ? static_cast<QObject*>(parent) : qApp;
+        if (owner->thread() == QThread::currentThread()) {
+            answer = passwordDialog(parent, where, who);
+        } else {
+            // A widget lives on the GUI thread only. Should the window go before the user
+            // answers, Qt drops the call and lets this thread go on, with no answer.
+            QMetaObject::invokeMethod(
+                owner, [&] { answer = passwordDialog(parent, where, who); },
+                Qt::BlockingQueuedConnection);
+        }
         if (!answer) {
             return std::nullopt;
         }

@@ -25,8 +25,9 @@ PasswordDialogFunction replacePasswordDialog(PasswordDialogFunction function);
 std::optional<QString> showPasswordDialog(QWidget* parent, const QString& location,
                                           const QString& user);
 
-// While it lives, a server that asks for a password the station core was not given asks the user
-// through passwordDialog() over `parent`; the answer stays in the core's memory only.
+// While it lives, a server that refuses the log-on asks the user through passwordDialog() over
+// `parent`; the answer stays in the core's memory only. The file layer may ask from a worker
+// thread: the dialog then runs on the GUI thread while the worker waits for its answer.
 class PasswordPromptScope {
 public:
     explicit PasswordPromptScope(QWidget* parent);

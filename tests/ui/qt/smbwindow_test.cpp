@@ -7,7 +7,9 @@
 #include "smbstation.h"
 #include "uitesting.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QThread>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -34,7 +36,7 @@ protected:
             replaceMessageBox([this](QWidget*, const QString& text) { boxes.push_back(text); });
         previousDialog = replacePasswordDialog(
             [this](QWidget* parent, const QString& location, const QString& user) {
-                asked.push_back({parent, location, user});
+                asked.push_back({parent, location, user, QThread::currentThread()});
                 return answer;
             });
     }
@@ -67,6 +69,7 @@ protected:
         QWidget* parent;
         QString location;
         QString user;
+        QThread* thread; // the dialog's, which must be the GUI thread whoever asks
     };
     testing::TempDir dir;
     std::optional<SmbTestServer> server;
@@ -96,7 +99,11 @@ TEST_F(SmbWindowTest, AsksForThePasswordOnceOverTheWindowAndKeepsIt) {
                             "/station/MARLOVEN.SIT";
     answer = QString::fromStdString(server->password());
     const auto window = open(url);
+    ASSERT_TRUE(waitUntil([&] { return !asked.empty(); }));
+    EXPECT_TRUE(waitUntil(
+        [&] { return window->windowTitle() == QStringLiteral("Conexiones activas: 3"); }));
     ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].thread, qApp->thread());
     EXPECT_EQ(asked[0].parent, window.get());
     EXPECT_EQ(asked[0].location.toStdString(), url);
     EXPECT_EQ(asked[0].user.toStdString(), server->user());
