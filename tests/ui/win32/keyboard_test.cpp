@@ -116,6 +116,9 @@ TEST_F(KeyboardTest, TypingARowsNumberSelectsThatRow) {
     typeKeys({{'Z'}});
     runLoopFor(*window, 300);
     EXPECT_EQ(selectedRow(rows), 2);
+    // "Z" went down with row 3 selected, "3" with none: a refresh brings row 3 back.
+    window->MLP_Show();
+    EXPECT_EQ(selectedRow(rows), 2);
 }
 
 } // namespace
