@@ -66,17 +66,20 @@ bool asksForHelp(const std::vector<std::string>& args) {
     return false;
 }
 
-CommandLine takeCommandLine(const std::vector<std::string>& args) {
-    CommandLine line = parseCommandLine(args);
-    // Refused before anything connects: while the program runs, its command line is anybody's
-    // to read (ps).
-    if (line.stationFile) {
+void refusePasswords(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
         try {
-            files::refusePasswordInSmbUrl(*line.stationFile);
+            files::refusePasswordInSmbUrl(arg);
         } catch (const Error& e) {
             throw UsageError(e.description());
         }
     }
+}
+
+CommandLine takeCommandLine(const std::vector<std::string>& args) {
+    // First: the other usage errors repeat arguments.
+    refusePasswords(args);
+    CommandLine line = parseCommandLine(args);
     if (line.credentialsFile) {
         try {
             files::useCredentialsFile(*line.credentialsFile);

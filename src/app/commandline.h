@@ -28,6 +28,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args);
 // Whether the arguments ask for the usage: --help or -h before any "--", whatever else is wrong.
 bool asksForHelp(const std::vector<std::string>& args);
 
+// Throws UsageError for an smb:// URL with a password among the arguments: while the program
+// runs, its command line is anybody's to read (ps), so it is refused before anything starts.
+void refusePasswords(const std::vector<std::string>& args);
+
 // Parses the arguments and hands a credentials file to the smb:// layer, which may refuse it
 // (on Windows it always does); every refusal is a UsageError.
 CommandLine takeCommandLine(const std::vector<std::string>& args);

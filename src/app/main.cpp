@@ -29,6 +29,12 @@ int main(int argc, char* argv[]) {
         std::fputs(app::kUsage, stdout);
         return 0;
     }
+    // Before Qt, which may fail for want of a display and leave the password on show.
+    try {
+        app::refusePasswords(arguments(argc, argv));
+    } catch (const app::UsageError& e) {
+        return usageError(e.what());
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvendal"));
 

@@ -22,12 +22,15 @@ void refusePassword(const std::string& arg) {
 } // namespace
 
 Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSpec> options) {
+    // First: the other usage errors repeat arguments.
+    for (const std::string& arg : args) {
+        refusePassword(arg);
+    }
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-' || (arg[1] >= '0' && arg[1] <= '9')) {
             // A negative number is a value, so that "ROW must be ..." can say what is wrong.
-            refusePassword(arg);
             positionals_.push_back(arg);
             continue;
         }
