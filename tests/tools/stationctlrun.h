@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <poll.h>
 #include <stdexcept>
 #include <string>
@@ -99,6 +101,32 @@ public:
         return line;
     }
 
+    // The next line of standard output, or nothing when none ends within `limit` (what came of
+    // a line is kept for the next call).
+    std::optional<std::string> readLineWithin(std::chrono::milliseconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (true) {
+            if (const auto end = pending_.find('\n'); end != std::string::npos) {
+                std::string line = pending_.substr(0, end);
+                pending_.erase(0, end + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd fd{output_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+                return std::nullopt;
+            }
+            char buffer[4096];
+            const ssize_t n = ::read(output_, buffer, sizeof buffer);
+            if (n <= 0) {
+                return std::nullopt;
+            }
+            result_.out.append(buffer, static_cast<std::size_t>(n));
+            pending_.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+
     void closeInput() {
         ::close(input_);
         input_ = -1;
@@ -143,6 +171,7 @@ private:
     int output_ = -1;
     int errors_ = -1;
     Outcome result_;
+    std::string pending_;
 };
 
 // Runs `stationctl args...` to its end with an empty standard input.

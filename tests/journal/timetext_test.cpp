@@ -1,0 +1,66 @@
+#include "error.h"
+#include "timetext.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+using namespace orvendal;
+using namespace orvendal::journal;
+
+namespace {
+
+// Runs the test in a time zone with summer time, whatever the machine's.
+class InMadrid : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* tz = std::getenv("TZ")) {
+            saved_ = tz;
+        }
+        ::setenv("TZ", "Europe/Madrid", 1);
+        ::tzset();
+    }
+    void TearDown() override {
+        saved_.empty() ? ::unsetenv("TZ") : ::setenv("TZ", saved_.c_str(), 1);
+        ::tzset();
+    }
+    std::string saved_;
+};
+
+TEST_F(InMadrid, InstantsReadAndWrittenWithTheirOffset) {
+    struct Case {
+        const char* text;
+        const char* iso; // as the watcher writes the same instant
+    };
+    const Case cases[] = {
+        {"2026-01-15T10:20:30.250+01:00", "2026-01-15T10:20:30.250+01:00"},
+        {"2026-07-15T10:20:30.250+02:00", "2026-07-15T10:20:30.250+02:00"},
+        {"2026-01-15T09:20:30.250Z", "2026-01-15T10:20:30.250+01:00"},
+        {"2026-07-15T08:20:30Z", "2026-07-15T10:20:30.000+02:00"},
+        {"2026-07-15T10:20:30-0300", "2026-07-15T15:20:30.000+02:00"},
+        {"2026-01-15 10:20", "2026-01-15T10:20:00.000+01:00"},
+        {"2026-07-15 10:20:30", "2026-07-15T10:20:30.000+02:00"},
+        {"2026-07-15T10:20", "2026-07-15T10:20:00.000+02:00"},
+        {"2026-03-29", "2026-03-29T00:00:00.000+01:00"},
+        // The first local minute of summer time, and the last of it.
+        {"2026-03-29 03:00", "2026-03-29T03:00:00.000+02:00"},
+        {"2026-10-25T00:59:59.999Z", "2026-10-25T02:59:59.999+02:00"},
+        {"2026-10-25T01:00:00Z", "2026-10-25T02:00:00.000+01:00"},
+        {"1969-12-31T23:59:59.500Z", "1970-01-01T00:59:59.500+01:00"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isoLocalTime(parseTime(c.text)), c.iso) << c.text;
+        EXPECT_EQ(parseTime(c.iso), parseTime(c.text)) << c.text;
+    }
+}
+
+TEST_F(InMadrid, AnythingElseIsRefused) {
+    for (const char* text :
+         {"", "yesterday", "2026-13-01", "2026-01-15T25:00", "2026-01-15 10", "2026-01-15T10:20+1",
+          "2026-01-15T10:20:30.", "15/01/2026 10:20", "2026-01-15T10:20:30Zjunk"}) {
+        EXPECT_THROW(parseTime(text), Error) << text;
+    }
+}
+
+} // namespace
