@@ -45,8 +45,9 @@ private:
                                             LPARAM lParam);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT listNotification(const NMHDR& header, LPARAM lParam);
-    // The list's key-down handler for a key the loop is about to hand to the list, before the
-    // dialog keys and the menu keys are taken out of it. False for Tab, which stays the dialog's.
+    // Runs the list's key-down handler for a key that goes down in the list, before the dialog
+    // handling can turn it into a command. True when the loop must then hand the key to the list
+    // itself: every key but Tab, which moves the focus as in a dialog.
     bool reportListKey(const MSG& message);
 
     void Form_Load();
