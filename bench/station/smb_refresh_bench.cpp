@@ -1,117 +1,140 @@
-// The refresh of a station file read over smb:// from a Samba server on loopback, against one
-// read per record over the same SMB client ("floor": open, one 81-byte read of every record,
-// close). Arguments: station records, and 1 when every other record is locked exclusively by
-// another SMB2 session, one lock per record as Windows workstations hold them.
+// The refresh of a station file read over smb:// from a Samba server on loopback, straight or
+// through a proxy that adds about 1 ms a round trip, against one read per record over the same
+// SMB client. Arguments: station records, the share of them connected (in %, at random places,
+// fixed seed, each record locked exclusively by another SMB2 session as Windows workstations hold
+// them), and 1 through the proxy. Each iteration times, in turns:
+//   floor   open, one 81-byte read of every record, close;
+//   first   open, the lock finder over the whole file with no previous answer, close;
+//   steady  the same, starting from the previous refresh's answer (unchanged);
+//   show    the monitor's own refresh (MLP_Show) after one refresh already made.
+// Reads are counted in the client, and the monitor's by the proxy's count of SMB2 READs.
 #include "collectedlist.h"
-#include "smbfile.h"
-#include "smblockholder.h"
-#include "smbstation.h"
+#include "smbbench.h"
+#include "stationfile.h"
 #include "stationmonitor.h"
-#include "turns.h"
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <memory>
 
 namespace {
 
 using namespace orvendal;
-using testing::SmbLockHolder;
-using testing::SmbTestServer;
+using Clock = std::chrono::steady_clock;
 
-// One server for the whole run; the file and its locks change only with the arguments, since
-// taking 500 locks costs a round trip each.
-struct Setup {
-    static Setup& get(std::int64_t stations, bool everyOtherLocked) {
-        static Setup setup;
-        if (setup.stations != stations || setup.locked != everyOtherLocked) {
-            setup.holder.reset();
-            testing::writeBytes(setup.server.localFile("MARLOVEN.SIT"),
-                                std::vector<unsigned char>((stations + 1) * 81, ' '));
-            if (everyOtherLocked) {
-                std::vector<SmbLockHolder::Lock> locks;
-                for (std::int64_t record = 2; record <= stations + 1; record += 2) {
-                    locks.push_back(
-                        SmbLockHolder::exclusive(static_cast<std::uint64_t>(record - 1) * 81, 81));
-                }
-                setup.holder = std::make_unique<SmbLockHolder>(setup.server, "MARLOVEN.SIT", locks);
-            }
-            setup.stations = stations;
-            setup.locked = everyOtherLocked;
-        }
-        return setup;
-    }
-
-    Setup() {
-        files::useCredentialsFile(testing::writeCredentials(dir, server, server.password()));
-    }
-
-    SmbTestServer server;
-    testing::TempDir dir;
-    std::unique_ptr<SmbLockHolder> holder;
-    std::int64_t stations = -1;
-    bool locked = false;
-};
-
-int floorPass(const std::string& url, std::int64_t records) {
-    files::SharedFile file = files::SharedFile::open(url);
-    int refused = 0;
-    std::array<std::uint8_t, 81> bytes{};
-    for (std::int64_t record = 1; record <= records; ++record) {
-        refused += !file.tryReadAt(static_cast<std::uint64_t>(record - 1) * 81, bytes);
+long floorPass(const std::string& url, std::uint64_t records) {
+    long reads = 0;
+    files::SharedFile file = bench::openCounted(url, reads);
+    std::array<std::uint8_t, station::kRecordLength> bytes{};
+    for (std::uint64_t k = 0; k < records; ++k) {
+        file.tryReadAt(k * station::kRecordLength, bytes);
     }
     file.close();
-    return refused;
+    return reads;
+}
+
+// The finder's pass over the whole file; false when it found other locks than those held.
+bool finderPass(const std::string& url, const std::vector<bool>& held,
+                const std::vector<bool>* previous, long& reads) {
+    reads = 0;
+    files::SharedFile file = bench::openCounted(url, reads);
+    const station::RecordBlock block(file, 1, held.size(), previous);
+    block.requireRead();
+    bool same = true;
+    for (std::uint64_t k = 0; k < held.size(); ++k) {
+        same = same && block.locked(k + 1) == held[k];
+    }
+    file.close();
+    return same;
+}
+
+double milliseconds(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
 }
 
 void smbRefresh(benchmark::State& state) {
-    using Clock = std::chrono::steady_clock;
-    if (const auto why = SmbTestServer::unavailable()) {
+    if (const auto why = bench::SmbTestServer::unavailable()) {
         state.SkipWithError(why->c_str());
         return;
     }
-    const Setup& setup = Setup::get(state.range(0), state.range(1) != 0);
-    const std::string url = setup.server.url("MARLOVEN.SIT");
+    const std::int64_t stations = state.range(0);
+    const bool throughProxy = state.range(2) != 0;
+    bench::SmbStationSetup& setup = bench::SmbStationSetup::get(stations, state.range(1));
+    const std::string url = setup.url(throughProxy);
+    const auto records = static_cast<std::uint64_t>(stations + 1);
+
     station::CollectedList list;
     station::CollectedWindow window;
     station::StationMonitor monitor(window, list);
     monitor.MLP_SetFileName(url);
-    Clock::duration floorTime{};
-    Clock::duration sweepTime{};
-    int refused = 0;
+    monitor.MLP_Show();
+
+    Clock::duration floorTime{}, firstTime{}, steadyTime{}, showTime{};
+    long floorReads = 0, firstReads = 0, steadyReads = 0, showReads = 0;
+    bool right = true;
     for (auto _ : state) {
-        const auto start = Clock::now();
-        refused = floorPass(url, state.range(0) + 1);
-        const auto middle = Clock::now();
+        const auto t0 = Clock::now();
+        floorReads = floorPass(url, records);
+        const auto t1 = Clock::now();
+        right = finderPass(url, setup.locked, nullptr, firstReads) && right;
+        const auto t2 = Clock::now();
+        right = finderPass(url, setup.locked, &setup.locked, steadyReads) && right;
+        const auto t3 = Clock::now();
+        const long before = throughProxy ? setup.proxy.reads() : 0;
+        const auto t4 = Clock::now();
         monitor.MLP_Show();
-        const auto end = Clock::now();
-        floorTime += middle - start;
-        sweepTime += end - middle;
+        const auto t5 = Clock::now();
+        showReads = throughProxy ? setup.proxy.reads() - before : 0;
+        floorTime += t1 - t0;
+        firstTime += t2 - t1;
+        steadyTime += t3 - t2;
+        showTime += t5 - t4;
     }
     monitor.CloseStationFile();
-    std::int64_t connected = 0;
-    for (const auto& row : list.rows()) {
-        connected += row[2] == station::StationMonitor::kTrueWord;
+    const auto connected = std::count(setup.locked.begin(), setup.locked.end(), true);
+    const auto listed = std::count_if(list.rows().begin(), list.rows().end(), [](const auto& row) {
+        return row[2] == station::StationMonitor::kTrueWord;
+    });
+    if (!right || static_cast<std::int64_t>(list.rows().size()) != stations ||
+        listed != connected || !window.messages().empty()) {
+        state.SkipWithError("a refresh did not find the locked records exactly");
+        return;
     }
-    const std::int64_t expected = state.range(1) != 0 ? state.range(0) / 2 : 0;
-    if (static_cast<std::int64_t>(list.rows().size()) != state.range(0) || connected != expected ||
-        refused != expected || !window.messages().empty()) {
-        state.SkipWithError("the refresh did not list the locked records exactly");
+    const auto average = [](Clock::duration d) {
+        return benchmark::Counter(milliseconds(d), benchmark::Counter::kAvgIterations);
+    };
+    state.counters["floor_ms"] = average(floorTime);
+    state.counters["first_ms"] = average(firstTime);
+    state.counters["steady_ms"] = average(steadyTime);
+    state.counters["show_ms"] = average(showTime);
+    state.counters["floor_reads"] = static_cast<double>(floorReads);
+    state.counters["first_reads"] = static_cast<double>(firstReads);
+    state.counters["steady_reads"] = static_cast<double>(steadyReads);
+    if (throughProxy) {
+        state.counters["show_reads"] = static_cast<double>(showReads);
     }
-    bench::reportTurns(state, floorTime, sweepTime);
 }
 
-void sizes(benchmark::internal::Benchmark* b) {
-    for (const std::int64_t stations : {100, 1000}) {
-        for (const std::int64_t locked : {0, 1}) {
-            b->Args({stations, locked});
-        }
+void arguments(benchmark::internal::Benchmark* b, std::int64_t stations, bool proxy) {
+    for (const std::int64_t percent : {0, 10, 50}) {
+        b->Args({stations, percent, proxy ? 1 : 0});
     }
-    b->ArgNames({"stations", "locked"})->Unit(benchmark::kMillisecond);
+    b->ArgNames({"stations", "connected", "proxy"})->Unit(benchmark::kMillisecond);
 }
 
 } // namespace
 
-BENCHMARK(smbRefresh)->Apply(sizes);
+BENCHMARK(smbRefresh)->Apply([](auto* b) {
+    for (const std::int64_t stations : {100, 1000}) {
+        arguments(b, stations, false);
+        arguments(b, stations, true);
+    }
+});
+// A pass of 10,000 reads costs over 10 s through the proxy: one iteration each, and one
+// repetition whatever the command line asks.
+BENCHMARK(smbRefresh)
+    ->Apply([](auto* b) {
+        arguments(b, 10000, false);
+        arguments(b, 10000, true);
+    }) -> Iterations(1) -> Repetitions(1);
 BENCHMARK_MAIN();
