@@ -339,6 +339,28 @@ public:
         }
     }
 
+    // A front end registers its prompt, or takes it away while closing: never waiting for a call
+    // on a silent server, so under a lock of its own. Answers and offers made through an earlier
+    // prompt are forgotten at the next open.
+    void setPrompt(PasswordPrompt prompt) {
+        const std::lock_guard lock(promptMutex_);
+        prompt_ = std::move(prompt);
+        ++promptGeneration_;
+    }
+
+    // The prompt to offer, or none; called with `mutex` held.
+    PasswordPrompt prompt() {
+        const std::lock_guard lock(promptMutex_);
+        if (promptGeneration_ != promptSeen_) {
+            promptSeen_ = promptGeneration_;
+            answers.clear();
+            for (auto& [refusal, offered] : refusals) {
+                offered = false;
+            }
+        }
+        return prompt_;
+    }
+
     // Reads the credentials file again when it changed since it was last read.
     void refreshCredentialsFile() {
         if (!credentialsPath_) {
@@ -360,7 +382,6 @@ public:
 
     std::mutex mutex;
     std::optional<SmbCredentials> fileCredentials;
-    PasswordPrompt prompt;
     // Answers of the prompt by server and user; nothing where the user declined.
     std::map<std::pair<std::string, std::string>, std::optional<std::string>> answers;
     // Log-ons the server refused, and whether the prompt has been offered for each since.
@@ -426,6 +447,10 @@ private:
     std::string usedUser_;
     std::optional<std::string> credentialsPath_;
     std::optional<FileStamp> credentialsStamp_;
+    std::mutex promptMutex_;
+    PasswordPrompt prompt_;
+    unsigned promptGeneration_ = 0;
+    unsigned promptSeen_ = 0;
 };
 
 // A station file on an SMB server. Locks there are mandatory for reads: a record of which another
@@ -752,15 +777,15 @@ private:
     // Answers whether there are new credentials to try.
     bool askPassword() {
         const LoginKey refusal = loginKey(location_, client_.current);
+        const PasswordPrompt prompt = client_.prompt();
         auto offered = client_.refusals.find(refusal);
-        if (!client_.prompt || offered == client_.refusals.end() || offered->second) {
+        if (!prompt || offered == client_.refusals.end() || offered->second) {
             return false;
         }
         offered->second = true;
         const char* defaultUser = smbc_getUser(context_);
         const std::string given = client_.current.user;
         const std::string user = !given.empty() ? given : defaultUser != nullptr ? defaultUser : "";
-        const PasswordPrompt prompt = client_.prompt;
         lock_.unlock();
         std::optional<std::string> answer;
         try {
@@ -830,10 +855,7 @@ void useCredentialsFile(const std::string& path) {
 }
 
 void setPasswordPrompt(PasswordPrompt prompt) {
-    SmbClient& client = SmbClient::instance();
-    const std::lock_guard lock(client.mutex);
-    client.prompt = std::move(prompt);
-    client.answers.clear();
+    SmbClient::instance().setPrompt(std::move(prompt));
 }
 
 std::unique_ptr<FileAccess> openSmbFile(const std::string& url) {

@@ -7,6 +7,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMetaObject>
+#include <QPointer>
 #include <QThread>
 
 #include <utility>
@@ -44,26 +45,31 @@ std::optional<QString> showPasswordDialog(QWidget* parent, const QString& locati
 }
 
 PasswordPromptScope::PasswordPromptScope(QWidget* parent) {
-    files::setPasswordPrompt([parent](const std::string& location,
-                                      const std::string& user) -> std::optional<std::string> {
-        const QString where = QString::fromStdString(location);
-        const QString who = QString::fromStdString(user);
-        std::optional<QString> answer;
-        QObject* owner = parent != nullptr ? static_cast<QObject*>(parent) : qApp;
-        if (owner->thread() == QThread::currentThread()) {
-            answer = passwordDialog(parent, where, who);
-        } else {
-            // A widget lives on the GUI thread only. Should the window go before the user
-            // answers, Qt drops the call and lets this thread go on, with no answer.
-            QMetaObject::invokeMethod(
-                owner, [&] { answer = passwordDialog(parent, where, who); },
-                Qt::BlockingQueuedConnection);
-        }
-        if (!answer) {
-            return std::nullopt;
-        }
-        return answer->toStdString();
-    });
+    // The file layer may still ask through a copy of this after the window has gone: the window is
+    // only looked at on the GUI thread, through a guard that knows.
+    const QPointer<QWidget> window(parent);
+    files::setPasswordPrompt(
+        [window, parented = parent != nullptr](
+            const std::string& location, const std::string& user) -> std::optional<std::string> {
+            const QString where = QString::fromStdString(location);
+            const QString who = QString::fromStdString(user);
+            std::optional<QString> answer;
+            const auto ask = [&] {
+                if (!parented || window) {
+                    answer = passwordDialog(window, where, who);
+                }
+            };
+            if (QThread::currentThread() == qApp->thread()) {
+                ask();
+            } else {
+                // Widgets live on the GUI thread only; this thread waits for the answer.
+                QMetaObject::invokeMethod(qApp, ask, Qt::BlockingQueuedConnection);
+            }
+            if (!answer) {
+                return std::nullopt;
+            }
+            return answer->toStdString();
+        });
 }
 
 PasswordPromptScope::~PasswordPromptScope() {
