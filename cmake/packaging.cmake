@@ -4,6 +4,19 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/man/orvendal.1 ${PROJECT_SOURCE_DIR}/do
 install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/README.md
     DESTINATION share/doc/orvendal)
 
+# The watcher as a service (stationctl watch): its unit, its settings, its user, and its write
+# access to node_exporter's textfile folder. The package's postinst creates the user.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.service DESTINATION lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.sysusers DESTINATION lib/sysusers.d
+    RENAME orvendal.conf)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.tmpfiles DESTINATION lib/tmpfiles.d
+    RENAME orvendal-watch.conf)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.default DESTINATION /etc/default
+    RENAME orvendal-watch)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/conffiles)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME orvendal)
 set(CPACK_PACKAGE_VENDOR "Orvendal developers")
@@ -24,5 +37,5 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libsmbclient (>= 2:4.0.3+dfsg1)")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsqliteodbc, unixodbc")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "odbc-postgresql, odbc-mariadb")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "odbc-postgresql, odbc-mariadb, prometheus-node-exporter")
 include(CPack)

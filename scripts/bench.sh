@@ -31,3 +31,5 @@ echo "a monitor left running for ${idle_seconds} s..." >&2
 bash scripts/measure-idle.sh "$build" "$idle_seconds" >"$out/idle.json" 2>/dev/null
 
 python3 scripts/bench-table.py "$out"
+echo "the headless watcher left running for ${idle_seconds} s, and a transition with its journal..." >&2
+bash scripts/bench-watch.sh "$build" "$idle_seconds"

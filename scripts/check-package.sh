@@ -24,6 +24,10 @@ expected=(
     usr/share/man/man1/orvendal.1
     usr/share/man/man1/stationctl.1
     usr/share/doc/orvendal/user-guide.md
+    usr/lib/systemd/system/orvendal-watch.service
+    usr/lib/sysusers.d/orvendal.conf
+    usr/lib/tmpfiles.d/orvendal-watch.conf
+    etc/default/orvendal-watch
 )
 for size in 16 32 48 256; do
     expected+=("usr/share/icons/hicolor/${size}x${size}/apps/orvendal.png")
@@ -49,6 +53,17 @@ done
 "$root/usr/bin/stationctl" --help >/dev/null || fail "the unpacked stationctl does not run"
 [[ $("$root/usr/bin/stationctl" where) == "$root/usr/bin/MARLOVEN.SIT" ]] ||
     fail "stationctl where does not name the file beside the programs"
+
+# The watcher's unit as systemd reads it, run on the unpacked stationctl, and its settings a
+# conffile that the administrator's edits survive.
+unit=$root/orvendal-watch.service
+sed "s#/usr/bin/stationctl#$root/usr/bin/stationctl#" \
+    "$root/usr/lib/systemd/system/orvendal-watch.service" >"$unit"
+systemd-analyze verify --man=no "$unit" || fail "systemd-analyze verify rejects orvendal-watch.service"
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/orvendal-watch ||
+    fail "/etc/default/orvendal-watch is not a conffile"
+dpkg-deb --ctrl-tarfile "$deb" | tar -tv ./postinst | grep -q '^-rwxr-xr-x' ||
+    fail "the postinst is not executable"
 
 if ((failures > 0)); then
     exit 1

@@ -54,7 +54,11 @@ std::string renderMetrics(const StationTracker& tracker, WallClock::time_point l
 void writeFileAtomically(const std::string& path, const std::string& text) {
     const std::filesystem::path target(path);
     std::filesystem::path temporary = target;
-    temporary.replace_filename("." + target.filename().string() + ".tmp");
+    // Appended, not concatenated: GCC 12 warns falsely (-Wrestrict) on "." + string there.
+    std::string name = ".";
+    name += target.filename().string();
+    name += ".tmp";
+    temporary.replace_filename(name);
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
         file << text;
