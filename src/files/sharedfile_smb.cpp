@@ -36,7 +36,8 @@ constexpr auto kTimeout = std::chrono::milliseconds(kTimeoutMs);
 // A cached connection that fails faster than this met a server that restarted or went away,
 // not one that stopped answering: worth one more try on a new connection.
 constexpr auto kFastFailure = std::chrono::milliseconds(1000);
-// An open this soon after a close that waited the whole time-out belongs to the same refresh.
+// An open this soon after a call that waited the whole time-out belongs to the same refresh, or
+// to the next one: it reports the silence rather than wait for it again.
 constexpr auto kSameRefresh = std::chrono::milliseconds(1000);
 
 // Another session's lock on a byte of the range: Samba and Windows answer a READ with
@@ -287,6 +288,11 @@ public:
     SmbClient& operator=(const SmbClient&) = delete;
     ~SmbClient() {
         if (context_ != nullptr) {
+            // Freeing closes every file and connection with requests, which a silent server
+            // would make wait; at exit the server does the same when the connections end.
+            for (const auto& [server, port] : ports_) {
+                shutDownConnections(server, port);
+            }
             smbc_free_context(context_, 1);
         }
     }
@@ -309,6 +315,9 @@ public:
             err = ETIMEDOUT;
         } else if (err == ETIMEDOUT) {
             shutDownConnections(location.server, location.port);
+        }
+        if (err == ETIMEDOUT) {
+            timedOutAt[serverKey(location)] = Clock::now();
         }
         errno = err;
         return result;
@@ -387,9 +396,8 @@ public:
     // Log-ons the server refused, and whether the prompt has been offered for each since.
     std::map<LoginKey, bool> refusals;
     SmbCredentials current;
-    // A close that waited out the time-out, by server: the open that follows at once reports the
-    // silence instead of waiting for it a second time.
-    std::map<std::string, Clock::time_point> silentAtClose;
+    // The last call that waited out the time-out, by server.
+    std::map<std::string, Clock::time_point> timedOutAt;
 
 private:
     SmbClient() = default;
@@ -483,9 +491,6 @@ public:
         const auto close = smbc_getFunctionClose(context);
         const int err =
             client_.bounded(location_, [&] { return close(context, file); }) == 0 ? 0 : errno;
-        if (err == ETIMEDOUT) {
-            client_.silentAtClose[serverKey(location_)] = Clock::now();
-        }
         // A handle on a lost connection is gone with it, on the server too: nothing to report,
         // and the next open tells the outage.
         if (lost_ || isConnectionLoss(err)) {
@@ -660,12 +665,12 @@ public:
 
 private:
     void requireNotJustSilent() {
-        const auto silent = client_.silentAtClose.find(serverKey(location_));
-        if (silent == client_.silentAtClose.end()) {
+        const auto silent = client_.timedOutAt.find(serverKey(location_));
+        if (silent == client_.timedOutAt.end()) {
             return;
         }
         const bool sameRefresh = Clock::now() - silent->second < kSameRefresh;
-        client_.silentAtClose.erase(silent);
+        client_.timedOutAt.erase(silent);
         if (sameRefresh) {
             throw connectionError(ETIMEDOUT, location_);
         }
