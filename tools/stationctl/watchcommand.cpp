@@ -143,6 +143,10 @@ int runWatch(const Arguments& args) {
             journal->record(events, now);
             lastBeat = monotonic;
         }
+        // The textfile before the lines: whoever reads an event finds the metrics up to date.
+        if (textfile && (!events.empty() || textfile->due(monotonic))) {
+            textfile->write(tracker, refreshed, refreshSeconds, monotonic);
+        }
         for (const Event& e : events) {
             std::cout << eventJson(e) << '\n';
         }
@@ -151,9 +155,6 @@ int runWatch(const Arguments& args) {
             for (const Event& e : events) {
                 hooks->post(e);
             }
-        }
-        if (textfile && (!events.empty() || textfile->due(monotonic))) {
-            textfile->write(tracker, refreshed, refreshSeconds, monotonic);
         }
     };
 
