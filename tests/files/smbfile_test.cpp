@@ -488,6 +488,36 @@ TEST_F(SmbStationFileTest, ASilentServerHoldsARefreshForOneTimeOutAtMost) {
     EXPECT_EQ(back.connected, std::set<int>{4});
 }
 
+// A workstation's rename of the file, as another SMB session: "renamed", or the server's refusal.
+std::string renameAsAWorkstation(const SmbTestServer& server, const std::string& from,
+                                 const std::string& to) {
+    const std::string script =
+        "import sys\n"
+        "from impacket.smbconnection import SMBConnection\n"
+        "c = SMBConnection('127.0.0.1', '127.0.0.1', sess_port=int(sys.argv[1]))\n"
+        "c.login(sys.argv[2], sys.argv[3])\n"
+        "try:\n"
+        "    c.rename(sys.argv[4], sys.argv[5], sys.argv[6]); print('renamed')\n"
+        "except Exception as e:\n"
+        "    print(e)\n";
+    return testing::runToEnd({"/usr/bin/python3", "-c", script, std::to_string(server.port()),
+                              server.user(), server.password(), server.share(), from, to})
+        .second;
+}
+
+// libsmbclient's share modes share read and write, never delete: while the monitor has the file
+// open, a workstation cannot rename or delete it. The user guide says so.
+TEST_F(SmbStationFileTest, WhileTheMonitorHasTheFileOpenAWorkstationCannotRenameIt) {
+    {
+        Monitor monitor(url);
+        monitor.refresh();
+        EXPECT_NE(renameAsAWorkstation(*server, "MARLOVEN.SIT", "OTRO.SIT")
+                      .find("STATUS_SHARING_VIOLATION"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(renameAsAWorkstation(*server, "MARLOVEN.SIT", "OTRO.SIT"), "renamed\n");
+}
+
 TEST_F(SmbStationFileTest, StatusOfAnSmbFileCreatesNothing) {
     EXPECT_NO_THROW(requireSmbRegularFile(url));
     EXPECT_THROW(requireSmbRegularFile(server->url("NUEVO.SIT")), Error);
