@@ -247,12 +247,13 @@ private:
     std::thread thread_;
 };
 
-// What a log-on sent: refused ones are remembered so that they are not sent again.
-using LoginKey = std::tuple<std::string, std::string, std::string, std::string>;
+// What a log-on sent, and the share it was for (a share may refuse a user the server accepts):
+// refused ones are remembered so that they are not sent again.
+using LoginKey = std::tuple<std::string, std::string, std::string, std::string, std::string>;
 
 LoginKey loginKey(const SmbLocation& location, const SmbCredentials& credentials) {
-    return {serverKey(location), lowered(credentials.domain), lowered(credentials.user),
-            credentials.password};
+    return {serverKey(location), lowered(location.share), lowered(credentials.domain),
+            lowered(credentials.user), credentials.password};
 }
 
 // What tells a credentials file changed since it was read, without reading it.
