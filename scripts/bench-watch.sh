@@ -22,7 +22,8 @@ import json, pathlib, sys
 out = pathlib.Path(sys.argv[1])
 idle = json.loads((out / "idle.json").read_text())
 report = json.loads((out / "journal.json").read_text())
-median = {b["run_name"]: b for b in report["benchmarks"] if b.get("aggregate_name") == "median"}
+median = {b["run_name"].split("/")[0]: b for b in report["benchmarks"]
+          if b.get("aggregate_name") == "median"}
 print()
 print("| watcher, 200 stations, 100 connected, journal and textfile on | seconds | CPU % of a core"
       " | resident MB | peak MB | Qt loaded |")

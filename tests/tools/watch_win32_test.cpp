@@ -1,0 +1,86 @@
+#include "windowsprocess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+// watch and check in stationctl.exe, run as processes of their own.
+namespace orvendal::testing {
+namespace {
+
+std::wstring stationctlPath() {
+    const char* path = std::getenv("ORVENDAL_STATIONCTL");
+    if (path == nullptr || *path == '\0') {
+        throw std::runtime_error("ORVENDAL_STATIONCTL is not set: run the tests through ctest");
+    }
+    return wide(path);
+}
+
+std::pair<std::string, DWORD> run(const std::vector<std::string>& arguments) {
+    return ChildProcess(stationctlPath(), arguments).finish();
+}
+
+std::string contents(const std::string& path) {
+    std::ifstream in(std::filesystem::path(wide(path)));
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST(WatchOnWindows, CheckAnswersAsAPlugin) {
+    TempFolder scratch;
+    const std::string file = scratch.file(L"MARLOVEN.SIT");
+    ASSERT_EQ(run({"create", file, "--stations", "3"}).second, 0u);
+    const auto ok = run({"check", file, "-w", "2"});
+    EXPECT_EQ(ok.second, 0u);
+    EXPECT_EQ(ok.first, "ORVENDAL OK - 0 de 3 estaciones conectadas | connected=0;2;;0;3\r\n");
+    EXPECT_EQ(run({"check", file, "-c", "@0:0"}).second, 2u);
+    EXPECT_EQ(run({"check", scratch.file(L"missing.sit")}).second, 3u);
+    EXPECT_EQ(run({"check", utf8(scratch.path())}).second, 3u);
+}
+
+TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
+    TempFolder scratch;
+    const std::string file = scratch.file(L"MARLOVEN.SIT");
+    const std::string away = scratch.file(L"away.sit");
+    const std::string prom = scratch.file(L"orvendal.prom");
+    const std::string events = scratch.file(L"events.txt");
+    ASSERT_EQ(run({"create", file, "--stations", "2"}).second, 0u);
+
+    const auto journal = run({"watch", file, "--journal", scratch.file(L"journal.db")});
+    EXPECT_EQ(journal.second, 1u);
+    EXPECT_NE(journal.first.find("the journal is not available in this build"), std::string::npos)
+        << journal.first;
+
+    // Ended by the test's end: a watcher stops only on a console's stop request.
+    ChildProcess watch(stationctlPath(),
+                       {"watch", file, "--interval", "50", "--prometheus", prom, "--on-change",
+                        "echo %ORVENDAL_EVENT% %ORVENDAL_TIME%>>\"" + events + "\""});
+    for (int i = 0; i < 100 && contents(prom).empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_NE(contents(prom).find("\norvendal_up 1\n"), std::string::npos) << contents(prom);
+    EXPECT_NE(contents(prom).find("\norvendal_stations 2\n"), std::string::npos);
+
+    ASSERT_TRUE(::MoveFileW(wide(file).c_str(), wide(away).c_str()));
+    const std::string outage = watch.readLine();
+    EXPECT_EQ(outage.rfind("{\"time\": \"", 0), 0u) << outage;
+    EXPECT_NE(outage.find("\"event\": \"outage\", \"error\": \"2-"), std::string::npos) << outage;
+    EXPECT_NE(contents(prom).find("\norvendal_up 0\n"), std::string::npos) << contents(prom);
+    ASSERT_TRUE(::MoveFileW(wide(away).c_str(), wide(file).c_str()));
+    EXPECT_NE(watch.readLine().find("\"event\": \"recovered\"}"), std::string::npos);
+    for (int i = 0; i < 100 && contents(events).find("recovered") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const std::string hooks = contents(events);
+    EXPECT_EQ(hooks.rfind("outage 20", 0), 0u) << hooks;
+    EXPECT_NE(hooks.find("\nrecovered 20"), std::string::npos) << hooks;
+}
+
+} // namespace
+} // namespace orvendal::testing
