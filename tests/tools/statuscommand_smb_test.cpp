@@ -79,7 +79,7 @@ TEST_F(StatusOverSmbTest, RefusesClearlyAndCreatesNothing) {
         {"password in the URL",
          {"status", "smb://" + server->user() + ":" + server->password() +
                         "@127.0.0.1:" + std::to_string(server->port()) + "/station/MARLOVEN.SIT"},
-         1,
+         2,
          "no puede llevar la contraseña"},
         {"no credentials value", {"status", server->url("MARLOVEN.SIT"), "--credentials"}, 2, ""},
     };
