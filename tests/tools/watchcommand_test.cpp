@@ -291,8 +291,9 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     for (int i = 0; i < kStations; ++i) {
         EXPECT_EQ(nextEvent(watch)["event"], "connected");
     }
-    // Each hook sleeps 10 s: events that waited for them would take minutes.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+    // Each hook sleeps 10 s: an event that waited for one would come 10 s late, the last ones
+    // minutes late.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 9s);
     std::this_thread::sleep_for(300ms);
     std::ifstream env(dir.file("1.env"));
     const std::string variables{std::istreambuf_iterator<char>(env), {}};
