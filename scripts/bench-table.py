@@ -29,8 +29,14 @@ def medians(path):
     return found
 
 
+def single_run(results, name):
+    """A benchmark's result, also where it ran once with its iterations and repetitions fixed."""
+    return results.get(name) or results[f"{name}/iterations:1/repeats:1"]
+
+
 station = medians(out / "station.json")
 smb = medians(out / "smb.json")
+parallel = medians(out / "parallel.json")
 ui = medians(out / "ui.json")
 lookup = medians(out / "lookup.json")
 idle = json.loads((out / "idle.json").read_text())
@@ -49,13 +55,33 @@ for n in (100, 1000, 10000):
               f" | {pair['sweep_per_floor']:.2f} | {small:.2f} | {small / floor:.1f} | {large:.2f} |")
 
 print()
-print("| stations over smb:// | locked | one read per record ms | refresh ms | refresh / reads |")
-print("|---:|---:|---:|---:|---:|")
-for n in (100, 1000):
-    for locked in (0, 1):
-        pair = smb[f"smbRefresh/stations:{n}/locked:{locked}"]
-        print(f"| {n:,} | {'every other' if locked else 'none'} | {pair['floor_ms']:.2f}"
-              f" | {pair['sweep_ms']:.2f} | {pair['sweep_per_floor']:.2f} |")
+print("| stations over smb:// | connected | link | one read per record: reads | ms | first refresh:"
+      " reads | ms | next refresh: reads | ms | monitor's refresh: reads | ms |")
+print("|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|")
+for n in (100, 1000, 10000):
+    for percent in (0, 10, 50):
+        # The monitor's reads are counted by the proxy; they do not depend on the link.
+        proxied = single_run(smb, f"smbRefresh/stations:{n}/connected:{percent}/proxy:1")
+        for proxy, link in ((0, "loopback"), (1, "+1 ms a round trip")):
+            b = single_run(smb, f"smbRefresh/stations:{n}/connected:{percent}/proxy:{proxy}")
+            print(f"| {n:,} | {percent} % | {link} | {b['floor_reads']:,.0f} | {b['floor_ms']:.1f}"
+                  f" | {b['first_reads']:,.0f} | {b['first_ms']:.1f}"
+                  f" | {b['steady_reads']:,.0f} | {b['steady_ms']:.1f}"
+                  f" | {proxied['show_reads']:,.0f} | {b['show_ms']:.1f} |")
+
+print()
+print("| stations, +1 ms a round trip | connected | connections | one read per record ms | speed-up"
+      " | next refresh: reads | ms | speed-up |")
+print("|---:|---:|---:|---:|---:|---:|---:|---:|")
+for n in (1000, 10000):
+    for percent in (10, 50):
+        name = f"smbParallel/stations:{n}/connected:{percent}/connections:{{}}/iterations:1/repeats:1"
+        alone = parallel[name.format(1)]
+        for connections in (1, 2, 4, 8):
+            b = parallel[name.format(connections)]
+            print(f"| {n:,} | {percent} % | {connections} | {b['floor_ms']:.0f}"
+                  f" | {alone['floor_ms'] / b['floor_ms']:.2f} | {b['steady_reads']:,.0f}"
+                  f" | {b['steady_ms']:.0f} | {alone['steady_ms'] / b['steady_ms']:.2f} |")
 
 print()
 print("| cost per station, none locked | 100 | 1,000 | 10,000 |")
