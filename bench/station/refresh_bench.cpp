@@ -5,8 +5,8 @@
 #include "collectedlist.h"
 #include "lockholder.h"
 #include "stationmonitor.h"
-#include "turns.h"
 #include "tempdir.h"
+#include "turns.h"
 
 #include <benchmark/benchmark.h>
 
