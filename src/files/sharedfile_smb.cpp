@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -404,6 +405,9 @@ private:
     SmbClient() = default;
 
     void start() {
+        // A connection the server broke, or one the watchdog shut, must come back from a write as
+        // EPIPE, an outage, not end the whole program with SIGPIPE.
+        std::signal(SIGPIPE, SIG_IGN);
         SMBCCTX* context = smbc_new_context();
         if (context == nullptr) {
             throw Error(errno, "no se puede crear el cliente SMB");
