@@ -285,8 +285,16 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     const auto db = dir.file("journal.db");
     constexpr int kStations = 80; // more than 4 running and 64 waiting
     writeStationFile(path, kStations, 0);
+    const auto credentials = dir.file("credentials");
+    {
+        std::ofstream file(credentials);
+        file << "username=ana\npassword=secret\n";
+    }
+    std::filesystem::permissions(credentials, std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::owner_write);
     ::setenv("KRB5CCNAME", "FILE:/tmp/krb5cc_secret", 1);
     ::setenv("PASSWD", "secret", 1);
+    ::setenv("CREDENTIALS", credentials.c_str(), 1);
     const std::string hook = "env > \"" + dir.file("") +
                              "$ORVENDAL_REC.env\"; "
                              "for f in /proc/$$/fd/*; do readlink \"$f\"; done > \"" +
@@ -294,9 +302,11 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
                              "$ORVENDAL_REC.fd\"; "
                              "exec >/dev/null 2>&1; echo $$ > \"" +
                              dir.file("") + "$ORVENDAL_REC.pid\"; exec sleep 10";
-    Stationctl watch({"watch", path, "--journal", db, "--interval", "50", "--on-change", hook});
+    Stationctl watch({"watch", path, "--journal", db, "--credentials", credentials, "--interval",
+                      "50", "--on-change", hook});
     ::unsetenv("KRB5CCNAME");
     ::unsetenv("PASSWD");
+    ::unsetenv("CREDENTIALS");
     std::this_thread::sleep_for(300ms);
 
     std::vector<std::string> rows;
@@ -321,10 +331,12 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     EXPECT_NE(variables.find("ORVENDAL_TIME=20"), std::string::npos);
     EXPECT_EQ(variables.find("KRB5CCNAME"), std::string::npos) << variables;
     EXPECT_EQ(variables.find("PASSWD"), std::string::npos) << variables;
+    EXPECT_EQ(variables.find("CREDENTIALS"), std::string::npos) << variables;
     std::ifstream fds(dir.file("1.fd"));
     const std::string open{std::istreambuf_iterator<char>(fds), {}};
     EXPECT_EQ(open.find("journal.db"), std::string::npos) << open;
     EXPECT_EQ(open.find("MARLOVEN.SIT"), std::string::npos) << open;
+    EXPECT_EQ(open.find("credentials"), std::string::npos) << open;
 
     watch.signal(SIGTERM);
     const Outcome ended = watch.finish();
