@@ -49,7 +49,6 @@ TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
     const std::string file = scratch.file(L"MARLOVEN.SIT");
     const std::string away = scratch.file(L"away.sit");
     const std::string prom = scratch.file(L"orvendal.prom");
-    const std::string events = scratch.file(L"events.txt");
     ASSERT_EQ(run({"create", file, "--stations", "2"}).second, 0u);
 
     const auto journal = run({"watch", file, "--journal", scratch.file(L"journal.db")});
@@ -60,7 +59,9 @@ TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
     // Ended by the test's end: a watcher stops only on a console's stop request.
     ChildProcess watch(stationctlPath(),
                        {"watch", file, "--interval", "50", "--prometheus", prom, "--on-change",
-                        "echo %ORVENDAL_EVENT% %ORVENDAL_TIME%>>\"" + events + "\""});
+                        // A file per event: hooks run side by side, and cmd.exe cannot share one.
+                        "echo %ORVENDAL_EVENT% %ORVENDAL_TIME%>\"" + utf8(scratch.path()) +
+                            "\\%ORVENDAL_EVENT%.txt\""});
     for (int i = 0; i < 100 && contents(prom).empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -74,12 +75,13 @@ TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
     EXPECT_NE(contents(prom).find("\norvendal_up 0\n"), std::string::npos) << contents(prom);
     ASSERT_TRUE(::MoveFileW(wide(away).c_str(), wide(file).c_str()));
     EXPECT_NE(watch.readLine().find("\"event\": \"recovered\"}"), std::string::npos);
-    for (int i = 0; i < 100 && contents(events).find("recovered") == std::string::npos; ++i) {
+    const std::string outages = scratch.file(L"outage.txt");
+    const std::string recovered = scratch.file(L"recovered.txt");
+    for (int i = 0; i < 100 && (contents(outages).empty() || contents(recovered).empty()); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    const std::string hooks = contents(events);
-    EXPECT_EQ(hooks.rfind("outage 20", 0), 0u) << hooks;
-    EXPECT_NE(hooks.find("\nrecovered 20"), std::string::npos) << hooks;
+    EXPECT_EQ(contents(outages).rfind("outage 20", 0), 0u) << contents(outages);
+    EXPECT_EQ(contents(recovered).rfind("recovered 20", 0), 0u) << contents(recovered);
 }
 
 } // namespace
