@@ -62,7 +62,8 @@ TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
                         // A file per event: hooks run side by side, and cmd.exe cannot share one.
                         "echo %ORVENDAL_EVENT% %ORVENDAL_TIME%>\"" + utf8(scratch.path()) +
                             "\\%ORVENDAL_EVENT%.txt\""});
-    for (int i = 0; i < 100 && contents(prom).empty(); ++i) {
+    // Generous: a process starts slowly under Wine on a busy machine.
+    for (int i = 0; i < 400 && contents(prom).empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_NE(contents(prom).find("\norvendal_up 1\n"), std::string::npos) << contents(prom);
@@ -77,7 +78,7 @@ TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
     EXPECT_NE(watch.readLine().find("\"event\": \"recovered\"}"), std::string::npos);
     const std::string outages = scratch.file(L"outage.txt");
     const std::string recovered = scratch.file(L"recovered.txt");
-    for (int i = 0; i < 100 && (contents(outages).empty() || contents(recovered).empty()); ++i) {
+    for (int i = 0; i < 400 && (contents(outages).empty() || contents(recovered).empty()); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_EQ(contents(outages).rfind("outage 20", 0), 0u) << contents(outages);
