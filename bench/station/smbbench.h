@@ -150,7 +150,8 @@ private:
 };
 
 inline files::SharedFile openCounted(const std::string& url, long& reads) {
-    return files::SharedFile(std::make_unique<CountingAccess>(files::openFileAccess(url), reads));
+    return files::SharedFile(std::make_unique<CountingAccess>(
+        files::openFileAccess(url, files::Missing::Create), reads));
 }
 
 } // namespace orvendal::bench

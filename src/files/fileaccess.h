@@ -42,6 +42,6 @@ private:
 
 // The way of reaching `path`, picked by the OS the build is for and, within it, by the path.
 // Throws Error.
-std::unique_ptr<FileAccess> openFileAccess(const std::string& path);
+std::unique_ptr<FileAccess> openFileAccess(const std::string& path, Missing missing);
 
 } // namespace orvendal::files

@@ -23,9 +23,9 @@ WindowThreadScope::~WindowThreadScope() {
     onWindowThread = outer_;
 }
 
-SharedFile SharedFile::open(const std::string& path) {
+SharedFile SharedFile::open(const std::string& path, Missing missing) {
     requireWorkerThread();
-    return SharedFile(openFileAccess(path));
+    return SharedFile(openFileAccess(path, missing));
 }
 
 SharedFile::SharedFile(std::unique_ptr<FileAccess> access) : access_(std::move(access)) {}

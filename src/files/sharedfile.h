@@ -28,13 +28,21 @@ enum class LockDetection {
 
 class FileAccess;
 
+// What opening does with a station file that does not exist.
+enum class Missing {
+    // Creates it empty, as the workstations' first start would find it.
+    Create,
+    // Refuses it: a file renamed away for a moment must not be replaced by an empty one.
+    Refuse,
+};
+
 // A station file opened for reading, shared with the workstations that write and lock it. The
 // monitor never writes a byte and never takes a lock.
 class SharedFile {
 public:
-    // Opens `path` read-only. A missing file is created empty first and then opened like any other;
-    // anything but a regular file is refused. Throws Error.
-    static SharedFile open(const std::string& path);
+    // Opens `path` read-only. A missing local file is created empty first and then opened like
+    // any other, unless `missing` refuses it; anything but a regular file is refused. Throws Error.
+    static SharedFile open(const std::string& path, Missing missing = Missing::Create);
 
     explicit SharedFile(std::unique_ptr<FileAccess> access);
     SharedFile(SharedFile&& other) noexcept;

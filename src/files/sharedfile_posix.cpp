@@ -104,12 +104,13 @@ std::optional<ByteRange> LocalFile::findLock(std::uint64_t start, std::uint64_t 
     return ByteRange{lockStart, lockEnd};
 }
 
-std::unique_ptr<FileAccess> openLocalFile(const std::string& path) {
+std::unique_ptr<FileAccess> openLocalFile(const std::string& path, Missing missing) {
     int fd = openReadOnly(path);
     // A missing file is created empty, then opened like any other. O_EXCL: when another process
     // creates it first we open theirs, and a dangling symbolic link is never followed to create
     // its target. The file may vanish again between the two opens, hence the few rounds.
-    for (int round = 0; fd < 0 && errno == ENOENT && round < 3; ++round) {
+    for (int round = 0; missing == Missing::Create && fd < 0 && errno == ENOENT && round < 3;
+         ++round) {
         const int created =
             ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (created >= 0) {
@@ -151,9 +152,9 @@ LockDetection lockDetectionOf(std::int64_t fileSystemType) {
                                                                         : LockDetection::Probe;
 }
 
-std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
+std::unique_ptr<FileAccess> openFileAccess(const std::string& path, Missing missing) {
     if (!isSmbPath(path)) {
-        return openLocalFile(path);
+        return openLocalFile(path, missing);
     }
     // Samba's libraries come in with the first smb:// path only; a local file never maps them.
     requireSmbClientLibrary();

@@ -129,7 +129,7 @@ void requireSmbRegularFile(const std::string& url) {
     throw smbUrlRefused(url);
 }
 
-std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
+std::unique_ptr<FileAccess> openFileAccess(const std::string& path, Missing missing) {
     if (isSmbPath(path)) {
         throw smbUrlRefused(path);
     }
@@ -138,8 +138,8 @@ std::unique_ptr<FileAccess> openFileAccess(const std::string& path) {
     // A missing file is created empty, then opened like any other. CREATE_NEW: when another
     // process creates it first we open theirs. The file may vanish again between the two opens,
     // hence the few rounds.
-    for (int round = 0;
-         handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_NOT_FOUND && round < 3;
+    for (int round = 0; missing == Missing::Create && handle == INVALID_HANDLE_VALUE &&
+                        ::GetLastError() == ERROR_FILE_NOT_FOUND && round < 3;
          ++round) {
         const HANDLE created = ::CreateFileW(wide.c_str(), GENERIC_READ,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

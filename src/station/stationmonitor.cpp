@@ -55,7 +55,7 @@ void StationReader::OpenStationFile(StationReading& reading) {
         }
         // The lowest free handle number: the monitor holds no other file.
         StationFileNumber = 1;
-        file_ = files::SharedFile::open(reading.fileName);
+        file_ = files::SharedFile::open(reading.fileName, missing_);
     } catch (...) {
         reading.openFailure = toError(std::current_exception());
     }

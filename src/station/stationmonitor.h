@@ -36,6 +36,8 @@ struct StationReading {
 // the window's, or the refresh driver's worker while a refresh is in flight.
 class StationReader {
 public:
+    explicit StationReader(files::Missing missing = files::Missing::Create) : missing_(missing) {}
+
     // Opens `fileName` afresh (the default path when it is empty) and reads every record. Never
     // throws: what fails is told in the reading.
     StationReading read(const std::string& fileName) noexcept;
@@ -49,6 +51,7 @@ private:
 
     // 0 when no file is open. Keeps its number after a failed open although nothing is open then.
     std::atomic<int> StationFileNumber = 0;
+    files::Missing missing_;
     std::optional<files::SharedFile> file_;
     // Bit k: record k + 1 was locked at the last refresh that read the file whole.
     std::vector<bool> lastLocks_;

@@ -108,7 +108,6 @@ int runWatch(const Arguments& args) {
     args.expectPositionals(1, "FILE");
     const std::string& path = args.positionals()[0];
     const milliseconds interval(integerOption(args, "--interval", 10, 3'600'000, 500));
-    const bool smb = files::isSmbPath(path);
     if (const auto credentials = args.value("--credentials")) {
         files::useCredentialsFile(*credentials);
     }
@@ -129,7 +128,10 @@ int runWatch(const Arguments& args) {
     }
 
     StationTracker tracker;
-    station::RefreshDriver driver(std::make_shared<station::StationReader>(), [] {});
+    // The window creates a missing local file empty; the watcher must see it missing instead, or
+    // a file renamed away for a moment would come back empty and its stations all seem to leave.
+    station::RefreshDriver driver(std::make_shared<station::StationReader>(files::Missing::Refuse),
+                                  [] {});
     auto lastBeat = SteadyClock::now();
     WallClock::time_point refreshed{};
     double refreshSeconds = 0;
@@ -164,30 +166,12 @@ int runWatch(const Arguments& args) {
             handle(*late);
         }
         if (!driver.inFlight()) {
-            // The refresh would create a missing local file empty, as the monitor does; the
-            // watcher must see it missing instead, or its stations would all seem to leave.
-            std::optional<Error> missing;
-            if (!smb) {
-                try {
-                    requireRegularFile(path);
-                } catch (...) {
-                    missing = toError(std::current_exception());
-                }
-            }
-            if (missing) {
-                station::StationReading reading;
-                reading.fileName = path;
-                reading.openFailure = missing;
-                refreshSeconds = 0;
-                handle(reading);
-            } else {
-                const auto started = SteadyClock::now();
-                driver.start(path);
-                if (auto reading = driver.waitFor(interval)) {
-                    refreshSeconds =
-                        std::chrono::duration<double>(SteadyClock::now() - started).count();
-                    handle(*reading);
-                }
+            const auto started = SteadyClock::now();
+            driver.start(path);
+            if (auto reading = driver.waitFor(interval)) {
+                refreshSeconds =
+                    std::chrono::duration<double>(SteadyClock::now() - started).count();
+                handle(*reading);
             }
         }
         const auto now = SteadyClock::now();
