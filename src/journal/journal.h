@@ -61,6 +61,10 @@ struct Session {
     std::optional<double> seconds;
 };
 
+// The files a journal at `path` is made of: the database, then SQLite's "-wal", "-shm" and
+// "-journal" beside it and the watcher's ".lock"; all of them are written by its watcher.
+std::vector<std::string> journalFiles(const std::string& path);
+
 // Read-only queries of a journal, while a watcher writes it or not.
 class JournalReader {
 public:

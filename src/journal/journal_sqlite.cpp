@@ -1,11 +1,15 @@
 #include "error.h"
+#include "fileidentity.h"
 #include "journal.h"
+#include "plainfile.h"
 #include "text.h"
 
 #include <sqlite3.h>
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <string_view>
 #include <unistd.h>
@@ -69,7 +73,8 @@ struct Database {
     sqlite3* db = nullptr;
     Database() = default;
     Database(const std::string& path, int flags) {
-        const int code = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+        const int code = sqlite3_open_v2(
+            path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
         if (code != SQLITE_OK) {
             const Error error = sqliteError(db, code, "cannot open the journal " + path);
             sqlite3_close(db);
@@ -173,54 +178,64 @@ std::string lockPath(const std::string& journal) {
     return journal + ".lock";
 }
 
+// The pid padded to a fixed width, so that it replaces an earlier one without truncating the
+// lock file, which may only ever be opened; a reader takes the leading digits.
+constexpr int kPidWidth = 20;
+
 struct WatcherLock {
-    int fd = -1;
-    explicit WatcherLock(const std::string& journal) {
-        const std::string path = lockPath(journal);
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            throw Error::fromErrno(errno, "cannot open " + path);
-        }
+    files::PlainFile file;
+    explicit WatcherLock(const std::string& journal)
+        : file(files::PlainFile::openForWriting(lockPath(journal))) {
+        const int fd = file.descriptor();
         struct flock whole {};
         whole.l_type = F_WRLCK;
         whole.l_whence = SEEK_SET;
         if (::fcntl(fd, F_OFD_SETLK, &whole) != 0) {
             const int err = errno;
-            char pid[32] = {};
-            const ssize_t n = ::pread(fd, pid, sizeof pid - 1, 0);
-            ::close(fd);
+            char text[kPidWidth + 1] = {};
+            const ssize_t n = ::pread(fd, text, kPidWidth, 0);
+            const std::string pid(text, std::strspn(text, "0123456789"));
             if (err == EAGAIN || err == EACCES) {
                 throw Error(err, "the journal " + journal + " is in use by another watcher" +
-                                     (n > 0 ? std::string(" (pid ") + pid + ")" : std::string()) +
+                                     (n > 0 && !pid.empty() ? " (pid " + pid + ")" : "") +
                                      ": one stationctl watch per journal");
             }
-            throw Error::fromErrno(err, "cannot lock " + path);
+            throw Error::fromErrno(err, "cannot lock " + lockPath(journal));
         }
-        const std::string pid = std::to_string(::getpid());
+        char pid[kPidWidth + 1];
+        std::snprintf(pid, sizeof pid, "%-*d\n", kPidWidth - 1, static_cast<int>(::getpid()));
         // The pid only makes a refusal's message clearer; the lock is what counts.
-        if (::ftruncate(fd, 0) == 0) {
-            [[maybe_unused]] const ssize_t written = ::pwrite(fd, pid.data(), pid.size(), 0);
-        }
-    }
-    WatcherLock(WatcherLock&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-    ~WatcherLock() {
-        if (fd >= 0) {
-            ::close(fd);
-        }
+        [[maybe_unused]] const ssize_t written = ::pwrite(fd, pid, kPidWidth, 0);
     }
 };
 
+// Whether a watcher holds the journal now. A FIFO or link at the lock's place is an error, at
+// once: a reader's open must never wait there.
 bool watcherRunning(const std::string& journal) {
-    const int fd = ::open(lockPath(journal).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const auto file = files::PlainFile::openForReading(lockPath(journal));
+    if (!file) {
         return false;
     }
     struct flock probe {};
     probe.l_type = F_WRLCK;
     probe.l_whence = SEEK_SET;
-    const bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-    ::close(fd);
-    return held;
+    return ::fcntl(file->descriptor(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+// The journal's path with its folder resolved, once its database and SQLite's files beside it
+// are found to be regular files (of this user when `owner` is Owner::Us) or missing. SQLite opens
+// them itself, without following a link at the last step (O_NOFOLLOW); the check keeps it from
+// opening a FIFO, which would hang it, or another user's file. With SQLITE_OPEN_NOFOLLOW SQLite
+// refuses a link anywhere in the path, so the folder is resolved first: a folder reached through
+// a link stays usable.
+std::string checkedJournal(const std::string& path, files::Owner owner) {
+    const std::string resolved = files::withResolvedFolder(path);
+    for (const std::string& file : journalFiles(resolved)) {
+        if (file != lockPath(resolved)) {
+            files::requirePlainFileOrNothing(file, owner);
+        }
+    }
+    return resolved;
 }
 
 std::optional<std::string> utf8(const std::optional<StationFields>& f,
@@ -232,6 +247,10 @@ std::optional<std::string> utf8(const std::optional<StationFields>& f,
 }
 
 } // namespace
+
+std::vector<std::string> journalFiles(const std::string& path) {
+    return {path, path + "-wal", path + "-shm", path + "-journal", lockPath(path)};
+}
 
 struct Journal::Handle {
     WatcherLock lock;
@@ -279,8 +298,9 @@ struct Journal::Handle {
 
 Journal Journal::open(const std::string& path, const std::string& stationFile,
                       WallClock::time_point now) {
-    WatcherLock lock(path);
-    Database database(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    const std::string db = checkedJournal(path, files::Owner::Us);
+    WatcherLock lock(db);
+    Database database(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     database.exec(
         "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON;");
     database.exec("BEGIN IMMEDIATE");
@@ -377,9 +397,10 @@ struct JournalReader::Handle {
     bool watcherAlive = false;
 };
 
-JournalReader::JournalReader(const std::string& path)
-    : handle_(std::make_unique<Handle>(
-          Handle{Database(path, SQLITE_OPEN_READONLY), watcherRunning(path)})) {
+JournalReader::JournalReader(const std::string& path) {
+    const std::string db = checkedJournal(path, files::Owner::Anyone);
+    const bool alive = watcherRunning(db);
+    handle_ = std::make_unique<Handle>(Handle{Database(db, SQLITE_OPEN_READONLY), alive});
     // A file that is not a journal fails here rather than as an empty history.
     Statement(handle_->database.db, "SELECT 1 FROM sessions, watches LIMIT 0").run();
 }

@@ -13,6 +13,10 @@ Error unavailable() {
 
 } // namespace
 
+std::vector<std::string> journalFiles(const std::string& path) {
+    return {path};
+}
+
 struct Journal::Handle {};
 struct JournalReader::Handle {};
 

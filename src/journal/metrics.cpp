@@ -1,13 +1,7 @@
 #include "metrics.h"
 
-#include "error.h"
-
-#include <cerrno>
-#include <filesystem>
-#include <fstream>
 #include <locale>
 #include <sstream>
-#include <system_error>
 
 namespace orvendal::journal {
 namespace {
@@ -49,32 +43,6 @@ std::string renderMetrics(const StationTracker& tracker, WallClock::time_point l
     family(out, "orvendal_refresh_duration_seconds", "gauge", "How long the last refresh took.");
     out << "orvendal_refresh_duration_seconds " << refreshSeconds << '\n';
     return out.str();
-}
-
-void writeFileAtomically(const std::string& path, const std::string& text) {
-    const std::filesystem::path target(path);
-    std::filesystem::path temporary = target;
-    // Appended, not concatenated: GCC 12 warns falsely (-Wrestrict) on "." + string there.
-    std::string name = ".";
-    name += target.filename().string();
-    name += ".tmp";
-    temporary.replace_filename(name);
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        file << text;
-        file.flush();
-        if (!file) {
-            throw Error::fromErrno(errno ? errno : EIO, "cannot write " + temporary.string());
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, target, error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        throw Error(error.value(),
-                    error.message() + ": cannot rename " + temporary.string() + " to " + path);
-    }
 }
 
 } // namespace orvendal::journal

@@ -12,9 +12,4 @@ namespace orvendal::journal {
 std::string renderMetrics(const StationTracker& tracker, WallClock::time_point lastRefresh,
                           double refreshSeconds);
 
-// Replaces `path` with `text` in one step: written to a temporary file in the same folder, then
-// renamed over it, so that a collector never reads half a file. The temporary name does not end
-// in ".prom", which the collectors skip. Throws Error.
-void writeFileAtomically(const std::string& path, const std::string& text);
-
 } // namespace orvendal::journal

@@ -1,12 +1,15 @@
 // watch: the headless watcher. Events as JSON lines, the journal, the Prometheus textfile and
 // change hooks, on the same refresh driver as the windows.
+#include "atomicfile.h"
 #include "commands.h"
 #include "error.h"
 #include "events.h"
+#include "fileidentity.h"
 #include "hooks.h"
 #include "journal.h"
 #include "json.h"
 #include "metrics.h"
+#include "plainfile.h"
 #include "recordfile.h"
 #include "refreshdriver.h"
 #include "smbfile.h"
@@ -84,7 +87,7 @@ public:
     void write(const StationTracker& tracker, WallClock::time_point refreshed, double seconds,
                SteadyClock::time_point now) {
         try {
-            writeFileAtomically(path_, renderMetrics(tracker, refreshed, seconds));
+            files::writeFileAtomically(path_, renderMetrics(tracker, refreshed, seconds));
             failing_ = false;
         } catch (...) {
             if (!std::exchange(failing_, true)) {
@@ -104,10 +107,50 @@ private:
     bool failing_ = false;
 };
 
+// The watcher only reads its station file: an output that is that file, or another output, would
+// destroy it. Told by file identity (a hard link too) and by path (also before the output
+// exists), before anything is opened for writing. An smb:// station file is no local file.
+void refuseClashingOutputs(const std::string& stationFile, const Arguments& args) {
+    struct Output {
+        const char* option;
+        std::string path;
+    };
+    std::vector<Output> outputs;
+    if (const auto db = args.value("--journal")) {
+        for (const std::string& file : journalFiles(*db)) {
+            outputs.push_back({"--journal", file});
+        }
+    }
+    if (const auto prometheus = args.value("--prometheus")) {
+        outputs.push_back({"--prometheus", *prometheus});
+    }
+    for (std::size_t i = 0; i < outputs.size(); ++i) {
+        const Output& output = outputs[i];
+        if (!files::isSmbPath(stationFile) && files::sameFile(output.path, stationFile)) {
+            throw UsageError(std::string(output.option) + ": " + output.path +
+                             " es el fichero de estaciones " + stationFile +
+                             ", que el monitor solo lee y nunca escribe");
+        }
+        for (std::size_t j = 0; j < i; ++j) {
+            if (outputs[j].option != output.option &&
+                files::sameFile(output.path, outputs[j].path)) {
+                throw UsageError(std::string(output.option) + ": " + output.path +
+                                 " es el mismo fichero que " + outputs[j].path + " de " +
+                                 outputs[j].option + "; cada salida necesita su propio fichero");
+            }
+        }
+    }
+    // A link or special file there now is refused at the start; later ones at each write.
+    if (const auto prometheus = args.value("--prometheus")) {
+        files::requirePlainFileOrNothing(*prometheus, files::Owner::Us);
+    }
+}
+
 int runWatch(const Arguments& args) {
     args.expectPositionals(1, "FILE");
     const std::string& path = args.positionals()[0];
     const milliseconds interval(integerOption(args, "--interval", 10, 3'600'000, 500));
+    refuseClashingOutputs(path, args);
     if (const auto credentials = args.value("--credentials")) {
         files::useCredentialsFile(*credentials);
     }

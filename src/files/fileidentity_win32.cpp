@@ -1,0 +1,87 @@
+#include "fileidentity.h"
+
+#include "text.h"
+#include "win32error.h"
+
+namespace orvendal::files {
+namespace {
+
+// A handle for asking about the file or folder `path` reaches; FILE_FLAG_BACKUP_SEMANTICS lets
+// it be a folder.
+HANDLE openForQuery(const std::wstring& path) {
+    return ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+std::wstring fullPath(const std::wstring& path) {
+    std::wstring full(path.size() + MAX_PATH, L'\0');
+    const DWORD n =
+        ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0 || n >= full.size()) {
+        return path;
+    }
+    full.resize(n);
+    return full;
+}
+
+std::string narrow(const std::wstring& path) {
+    return toUtf8(std::u16string(path.begin(), path.end()));
+}
+
+} // namespace
+
+std::optional<FileIdentity> identityOf(const std::string& path) {
+    const HANDLE handle = openForQuery(widePath(path));
+    if (handle == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(handle, &info) != 0;
+    ::CloseHandle(handle);
+    if (!known) {
+        return std::nullopt;
+    }
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
+                            info.nFileIndexLow};
+}
+
+std::string withResolvedFolder(const std::string& path) {
+    const std::wstring wide = widePath(path);
+    const auto slash = wide.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"." : wide.substr(0, slash + 1);
+    const std::wstring name = slash == std::wstring::npos ? wide : wide.substr(slash + 1);
+    const HANDLE handle = openForQuery(folder);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return narrow(fullPath(wide));
+    }
+    std::wstring resolved(MAX_PATH, L'\0');
+    DWORD n = ::GetFinalPathNameByHandleW(
+        handle, resolved.data(), static_cast<DWORD>(resolved.size()), FILE_NAME_NORMALIZED);
+    if (n >= resolved.size()) {
+        resolved.resize(n + 1);
+        n = ::GetFinalPathNameByHandleW(handle, resolved.data(),
+                                        static_cast<DWORD>(resolved.size()), FILE_NAME_NORMALIZED);
+    }
+    ::CloseHandle(handle);
+    if (n == 0 || n >= resolved.size()) {
+        return narrow(fullPath(wide));
+    }
+    resolved.resize(n);
+    if (!resolved.ends_with(L'\\')) {
+        resolved += L'\\';
+    }
+    resolved += name;
+    return narrow(resolved);
+}
+
+bool sameEntry(const std::string& a, const std::string& b) {
+    const std::wstring first = widePath(withResolvedFolder(a));
+    const std::wstring second = widePath(withResolvedFolder(b));
+    // NTFS names match without regard to case, as the system's own upper-case table has it.
+    return ::CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
+                                  static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+}
+
+} // namespace orvendal::files

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace orvendal::files {
+
+// Whose file may stand where the program keeps one: any user's for a file it only reads, its own
+// for a file it writes (a file of another user there was put by someone else).
+enum class Owner { Anyone, Us };
+
+// Throws Error unless nothing is at `path` or a regular file (of this user for Owner::Us) is:
+// a symbolic link (a reparse point on Windows) is never followed, and a FIFO, device, socket or
+// folder is refused. Asked without opening the path, so that nothing there can make it wait.
+void requirePlainFileOrNothing(const std::string& path, Owner owner);
+
+// A file the program opens by its own name and works on in place (a lock file): never through a
+// link, never waiting on a FIFO or a device, and checked on the open descriptor. Only the POSIX
+// build keeps such a file.
+class PlainFile {
+public:
+    // Opens it for reading and writing, created (0644 less the umask) when missing and never
+    // truncated; it must be a regular file of this user. Throws Error.
+    static PlainFile openForWriting(const std::string& path);
+    // Opens it for reading; none when nothing is there. It must be a regular file. Throws Error.
+    static std::optional<PlainFile> openForReading(const std::string& path);
+
+    PlainFile(PlainFile&& other) noexcept;
+    PlainFile& operator=(PlainFile&& other) noexcept;
+    ~PlainFile();
+
+    int descriptor() const noexcept { return fd_; }
+
+private:
+    explicit PlainFile(int fd) noexcept : fd_(fd) {}
+    int fd_ = -1;
+};
+
+} // namespace orvendal::files
