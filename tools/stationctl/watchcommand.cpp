@@ -276,7 +276,11 @@ const Command kWatchCommand{
     "                    ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION, ORVENDAL_CONNECTION,\n"
     "                    ORVENDAL_NAME and ORVENDAL_TIME set; at most 4 at once, 64 waiting,\n"
     "                    more dropped with a line on standard error\n"
-    "  --interval MS     milliseconds between refreshes, 10 to 3600000 (500)\n",
+    "  --interval MS     milliseconds between refreshes, 10 to 3600000 (500)\n\n"
+    "Outputs are never written through a symbolic link: a link, FIFO, device or another user's\n"
+    "file at DB, DB-wal, DB-shm, DB-journal, DB.lock or PATH is refused (status 1), since it was\n"
+    "planted there. An output that is FILE (also through a hard link or another path) or\n"
+    "another output is refused with status 2 before anything is opened for writing.\n",
     kWatchOptions, runWatch};
 
 } // namespace orvendal::stationctl
