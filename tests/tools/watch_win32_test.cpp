@@ -85,5 +85,21 @@ TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
     EXPECT_EQ(contents(recovered).rfind("recovered 20", 0), 0u) << contents(recovered);
 }
 
+TEST(WatchOnWindows, ATextfileThatIsTheStationFileIsRefused) {
+    TempFolder scratch;
+    const std::string file = scratch.file(L"MARLOVEN.SIT");
+    const std::string hard = scratch.file(L"hard.SIT");
+    ASSERT_EQ(run({"create", file, "--stations", "2"}).second, 0u);
+    ASSERT_TRUE(::CreateHardLinkW(wide(hard).c_str(), wide(file).c_str(), nullptr));
+    const std::string before = contents(file);
+    // The file itself, another spelling of its path, and a hard link to it.
+    for (const std::string& prom : {file, utf8(scratch.path()) + "/./marloven.sit", hard}) {
+        const auto refused = run({"watch", file, "--prometheus", prom});
+        EXPECT_EQ(refused.second, 2u) << prom << ": " << refused.first;
+        EXPECT_NE(refused.first.find("nunca escribe"), std::string::npos) << refused.first;
+        EXPECT_EQ(contents(file), before) << prom;
+    }
+}
+
 } // namespace
 } // namespace orvendal::testing
