@@ -7,11 +7,15 @@
 #include <cstdio>
 #include <optional>
 #include <sstream>
+#include <string>
 
 namespace orvendal::journal {
 namespace {
 
 using LocalMilliseconds = date::local_time<Milliseconds>;
+
+constexpr int kFirstYear = 1900;
+constexpr int kLastYear = 2200;
 
 long long civilSeconds(const std::tm& t) {
     const date::year_month_day day{date::year{t.tm_year + 1900},
@@ -21,7 +25,7 @@ long long civilSeconds(const std::tm& t) {
            t.tm_min * 60LL + t.tm_sec;
 }
 
-Error badTime(std::string_view text, std::string_view why) {
+Error badTime(std::string_view text, const std::string& why) {
     return Error(EINVAL, "hora no válida \"" + std::string(text) + "\" (" + std::string(why) +
                              "; se escribe AAAA-MM-DD, AAAA-MM-DDTHH:MM[:SS[.fff]][Z|+HH:MM], "
                              "\"AAAA-MM-DD HH:MM[:SS]\" o now)");
@@ -108,6 +112,12 @@ LocalMilliseconds parseLocal(std::string body, std::string_view whole) {
     in >> date::parse(format, time);
     if (in.fail() || in.peek() != std::char_traits<char>::eof()) {
         throw badTime(whole, "esa fecha u hora no existe");
+    }
+    // The clock counts nanoseconds in 64 bits: from 1677 to 2262 only.
+    const date::year year = date::year_month_day(date::floor<date::days>(time)).year();
+    if (year < date::year(kFirstYear) || year > date::year(kLastYear)) {
+        throw badTime(whole, "el año va de " + std::to_string(kFirstYear) + " a " +
+                                 std::to_string(kLastYear));
     }
     return time;
 }
