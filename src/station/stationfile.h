@@ -15,6 +15,10 @@
 // record of which any byte is locked by another process cannot be read.
 namespace orvendal::station {
 
+// Station records that stationctl create and set write at most, and that a headless refresh
+// reads: a file of 81 MB.
+inline constexpr std::uint64_t kMaxStationRecords = 1'000'000;
+
 // Records in a file of that length; a trailing partial record counts as a record.
 constexpr std::uint64_t recordCount(std::uint64_t fileLength) {
     return (fileLength + kRecordLength - 1) / kRecordLength;

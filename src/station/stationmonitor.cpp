@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <exception>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -64,7 +66,12 @@ void StationReader::OpenStationFile(StationReading& reading) {
 void StationReader::readStations(StationReading& reading) {
     const files::SharedFile& file = *file_;
     reading.records = recordCount(file.length());
-    const std::uint64_t last = std::min(reading.records, StationMonitor::kMaxListedRows + 1);
+    if (limit_.refuseLonger && reading.records > limit_.stations + 1) {
+        throw Error(EFBIG, "el fichero tiene " + std::to_string(reading.records - 1) +
+                               " registros de estación y se leen como mucho " +
+                               std::to_string(limit_.stations));
+    }
+    const std::uint64_t last = std::min(reading.records, limit_.stations + 1);
     // Stations rarely change within a tick: each block starts from what the last refresh found.
     std::vector<bool> previous;
     const auto block = [&](std::uint64_t first, std::uint64_t count) {
@@ -123,6 +130,7 @@ void StationMonitor::show(const StationReading& reading) {
     list_.clearListItems();
     std::u16string caption = std::u16string(kCaptionLabel) + decimal16(reading.tally);
     const std::uint64_t listed = reading.stations.size();
+    stationRecords_ = reading.records > 0 ? reading.records - 1 : 0;
     if (listed + 1 < reading.records) {
         caption += u" [" + decimal16(static_cast<long long>(listed)) + u" de " +
                    decimal16(static_cast<long long>(reading.records - 1)) + u"]";

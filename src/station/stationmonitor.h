@@ -3,6 +3,7 @@
 #include "error.h"
 #include "puestobloquedos.h"
 #include "sharedfile.h"
+#include "stationfile.h"
 #include "stationlist.h"
 
 #include <atomic>
@@ -31,12 +32,29 @@ struct StationReading {
     std::vector<PuestoBloquedos> stations;
 };
 
+// How many station records a refresh reads, and what it does with a file that holds more.
+struct ReadLimit {
+    std::uint64_t stations = 0;
+    // True: a file with more is a failed refresh. False: its first `stations` are read and the
+    // reading tells how many there are.
+    bool refuseLonger = false;
+};
+
 // The station file's side of the monitor: its handle, reopened at every refresh, and the lock
 // states the last refresh found, from which the next one starts. One thread at a time uses it:
 // the window's, or the refresh driver's worker while a refresh is in flight.
 class StationReader {
 public:
-    explicit StationReader(files::Missing missing = files::Missing::Create) : missing_(missing) {}
+    // The window lists so many rows at most: a huge or sparse file must not exhaust memory or
+    // freeze it.
+    static constexpr ReadLimit kWindowLimit{10000, false};
+    // Headless commands answer for every station or for none: a count that leaves stations out
+    // would be a false answer to a monitoring system.
+    static constexpr ReadLimit kHeadlessLimit{kMaxStationRecords, true};
+
+    explicit StationReader(files::Missing missing = files::Missing::Create,
+                           ReadLimit limit = kWindowLimit)
+        : missing_(missing), limit_(limit) {}
 
     // Opens `fileName` afresh (the default path when it is empty) and reads every record. Never
     // throws: what fails is told in the reading.
@@ -52,6 +70,7 @@ private:
     // 0 when no file is open. Keeps its number after a failed open although nothing is open then.
     std::atomic<int> StationFileNumber = 0;
     files::Missing missing_;
+    ReadLimit limit_;
     std::optional<files::SharedFile> file_;
     // Bit k: record k + 1 was locked at the last refresh that read the file whole.
     std::vector<bool> lastLocks_;
@@ -71,11 +90,12 @@ public:
     // The "Conectado" column's two words, as the Spanish desktop shows a boolean.
     static constexpr std::u16string_view kTrueWord = u"Verdadero";
     static constexpr std::u16string_view kFalseWord = u"Falso";
-    // Rows listed at most: a huge or sparse file must not exhaust memory or freeze the window.
-    static constexpr std::uint64_t kMaxListedRows = 10000;
+    // Rows the window lists at most.
+    static constexpr std::uint64_t kMaxListedRows = StationReader::kWindowLimit.stations;
 
-    StationMonitor(MonitorWindow& window, StationList& list)
-        : window_(window), list_(list), reader_(std::make_shared<StationReader>()) {}
+    StationMonitor(MonitorWindow& window, StationList& list,
+                   std::shared_ptr<StationReader> reader = std::make_shared<StationReader>())
+        : window_(window), list_(list), reader_(std::move(reader)) {}
 
     // One refresh, read and shown on the calling thread.
     void MLP_Show() { show(reader_->read(StationFileName)); }
@@ -96,6 +116,8 @@ public:
     int stationFileNumber() const { return reader_->stationFileNumber(); }
     std::int32_t selectedRecord() const { return SelectedRecord; }
     bool inOutage() const { return outage_; }
+    // Station records in the file at the last refresh that read it, listed or not.
+    std::uint64_t stationRecords() const { return stationRecords_; }
     // The reader, for a refresh driver that reads on another thread.
     const std::shared_ptr<StationReader>& reader() const { return reader_; }
 
@@ -109,6 +131,7 @@ private:
     std::shared_ptr<StationReader> reader_;
     std::int32_t SelectedRecord = 0;
     bool outage_ = false;
+    std::uint64_t stationRecords_ = 0;
 };
 
 // The station file the monitor opens when it is given none: MARLOVEN.SIT in the folder of the

@@ -1,5 +1,6 @@
 // history: the sessions a watcher's journal recorded, at an instant or over a range.
 #include "commands.h"
+#include "error.h"
 #include "journal.h"
 #include "json.h"
 #include "text.h"
@@ -149,8 +150,20 @@ int runHistory(const Arguments& args) {
         throw UsageError("--json and --csv exclude each other");
     }
     const auto time = [](const std::optional<std::string>& text) {
-        return text ? std::optional(journal::parseTime(*text)) : std::nullopt;
+        try {
+            return text ? std::optional(journal::parseTime(*text)) : std::nullopt;
+        } catch (const Error& e) {
+            throw UsageError(e.description());
+        }
     };
+    // Every time is checked before the journal is opened.
+    const auto instant = time(at);
+    const auto from = time(since);
+    const auto to = time(until);
+    if (from && to && *from > *to) {
+        throw UsageError("--since " + *since + " es posterior a --until " + *until +
+                         ": ninguna sesión cabe entre las dos");
+    }
     std::optional<std::int32_t> station;
     if (const auto s = args.value("--station")) {
         station = static_cast<std::int32_t>(
@@ -159,8 +172,7 @@ int runHistory(const Arguments& args) {
     }
     journal::JournalReader reader(args.positionals()[0]);
     const std::vector<Session> sessions =
-        at ? reader.openAt(*time(at), station)
-           : reader.overlapping(time(since), time(until), station);
+        instant ? reader.openAt(*instant, station) : reader.overlapping(from, to, station);
     if (args.has("--json")) {
         printJson(sessions);
     } else if (args.has("--csv")) {
@@ -186,7 +198,9 @@ const Command kHistoryCommand{
     "connected at that instant; with --since and/or --until, those that overlap the range;\n"
     "with neither, all of them. Sessions already connected when watching began count from\n"
     "the watcher's first refresh. TIME is ISO 8601 (2026-12-09T08:30, 2026-12-09T08:30:00Z,\n"
-    "...+01:00) or \"2026-12-09 08:30[:SS]\", local time unless an offset is given.\n\n"
+    "...+01:00) or \"2026-12-09 08:30[:SS]\", local time unless an offset is given, or now.\n"
+    "A date or time that does not exist (2026-02-31, 25:00, a local time the clocks skip)\n"
+    "is refused, as is --since after --until.\n\n"
     "  --station N   only the sessions of station number N (the records' Puesto field)\n"
     "  --json        an array of {\"rec\": ROW, \"station\": N, \"connection\": TEXT,\n"
     "                \"name\": TEXT, \"start\": TIME, \"at_start\": BOOL, \"end\": TIME,\n"

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 namespace orvendal::stationctl {
@@ -37,7 +38,7 @@ std::int64_t captionTally(std::u16string_view caption) {
     return numberCell(std::u16string(caption.substr(0, digits)));
 }
 
-void printJson(const std::u16string& caption, const CollectedList& list) {
+void printJson(const std::u16string& caption, const CollectedList& list, std::uint64_t total) {
     std::cout << "{\"tally\": " << captionTally(caption)
               << ", \"lock\": " << (caption.ends_with(StationMonitor::kLockMark) ? "true" : "false")
               << ", \"rows\": [";
@@ -52,7 +53,7 @@ void printJson(const std::u16string& caption, const CollectedList& list) {
                   << "}";
         separator = ", ";
     }
-    std::cout << "]}\n";
+    std::cout << "], \"total\": " << total << "}\n";
 }
 
 // A cell for the terminal: control characters (NUL included) shown as U+FFFD so that they
@@ -116,7 +117,9 @@ int runStatus(const Arguments& args) {
 
     CollectedList list;
     CollectedWindow window;
-    StationMonitor monitor(window, list);
+    StationMonitor monitor(window, list,
+                           std::make_shared<station::StationReader>(
+                               files::Missing::Create, station::StationReader::kHeadlessLimit));
     monitor.MLP_SetFileName(path);
     monitor.MLP_Show();
     monitor.CloseStationFile();
@@ -124,7 +127,7 @@ int runStatus(const Arguments& args) {
         throw refreshFailure(path, window.messages());
     }
     if (args.has("--json")) {
-        printJson(window.caption(), list);
+        printJson(window.caption(), list, monitor.stationRecords());
     } else {
         printTable(window.caption(), list);
     }
@@ -158,7 +161,8 @@ const Command kStatusCommand{
     "  --json   one JSON object instead of the table:\n"
     "           {\"tally\": N, \"lock\": BOOL, \"rows\": [{\"rec\": ROW, \"lc\": TEXT,\n"
     "           \"connected\": BOOL, \"station\": N, \"connection\": TEXT, \"name\": TEXT,\n"
-    "           \"tally\": N}, ...]} with texts at their full stored width\n",
+    "           \"tally\": N}, ...], \"total\": N} with texts at their full stored width;\n"
+    "           total is the station records in FILE. FILE may hold 1000000 at most.\n",
     kStatusOptions, runStatus};
 
 const Command kWhereCommand{

@@ -173,8 +173,10 @@ int runWatch(const Arguments& args) {
     StationTracker tracker;
     // The window creates a missing local file empty; the watcher must see it missing instead, or
     // a file renamed away for a moment would come back empty and its stations all seem to leave.
-    station::RefreshDriver driver(std::make_shared<station::StationReader>(files::Missing::Refuse),
-                                  [] {});
+    station::RefreshDriver driver(
+        std::make_shared<station::StationReader>(files::Missing::Refuse,
+                                                 station::StationReader::kHeadlessLimit),
+        [] {});
     auto lastBeat = SteadyClock::now();
     WallClock::time_point refreshed{};
     double refreshSeconds = 0;
