@@ -8,6 +8,7 @@
 #include <array>
 #include <exception>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 namespace orvendal::station {
@@ -55,7 +56,7 @@ void StationReader::OpenStationFile(StationReading& reading) {
         }
         // The lowest free handle number: the monitor holds no other file.
         StationFileNumber = 1;
-        file_ = files::SharedFile::open(reading.fileName, missing_);
+        file_ = files::SharedFile::open(reading.fileName, options_.missing);
     } catch (...) {
         reading.openFailure = toError(std::current_exception());
     }
@@ -63,6 +64,9 @@ void StationReader::OpenStationFile(StationReading& reading) {
 
 void StationReader::readStations(StationReading& reading) {
     const files::SharedFile& file = *file_;
+    if (options_.requireHeader && file.length() < kRecordLength) {
+        throw Error::of(errc::NoHeader);
+    }
     reading.records = recordCount(file.length());
     const std::uint64_t last = std::min(reading.records, StationMonitor::kMaxListedRows + 1);
     // Stations rarely change within a tick: each block starts from what the last refresh found.
@@ -75,7 +79,14 @@ void StationReader::readStations(StationReading& reading) {
         return RecordBlock(file, first, count, &previous);
     };
     // The header comes with the first block of station records: one read and one sweep of probes.
-    RecordBlock records = block(1, std::clamp<std::uint64_t>(last, 1, kBlockRecords));
+    const std::uint64_t firstBlock = std::clamp<std::uint64_t>(last, 1, kBlockRecords);
+    RecordBlock records = block(1, firstBlock);
+    records.requireRead();
+    if (records.locked(1) && options_.headerRetry.count() > 0) {
+        // Read again as a whole, so that the header and the stations come from the same moment.
+        std::this_thread::sleep_for(options_.headerRetry);
+        records = block(1, firstBlock);
+    }
     PuestoBloquedos record{};
     records.read(1, record);
     reading.tally = record.Tally;
@@ -201,6 +212,11 @@ void StationMonitor::RememberSelection() noexcept {
 void StationMonitor::ListView1_KeyDown(std::int16_t, std::int16_t) noexcept {
     // Every key counts, whatever it is: the row selected when it went down is remembered.
     RememberSelection();
+}
+
+ReaderOptions headlessReaderOptions(std::chrono::milliseconds interval) {
+    using std::chrono::milliseconds;
+    return {files::Missing::Refuse, true, std::min(interval / 4, milliseconds(100))};
 }
 
 std::string stationFileNameIn(const std::string& folder) {

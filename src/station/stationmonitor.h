@@ -6,6 +6,7 @@
 #include "stationlist.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,12 +32,27 @@ struct StationReading {
     std::vector<PuestoBloquedos> stations;
 };
 
+// How a reader treats what a window takes in its stride and a headless command must not.
+struct ReaderOptions {
+    files::Missing missing = files::Missing::Create;
+    // A file shorter than its header (an empty one included) fails the refresh, instead of
+    // reading as a file of no stations: for a watcher, everybody leaving at once.
+    bool requireHeader = false;
+    // A header that a lock stops is read once more after this pause before the refresh fails:
+    // a workstation holds it for a moment while it updates the Tally. Zero never reads it again.
+    std::chrono::milliseconds headerRetry{0};
+};
+
+// The options of stationctl's commands, which refresh every `interval`: a missing file refused,
+// a short one failed, a locked header read again after a quarter of the interval, 100 ms at most.
+ReaderOptions headlessReaderOptions(std::chrono::milliseconds interval);
+
 // The station file's side of the monitor: its handle, reopened at every refresh, and the lock
 // states the last refresh found, from which the next one starts. One thread at a time uses it:
 // the window's, or the refresh driver's worker while a refresh is in flight.
 class StationReader {
 public:
-    explicit StationReader(files::Missing missing = files::Missing::Create) : missing_(missing) {}
+    explicit StationReader(ReaderOptions options = {}) : options_(options) {}
 
     // Opens `fileName` afresh (the default path when it is empty) and reads every record. Never
     // throws: what fails is told in the reading.
@@ -51,7 +67,7 @@ private:
 
     // 0 when no file is open. Keeps its number after a failed open although nothing is open then.
     std::atomic<int> StationFileNumber = 0;
-    files::Missing missing_;
+    ReaderOptions options_;
     std::optional<files::SharedFile> file_;
     // Bit k: record k + 1 was locked at the last refresh that read the file whole.
     std::vector<bool> lastLocks_;

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <iostream>
 #include <limits>
 #include <optional>
@@ -16,6 +17,8 @@ namespace {
 
 enum Status { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
 constexpr std::array<const char*, 4> kStatusWords = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+// The monitor's: a header locked for less than a refresh is no outage to it either.
+constexpr std::chrono::milliseconds kRefreshInterval{500};
 
 // A threshold as the Monitoring Plugins guidelines write it: "10" (alert outside 0..10), "10:"
 // (below 10), "~:10" (above 10), "10:20" (outside), "@10:20" (inside, ends included).
@@ -80,7 +83,7 @@ int check(const Arguments& args) {
         critical = parseRange(*c);
     }
     openForOneRefresh(args, path);
-    station::StationReader reader;
+    station::StationReader reader(station::headlessReaderOptions(kRefreshInterval));
     const station::StationReading reading = reader.read(path);
     reader.CloseStationFile();
     if (reading.openFailure || reading.failure) {
@@ -131,7 +134,8 @@ const Command kCheckCommand{
     "Refreshes FILE once and prints one plugin line, for instance\n"
     "  ORVENDAL OK - 5 de 12 estaciones conectadas | connected=5;8;10;0;12\n"
     "Exit status: 0 OK, 1 WARNING (-w's range alerts), 2 CRITICAL (-c's range alerts),\n"
-    "3 UNKNOWN (FILE cannot be read, is missing or not a file, or the arguments are wrong).\n"
+    "3 UNKNOWN (FILE cannot be read, is missing, not a file or shorter than its 81-byte\n"
+    "header, or the arguments are wrong).\n"
     "RANGE as the Monitoring Plugins guidelines give it: N alerts outside 0..N, N: below N,\n"
     "~:N above N, N:M outside N..M, @N:M inside N..M (ends included).\n\n"
     "  --credentials CREDFILE  for smb:// files, as status takes it\n"
