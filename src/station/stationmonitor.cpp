@@ -21,6 +21,10 @@ constexpr std::array<std::u16string_view, 7> kHeadings = {
 // that a refresh holds at most a few hundred kilobytes of the file.
 constexpr std::uint64_t kBlockRecords = 4096;
 
+// Stations locked at the last refresh from which one pass over the kernel's table of locks costs
+// less than the probes, each of which walks every lock on the file (docs/performance.md).
+constexpr std::size_t kLockTableFrom = 1000;
+
 template <std::size_t N> std::u16string_view view(const FixedText<N>& text) {
     return {text.data(), N};
 }
@@ -69,6 +73,11 @@ void StationReader::readStations(StationReading& reading) {
     }
     reading.records = recordCount(file.length());
     const std::uint64_t last = std::min(reading.records, StationMonitor::kMaxListedRows + 1);
+    std::optional<std::vector<files::ByteRange>> table;
+    if (static_cast<std::size_t>(std::count(lastLocks_.begin(), lastLocks_.end(), true)) >=
+        kLockTableFrom) {
+        table = file.lockTable();
+    }
     // Stations rarely change within a tick: each block starts from what the last refresh found.
     std::vector<bool> previous;
     const auto block = [&](std::uint64_t first, std::uint64_t count) {
@@ -76,7 +85,7 @@ void StationReader::readStations(StationReading& reading) {
         const auto to = std::min<std::uint64_t>(first - 1 + count, lastLocks_.size());
         previous.assign(lastLocks_.begin() + static_cast<std::ptrdiff_t>(from),
                         lastLocks_.begin() + static_cast<std::ptrdiff_t>(to));
-        return RecordBlock(file, first, count, &previous);
+        return RecordBlock(file, first, count, &previous, table ? &*table : nullptr);
     };
     // The header comes with the first block of station records: one read and one sweep of probes.
     const std::uint64_t firstBlock = std::clamp<std::uint64_t>(last, 1, kBlockRecords);
@@ -101,7 +110,14 @@ void StationReader::readStations(StationReading& reading) {
             records.requireRead();
         }
         ClearRecord(record);
-        const bool locked = !records.tryRead(number, record);
+        bool locked = !records.tryRead(number, record);
+        // The table may miss a lock held throughout when others went while it was read: a
+        // station that seems to leave is probed before it counts as gone.
+        if (!locked && table && number - 1 < lastLocks_.size() && lastLocks_[number - 1] &&
+            file.findLock((number - 1) * kRecordLength, kRecordLength)) {
+            ClearRecord(record);
+            locked = true;
+        }
         record.Connected = locked ? kTrue : kFalse;
         locks.push_back(locked);
         reading.stations.push_back(record);
