@@ -149,6 +149,9 @@ void lockStrategies(benchmark::State& state) {
         return;
     }
     double probeWall = 0, probeCpu = 0, tableWall = 0, tableCpu = 0;
+    // Locks the table lacks when others on the machine came and went between its pages, which the
+    // refresh probes again for stations it had seen locked; and locks it has that the probes lack.
+    double missed = 0, extra = 0;
     using Clock = std::chrono::steady_clock;
     const auto ms = [](Clock::duration d) {
         return std::chrono::duration<double, std::milli>(d).count();
@@ -164,9 +167,9 @@ void lockStrategies(benchmark::State& state) {
         const auto listed = station::lockedRecordsIn(*file.lockTable(), 1, kStations + 1);
         tableWall += ms(Clock::now() - wall);
         tableCpu += threadCpuMilliseconds() - cpu;
-        if (probed != listed) {
-            state.SkipWithError("the two ways disagree");
-            break;
+        for (std::size_t k = 0; k < probed.size(); ++k) {
+            missed += probed[k] && !listed[k];
+            extra += listed[k] && !probed[k];
         }
     }
     const auto avg = benchmark::Counter::kAvgIterations;
@@ -174,6 +177,8 @@ void lockStrategies(benchmark::State& state) {
     state.counters["probe_cpu_ms"] = benchmark::Counter(probeCpu, avg);
     state.counters["table_ms"] = benchmark::Counter(tableWall, avg);
     state.counters["table_cpu_ms"] = benchmark::Counter(tableCpu, avg);
+    state.counters["table_missed"] = benchmark::Counter(missed, avg);
+    state.counters["table_extra"] = benchmark::Counter(extra, avg);
 }
 
 } // namespace
