@@ -30,6 +30,11 @@ constexpr std::uint64_t recordCount(std::uint64_t fileLength) {
 std::vector<bool> findLockedRecords(const files::SharedFile& file, std::uint64_t first,
                                     std::uint64_t count);
 
+// Which of the records [first, first + count) share a byte with one of `locks`, as
+// findLockedRecords() would tell while those locks are held. Bit k is record first + k.
+std::vector<bool> lockedRecordsIn(std::span<const files::ByteRange> locks, std::uint64_t first,
+                                  std::uint64_t count);
+
 // Reads [offset, offset + buffer.size()): the bytes read, fewer where the file ends, or nothing
 // when a lock of another owner on a byte of the range stops the read. Throws Error for any other
 // failure.
@@ -65,8 +70,10 @@ class RecordBlock {
 public:
     // `previousLocks`: which records the last refresh found locked (bit k for record first + k; a
     // shorter vector leaves the rest unknown), where reads must find the locks; probes need none.
+    // `lockTable`: the file's locks from SharedFile::lockTable(), used instead of probes.
     RecordBlock(const files::SharedFile& file, std::uint64_t first, std::uint64_t count,
-                const std::vector<bool>* previousLocks = nullptr);
+                const std::vector<bool>* previousLocks = nullptr,
+                const std::vector<files::ByteRange>* lockTable = nullptr);
 
     bool holds(std::uint64_t number) const { return number >= first_ && number - first_ < count_; }
 

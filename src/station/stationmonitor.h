@@ -7,6 +7,7 @@
 #include "stationlist.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -40,21 +41,36 @@ struct ReadLimit {
     bool refuseLonger = false;
 };
 
+// The window lists so many rows at most: a huge or sparse file must not exhaust memory or freeze
+// it.
+inline constexpr ReadLimit kWindowReadLimit{10000, false};
+// Headless commands answer for every station or for none: a count that leaves stations out would
+// be a false answer to a monitoring system.
+inline constexpr ReadLimit kHeadlessReadLimit{kMaxStationRecords, true};
+
+// How a reader treats what a window takes in its stride and a headless command must not.
+struct ReaderOptions {
+    files::Missing missing = files::Missing::Create;
+    // A file shorter than its header (an empty one included) fails the refresh, instead of
+    // reading as a file of no stations: for a watcher, everybody leaving at once.
+    bool requireHeader = false;
+    // A header that a lock stops is read once more after this pause before the refresh fails:
+    // a workstation holds it for a moment while it updates the Tally. Zero never reads it again.
+    std::chrono::milliseconds headerRetry{0};
+    ReadLimit limit = kWindowReadLimit;
+};
+
+// The options of stationctl's commands, which refresh every `interval`: a missing file refused,
+// a short one failed, a locked header read again after a quarter of the interval, 100 ms at most,
+// and every station record read or the file refused.
+ReaderOptions headlessReaderOptions(std::chrono::milliseconds interval);
+
 // The station file's side of the monitor: its handle, reopened at every refresh, and the lock
 // states the last refresh found, from which the next one starts. One thread at a time uses it:
 // the window's, or the refresh driver's worker while a refresh is in flight.
 class StationReader {
 public:
-    // The window lists so many rows at most: a huge or sparse file must not exhaust memory or
-    // freeze it.
-    static constexpr ReadLimit kWindowLimit{10000, false};
-    // Headless commands answer for every station or for none: a count that leaves stations out
-    // would be a false answer to a monitoring system.
-    static constexpr ReadLimit kHeadlessLimit{kMaxStationRecords, true};
-
-    explicit StationReader(files::Missing missing = files::Missing::Create,
-                           ReadLimit limit = kWindowLimit)
-        : missing_(missing), limit_(limit) {}
+    explicit StationReader(ReaderOptions options = {}) : options_(options) {}
 
     // Opens `fileName` afresh (the default path when it is empty) and reads every record. Never
     // throws: what fails is told in the reading.
@@ -69,8 +85,7 @@ private:
 
     // 0 when no file is open. Keeps its number after a failed open although nothing is open then.
     std::atomic<int> StationFileNumber = 0;
-    files::Missing missing_;
-    ReadLimit limit_;
+    ReaderOptions options_;
     std::optional<files::SharedFile> file_;
     // Bit k: record k + 1 was locked at the last refresh that read the file whole.
     std::vector<bool> lastLocks_;
@@ -91,7 +106,7 @@ public:
     static constexpr std::u16string_view kTrueWord = u"Verdadero";
     static constexpr std::u16string_view kFalseWord = u"Falso";
     // Rows the window lists at most.
-    static constexpr std::uint64_t kMaxListedRows = StationReader::kWindowLimit.stations;
+    static constexpr std::uint64_t kMaxListedRows = kWindowReadLimit.stations;
 
     StationMonitor(MonitorWindow& window, StationList& list,
                    std::shared_ptr<StationReader> reader = std::make_shared<StationReader>())

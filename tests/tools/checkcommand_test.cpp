@@ -1,3 +1,5 @@
+#include "lockholder.h"
+#include "sleepingthread.h"
 #include "stationctlrun.h"
 #include "stationfiles.h"
 #include "tempdir.h"
@@ -65,10 +67,17 @@ TEST(CheckCommand, UnknownWhenItCannotTell) {
     writeStationFile(readable, 2, 0);
     Stationctl header({"connect", path, "0"});
     ASSERT_EQ(header.readLine(), "connected 0");
+    // Shorter than a header: nothing tells how many stations there are.
+    const auto empty = dir.file("empty.sit");
+    const auto cut = dir.file("cut.sit");
+    writeBytes(empty, {});
+    writeBytes(cut, std::vector<unsigned char>(40, ' '));
     const std::vector<std::vector<std::string>> cases = {
         {"check", dir.path().string()},     // a folder
         {"check", dir.file("missing.sit")}, // created by nobody
         {"check", path},                    // its header locked: an outage
+        {"check", empty},
+        {"check", cut},
         {"check", dir.file("missing.sit"), "-w", "ten"},
         {"check", path, "-w", "5:1"},
         // No number of stations compares with these as meant.
@@ -87,6 +96,35 @@ TEST(CheckCommand, UnknownWhenItCannotTell) {
         EXPECT_EQ(run.out.find('\n'), run.out.size() - 1) << "one line: " << run.out;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing.sit")));
+    for (const auto& file : {empty, cut}) {
+        EXPECT_NE(stationctl({"check", file}).out.find(": 1009-"), std::string::npos) << file;
+    }
+}
+
+TEST(CheckCommand, AHeaderLockedForAMomentIsReadAgain) {
+    TempDir dir;
+    const auto path = dir.file("MARLOVEN.SIT");
+    writeStationFile(path, 3, 0);
+    Stationctl station({"connect", path, "2"});
+    ASSERT_EQ(station.readLine(), "connected 2");
+    // The lock goes while check pauses after finding it: check's only sleep. A pause that ends
+    // before the holder has gone proves nothing, so that run is repeated.
+    for (int run = 0; run < 5; ++run) {
+        LockHolder header(path, {{0, 81}});
+        Stationctl check({"check", path});
+        ASSERT_TRUE(waitUntilSleeping(check.pid(), std::chrono::seconds(10)))
+            << "check never paused over the locked header";
+        header.stop();
+        const bool releasedInPause = threadSleeping(check.pid());
+        const Outcome result = check.finish();
+        if (releasedInPause) {
+            EXPECT_EQ(result.status, 0) << result.out;
+            EXPECT_EQ(result.out.rfind("ORVENDAL OK - 1 de 3 estaciones conectadas", 0), 0u)
+                << result.out;
+            return;
+        }
+    }
+    FAIL() << "the header's holder never ended within check's pause";
 }
 
 // The window lists 10000 rows at most; a plugin, status and the watcher count every station,

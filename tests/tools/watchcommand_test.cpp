@@ -1,3 +1,5 @@
+#include "lockholder.h"
+#include "sleepingthread.h"
 #include "stationctlrun.h"
 #include "stationfiles.h"
 #include "tempdir.h"
@@ -277,6 +279,56 @@ TEST(WatchCommand, AnOutageIsNeverReadAsDisconnections) {
     EXPECT_EQ(ended.status, 0);
     EXPECT_NE(ended.err.find("hook for the outage event exited with status 3"), std::string::npos)
         << ended.err;
+}
+
+TEST(WatchCommand, AFileShorterThanItsHeaderIsAnOutage) {
+    TempDir dir;
+    const auto path = dir.file("MARLOVEN.SIT");
+    writeStationFile(path, 3, 0);
+    const auto whole = readBytes(path);
+    Holding stations(path, {"1", "2", "3"});
+    Stationctl watch({"watch", path, "--interval", "50"});
+    for (int rec = 1; rec <= 3; ++rec) {
+        EXPECT_EQ(nextEvent(watch)["event"], "connected") << rec;
+    }
+    // Cut in place: the stations keep their locks, past the file's end now.
+    for (const std::size_t length : {std::size_t{0}, std::size_t{40}}) {
+        writeBytes(path, {whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)});
+        const json outage = nextEvent(watch);
+        EXPECT_EQ(outage["event"], "outage") << length << outage;
+        EXPECT_EQ(outage["error"].get<std::string>().rfind("1009-", 0), 0u) << outage;
+        writeBytes(path, whole);
+        EXPECT_EQ(nextEvent(watch)["event"], "recovered") << length;
+    }
+    watch.signal(SIGINT);
+    const Outcome ended = watch.finish();
+    EXPECT_EQ(ended.status, 0);
+    EXPECT_EQ(ended.out.find("disconnected"), std::string::npos) << ended.out;
+}
+
+TEST(WatchCommand, AHeaderLockedForAMomentIsNoOutage) {
+    TempDir dir;
+    const auto path = dir.file("MARLOVEN.SIT");
+    writeStationFile(path, 2, 0);
+    Holding row1(path, {"1"});
+    // The header's holder goes while the watcher pauses after finding it locked: the watcher's
+    // only sleep. A pause that ends before the holder has gone proves nothing: run again.
+    for (int run = 0; run < 5; ++run) {
+        LockHolder header(path, {{0, 81}});
+        Stationctl watch({"watch", path, "--interval", "400"});
+        ASSERT_TRUE(waitUntilSleeping(watch.pid(), 10s)) << "no pause over the locked header";
+        header.stop();
+        const bool releasedInPause = threadSleeping(watch.pid());
+        const json first = nextEvent(watch);
+        watch.signal(SIGINT);
+        watch.finish();
+        if (releasedInPause) {
+            EXPECT_EQ(first["event"], "connected") << first;
+            EXPECT_EQ(first["rec"], 1);
+            return;
+        }
+    }
+    FAIL() << "the header's holder never ended within the watcher's pause";
 }
 
 TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {

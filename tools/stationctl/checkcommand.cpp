@@ -6,6 +6,7 @@
 #include "thresholdrange.h"
 
 #include <array>
+#include <chrono>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -15,6 +16,8 @@ namespace {
 
 enum Status { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
 constexpr std::array<const char*, 4> kStatusWords = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+// The monitor's: a header locked for less than a refresh is no outage to it either.
+constexpr std::chrono::milliseconds kRefreshInterval{500};
 
 int report(Status status, const std::string& text) {
     std::cout << "ORVENDAL " << kStatusWords[status] << " - " << text << '\n';
@@ -32,7 +35,7 @@ int check(const Arguments& args) {
         critical = parseRange(*c);
     }
     openForOneRefresh(args, path);
-    station::StationReader reader(files::Missing::Create, station::StationReader::kHeadlessLimit);
+    station::StationReader reader(station::headlessReaderOptions(kRefreshInterval));
     const station::StationReading reading = reader.read(path);
     reader.CloseStationFile();
     if (reading.openFailure || reading.failure) {
@@ -83,7 +86,8 @@ const Command kCheckCommand{
     "Refreshes FILE once and prints one plugin line, for instance\n"
     "  ORVENDAL OK - 5 de 12 estaciones conectadas | connected=5;8;10;0;12\n"
     "Exit status: 0 OK, 1 WARNING (-w's range alerts), 2 CRITICAL (-c's range alerts),\n"
-    "3 UNKNOWN (FILE cannot be read, is missing or not a file, or the arguments are wrong).\n"
+    "3 UNKNOWN (FILE cannot be read, is missing, not a file or shorter than its 81-byte\n"
+    "header, or the arguments are wrong).\n"
     "RANGE as the Monitoring Plugins guidelines give it: N alerts outside 0..N, N: below N,\n"
     "~:N above N, N:M outside N..M, @N:M inside N..M (ends included).\n\n"
     "  --credentials CREDFILE  for smb:// files, as status takes it\n"

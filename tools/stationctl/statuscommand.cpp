@@ -119,7 +119,7 @@ int runStatus(const Arguments& args) {
     CollectedWindow window;
     StationMonitor monitor(window, list,
                            std::make_shared<station::StationReader>(
-                               files::Missing::Create, station::StationReader::kHeadlessLimit));
+                               station::ReaderOptions{.limit = station::kHeadlessReadLimit}));
     monitor.MLP_SetFileName(path);
     monitor.MLP_Show();
     monitor.CloseStationFile();

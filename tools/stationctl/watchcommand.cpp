@@ -171,12 +171,11 @@ int runWatch(const Arguments& args) {
     }
 
     StationTracker tracker;
-    // The window creates a missing local file empty; the watcher must see it missing instead, or
-    // a file renamed away for a moment would come back empty and its stations all seem to leave.
+    // The window creates a missing local file empty and lists an empty one as no stations; for
+    // the watcher both are outages, or a file renamed away or truncated for a moment would make
+    // all its stations seem to leave.
     station::RefreshDriver driver(
-        std::make_shared<station::StationReader>(files::Missing::Refuse,
-                                                 station::StationReader::kHeadlessLimit),
-        [] {});
+        std::make_shared<station::StationReader>(station::headlessReaderOptions(interval)), [] {});
     auto lastBeat = SteadyClock::now();
     WallClock::time_point refreshed{};
     double refreshSeconds = 0;
@@ -268,7 +267,8 @@ const Command kWatchCommand{
     "unlocked, null when the watcher never saw it so. Stations connected at the first\n"
     "refresh come with \"at_start\": true (their start is unknown) and their \"seconds\" is\n"
     "null. A refresh that fails is an outage, never a run of disconnections. A missing\n"
-    "local FILE is an outage; it is never created.\n\n"
+    "local FILE is an outage; it is never created. So is a FILE shorter than its 81-byte\n"
+    "header. A header locked for a moment is read again after MS/4 (100 ms at most).\n\n"
     "  --credentials CREDFILE  for smb:// files, as status takes it\n"
     "  --journal DB      record sessions and outages in the SQLite database DB, each change\n"
     "                    committed before it is printed; one watcher per journal\n"
