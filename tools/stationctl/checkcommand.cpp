@@ -1,6 +1,7 @@
 // check: one refresh as a Nagios/Icinga plugin, thresholds on the stations connected.
 #include "commands.h"
 #include "error.h"
+#include "escape.h"
 #include "stationmonitor.h"
 #include "stationpath.h"
 
@@ -65,7 +66,7 @@ Range parseRange(const std::string& text) {
 }
 
 int report(Status status, const std::string& text) {
-    std::cout << "ORVENDAL " << kStatusWords[status] << " - " << text << '\n';
+    std::cout << "ORVENDAL " << kStatusWords[status] << " - " << printable(text) << '\n';
     return status;
 }
 
