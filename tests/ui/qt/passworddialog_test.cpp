@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -27,12 +26,7 @@ TEST(PasswordDialog, RealDialogShowsTheUserAndLocationAsPlainTextAndHidesTheAnsw
         QLineEdit::EchoMode echo = QLineEdit::Normal;
         bool answered = false;
     } seen;
-    QTimer driver;
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-        if (!dialog || seen.answered) {
-            return;
-        }
+    const auto driver = testing::answerModal<QInputDialog>([&](QInputDialog* dialog) {
         for (const QLabel* label : dialog->findChildren<QLabel*>()) {
             if (label->text().contains(user)) {
                 seen.label = label->text();
@@ -47,7 +41,6 @@ TEST(PasswordDialog, RealDialogShowsTheUserAndLocationAsPlainTextAndHidesTheAnsw
         QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
                           Qt::LeftButton);
     });
-    driver.start(20);
 
     const std::optional<QString> answer = showPasswordDialog(&owner, location, user);
 
