@@ -47,7 +47,9 @@ std::optional<std::string> percentReference(std::string_view command) {
 }
 
 std::string cmdCommandLine(std::string_view shell, std::string_view command) {
-    return "\"" + std::string(shell) + "\" /V:ON /C " + std::string(command);
+    std::string line(1, '"');
+    line.append(shell).append("\" /V:ON /C ").append(command);
+    return line;
 }
 
 Environment eventEnvironment(const Event& event) {
