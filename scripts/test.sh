@@ -44,8 +44,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 suite asan -DCMAKE_BUILD_TYPE=Debug -DORVENDAL_SANITIZE=ON -DORVENDAL_WITH_BENCH=OFF
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 
-echo "== fuzz: the refresh for 60 s"
-bash scripts/fuzz.sh 60
+echo "== fuzz: the refresh, the text writers and the parsers for 105 s"
+bash scripts/fuzz.sh 105
 passed=$((passed + 1))
 
 # Wine, its prefix and the display of the Windows suite, stopped however the script ends.

@@ -11,7 +11,7 @@
 namespace {
 
 void check(bool condition, const char* what) {
-    orvendal::testing::fuzzCheck(condition, "range", what);
+    orvendal::testing::fuzzCheck(condition, what);
 }
 
 } // namespace

@@ -10,7 +10,7 @@
 namespace {
 
 void check(bool condition, const char* what) {
-    orvendal::testing::fuzzCheck(condition, "credentials", what);
+    orvendal::testing::fuzzCheck(condition, what);
 }
 
 std::string refusal(const std::string& text, const std::string& path) {

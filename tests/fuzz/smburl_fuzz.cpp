@@ -19,7 +19,7 @@ using namespace orvendal;
 using namespace orvendal::files;
 
 void check(bool condition, const char* what) {
-    testing::fuzzCheck(condition, "smb url", what);
+    testing::fuzzCheck(condition, what);
 }
 
 std::string refusal(const std::string& argument) {

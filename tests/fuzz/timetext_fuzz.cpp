@@ -16,7 +16,7 @@ using namespace orvendal;
 using namespace orvendal::journal;
 
 void check(bool condition, const char* what) {
-    testing::fuzzCheck(condition, "time text", what);
+    testing::fuzzCheck(condition, what);
 }
 
 // Whether the text names its UTC offset, as the only forms that do end with one.

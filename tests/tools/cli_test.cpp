@@ -128,6 +128,33 @@ TEST(Cli, SmbAddressesAreCheckedAtStartAndTheirPasswordsNeverRepeated) {
     }
 }
 
+TEST(Cli, PathsAndTextsInMessagesReachTheTerminalWithoutControlCharacters) {
+    TempDir dir;
+    // A path that clears the screen and rings, and a command name that writes the clipboard.
+    const std::string path = dir.file("a\x1b[2J\x07.sit");
+    const struct {
+        std::vector<std::string> args;
+        std::string shown; // what the message shows of the path or name
+    } cases[] = {
+        {{"status", path}, "a\uFFFD[2J\uFFFD.sit"},
+        {{"check", path}, "a\uFFFD[2J\uFFFD.sit"},
+        {{"watch", path, "--journal", path + "/j.db"}, "a\uFFFD[2J\uFFFD.sit"},
+        {{"history", path}, "a\uFFFD[2J\uFFFD.sit"},
+        // A C1 control (CSI) that code page 1252 cannot store, quoted by the refusal.
+        {{"set", path, "1", "--name", "x\xC2\x9B"}, "\"\uFFFD\" cannot be stored"},
+        {{"\x1b]52;c;eA==\x07"}, "\uFFFD]52;c;eA==\uFFFD"},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = stationctl(c.args);
+        EXPECT_NE(run.status, 0) << c.args[0];
+        const std::string said = run.out + run.err;
+        EXPECT_NE(said.find(c.shown), std::string::npos) << c.args[0] << ": " << said;
+        for (const std::string raw : {"\x1b", "\x07", "\xC2\x9B"}) {
+            EXPECT_EQ(said.find(raw), std::string::npos) << c.args[0] << ": " << said;
+        }
+    }
+}
+
 TEST(Cli, EveryCommandOnAFileRefusesAFolderAndAFifo) {
     TempDir dir;
     std::filesystem::create_directory(dir.file("folder"));

@@ -1,6 +1,7 @@
 // check: one refresh as a Nagios/Icinga plugin, thresholds on the stations connected.
 #include "commands.h"
 #include "error.h"
+#include "escape.h"
 #include "stationmonitor.h"
 #include "stationpath.h"
 #include "thresholdrange.h"
@@ -20,7 +21,7 @@ constexpr std::array<const char*, 4> kStatusWords = {"OK", "WARNING", "CRITICAL"
 constexpr std::chrono::milliseconds kRefreshInterval{500};
 
 int report(Status status, const std::string& text) {
-    std::cout << "ORVENDAL " << kStatusWords[status] << " - " << text << '\n';
+    std::cout << "ORVENDAL " << kStatusWords[status] << " - " << printable(text) << '\n';
     return status;
 }
 

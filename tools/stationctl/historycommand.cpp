@@ -1,6 +1,7 @@
 // history: the sessions a watcher's journal recorded, at an instant or over a range.
 #include "commands.h"
 #include "error.h"
+#include "escape.h"
 #include "journal.h"
 #include "json.h"
 #include "text.h"
@@ -54,34 +55,23 @@ void printJson(const std::vector<Session>& sessions) {
     std::cout << "]\n";
 }
 
-// RFC 4180: CRLF line ends, and a field quoted when it holds a comma, a quote or a line end.
-std::string csvField(const std::string& value) {
-    if (value.find_first_of(",\"\r\n") == std::string::npos) {
-        return value;
-    }
-    std::string out = "\"";
-    for (const char c : value) {
-        out += c == '"' ? "\"\"" : std::string(1, c);
-    }
-    return out + '"';
-}
-
 void printCsv(const std::vector<Session>& sessions) {
     std::cout << "rec,station,connection,name,start,at_start,end,ended,seconds\r\n";
     for (const Session& s : sessions) {
-        const std::array<std::string, 9> fields = {std::to_string(s.rec),
-                                                   s.fields ? std::to_string(s.fields->station)
-                                                            : "",
-                                                   s.fields ? toUtf8(s.fields->connection) : "",
-                                                   s.fields ? toUtf8(s.fields->name) : "",
-                                                   isoOrEmpty(s.start),
-                                                   s.atStart ? "true" : "false",
-                                                   isoOrEmpty(s.end),
-                                                   s.ended,
-                                                   seconds(s.seconds)};
+        // The station's texts are the station file's: a spreadsheet must not run them.
+        const std::array<std::string, 9> fields = {
+            csvField(std::to_string(s.rec)),
+            csvField(s.fields ? std::to_string(s.fields->station) : ""),
+            csvTextField(s.fields ? toUtf8(s.fields->connection) : ""),
+            csvTextField(s.fields ? toUtf8(s.fields->name) : ""),
+            csvField(isoOrEmpty(s.start)),
+            csvField(s.atStart ? "true" : "false"),
+            csvField(isoOrEmpty(s.end)),
+            csvField(s.ended),
+            csvField(seconds(s.seconds))};
         std::string line;
         for (std::size_t i = 0; i < fields.size(); ++i) {
-            line += (i ? "," : "") + csvField(fields[i]);
+            line += (i ? "," : "") + fields[i];
         }
         std::cout << line << "\r\n";
     }
@@ -110,8 +100,8 @@ void printTable(const std::vector<Session>& sessions) {
         {"Rec", "Puesto", "Conexión", "Nombre Puesto", "Desde", "Hasta", "Fin", "Duración"}};
     for (const Session& s : sessions) {
         rows.push_back({std::to_string(s.rec), s.fields ? std::to_string(s.fields->station) : "?",
-                        s.fields ? toUtf8(s.fields->connection) : "?",
-                        s.fields ? toUtf8(s.fields->name) : "?",
+                        s.fields ? toUtf8(printable(s.fields->connection)) : "?",
+                        s.fields ? toUtf8(printable(s.fields->name)) : "?",
                         s.start ? shortTime(*s.start) : "(antes de " + shortTime(s.seen) + ")",
                         s.end ? shortTime(*s.end) : "(conectado)", s.ended,
                         s.seconds ? length(*s.seconds) : ""});
@@ -208,7 +198,9 @@ const Command kHistoryCommand{
     "is\n"
     "                null when at_start, end and ended while still connected, seconds\n"
     "                unless it was measured\n"
-    "  --csv         the same fields as CSV (RFC 4180) with a heading row\n",
+    "  --csv         the same fields as CSV (RFC 4180) with a heading row; a connection or\n"
+    "                name that begins with =, +, -, @, a tab or a carriage return gets a\n"
+    "                leading ' so that a spreadsheet does not run it as a formula\n",
     kHistoryOptions, runHistory};
 
 } // namespace orvendal::stationctl

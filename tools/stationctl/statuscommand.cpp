@@ -2,6 +2,7 @@
 #include "collectedlist.h"
 #include "commands.h"
 #include "error.h"
+#include "escape.h"
 #include "json.h"
 #include "recordfile.h"
 #include "smbfile.h"
@@ -56,17 +57,8 @@ void printJson(const std::u16string& caption, const CollectedList& list, std::ui
     std::cout << "], \"total\": " << total << "}\n";
 }
 
-// A cell for the terminal: control characters (NUL included) shown as U+FFFD so that they
-// neither act on the terminal nor shift the columns.
-std::u16string printable(std::u16string text) {
-    std::replace_if(
-        text.begin(), text.end(), [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); },
-        u'\uFFFD');
-    return text;
-}
-
 void printTable(const std::u16string& caption, const CollectedList& list) {
-    std::cout << toUtf8(caption) << '\n';
+    std::cout << toUtf8(printable(caption)) << '\n';
     if (list.rows().empty()) {
         std::cout << "(no station records)\n";
         return;

@@ -3,6 +3,7 @@
 #include "atomicfile.h"
 #include "commands.h"
 #include "error.h"
+#include "escape.h"
 #include "events.h"
 #include "fileidentity.h"
 #include "hooks.h"
@@ -40,7 +41,7 @@ std::mutex errorLines;
 
 void reportLine(const std::string& line) {
     const std::lock_guard lock(errorLines);
-    std::cerr << "stationctl watch: " << line << std::endl;
+    std::cerr << "stationctl watch: " << printable(line) << std::endl;
 }
 
 std::string jsonText(const std::optional<StationFields>& f, std::u16string StationFields::*m) {
@@ -150,6 +151,11 @@ int runWatch(const Arguments& args) {
     args.expectPositionals(1, "FILE");
     const std::string& path = args.positionals()[0];
     const milliseconds interval(integerOption(args, "--interval", 10, 3'600'000, 500));
+    if (const auto command = args.value("--on-change")) {
+        if (const auto problem = hookCommandProblem(*command)) {
+            throw UsageError(*problem);
+        }
+    }
     refuseClashingOutputs(path, args);
     if (const auto credentials = args.value("--credentials")) {
         files::useCredentialsFile(*credentials);
@@ -274,10 +280,12 @@ const Command kWatchCommand{
     "                    committed before it is printed; one watcher per journal\n"
     "  --prometheus PATH write a node_exporter textfile (PATH ending in .prom) after every\n"
     "                    change and at least every 15 s, atomically\n"
-    "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /c on Windows) for each event, with\n"
-    "                    ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION, ORVENDAL_CONNECTION,\n"
-    "                    ORVENDAL_NAME and ORVENDAL_TIME set; at most 4 at once, 64 waiting,\n"
-    "                    more dropped with a line on standard error\n"
+    "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /V:ON /C on Windows) for each\n"
+    "                    event, with ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION,\n"
+    "                    ORVENDAL_CONNECTION, ORVENDAL_NAME and ORVENDAL_TIME set; at most 4\n"
+    "                    at once, 64 waiting, more dropped with a line on standard error.\n"
+    "                    On Windows read them as !ORVENDAL_NAME!: cmd.exe expands\n"
+    "                    %ORVENDAL_NAME% before it parses & | < >, so such a CMD is refused\n"
     "  --interval MS     milliseconds between refreshes, 10 to 3600000 (500)\n\n"
     "Outputs are never written through a symbolic link: a link, FIFO, device or another user's\n"
     "file at DB, DB-wal, DB-shm, DB-journal, DB.lock or PATH is refused (status 1), since it was\n"
