@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test of Orvendal, from scratch: installs the missing Debian packages, then builds and runs
 # the whole suite through CTest (optimised), checks the Debian package, soaks the monitor for a
-# minute, runs the suite again under AddressSanitizer and UBSan, fuzzes the refresh for a minute,
-# then cross-builds the Windows programs and runs their suite under Wine and checks their packages.
+# minute, runs the suite again under AddressSanitizer and UBSan, fuzzes the refresh, the text
+# writers and the parsers, then cross-builds the Windows programs and runs their suite under Wine
+# and checks their packages.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
