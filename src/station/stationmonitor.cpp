@@ -77,6 +77,10 @@ void StationReader::readStations(StationReading& reading) {
     // The header comes with the first block of station records: one read and one sweep of probes.
     RecordBlock records = block(1, std::clamp<std::uint64_t>(last, 1, kBlockRecords));
     PuestoBloquedos record{};
+    // A refused header is locked, or was read over a session the server has ended.
+    if (records.locked(1)) {
+        file.confirmLocksSeen();
+    }
     records.read(1, record);
     reading.tally = record.Tally;
 
