@@ -7,9 +7,11 @@
 #include "smbtestserver.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <csignal>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <set>
 #include <sstream>
 #include <sys/socket.h>
@@ -62,11 +64,37 @@ inline pid_t servingProcess(const SmbTestServer& server) {
     return -1;
 }
 
+// Whether `smbstatus -S` lists a tree connection of `pid` to the share.
+inline bool shareConnected(const SmbTestServer& server, pid_t pid) {
+    const auto [status, output] = runToEnd({"/usr/bin/smbstatus", "-s", server.conf(), "-S"});
+    // "station      12345   127.0.0.1     Wed Dec  9 11:47:02 2026 UTC  -  -"
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string share, process;
+        if (words >> share >> process && share == server.share() &&
+            process == std::to_string(pid)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Has the server end the tree connection of `pid`'s client to the share, as an administrator's
-// `smbcontrol close-share` does; the session and its TCP connection stay.
-inline void closeShare(const SmbTestServer& server, pid_t pid) {
+// `smbcontrol close-share` does; the session and its TCP connection stay. smbcontrol only sends
+// the request: this waits, up to a minute, until the server no longer lists the connection, and
+// answers whether it went.
+inline bool closeShare(const SmbTestServer& server, pid_t pid) {
     runToEnd({"/usr/bin/smbcontrol", "-s", server.conf(), std::to_string(pid), "close-share",
               server.share()});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (shareConnected(server, pid)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        ::poll(nullptr, 0, 20);
+    }
+    return true;
 }
 
 // Stops every process of the server, which then accepts connections (the kernel does) and never
