@@ -466,7 +466,7 @@ protected:
 // drops idle shares) while refreshes run: reads then fail as a lock conflict does, and only the
 // check after them tells. No refresh may list what it did not see.
 TEST_F(SmbServerFaults, AShareClosedByTheServerIsAnOutageNeverAListOfConnectedStations) {
-    start(1000, 2);
+    start(200, 2);
     faultsAtReadsOfARefresh(
         [this](pid_t serving) { EXPECT_TRUE(testing::closeShare(*server_, serving)); });
 }
@@ -474,7 +474,7 @@ TEST_F(SmbServerFaults, AShareClosedByTheServerIsAnOutageNeverAListOfConnectedSt
 // The smbd process that serves the monitor dies within a refresh of two blocks: each refresh it
 // meets is an outage, and the next one lists again over a new connection.
 TEST_F(SmbServerFaults, AServingProcessKilledMidRefreshIsAnOutageEveryTime) {
-    start(5000, 10);
+    start(5000, 50);
     faultsAtReadsOfARefresh([](pid_t serving) { ::kill(serving, SIGKILL); });
 }
 
@@ -485,8 +485,9 @@ TEST_F(SmbStationFileTest, ASilentServerHoldsARefreshForOneTimeOutAtMost) {
     SmbLockHolder holder(*server, "MARLOVEN.SIT", {exclusiveRow(4)});
     Monitor monitor(url);
     ASSERT_EQ(monitor.refresh().connected, std::set<int>{4});
-    // One time-out, 5 s, and what the refresh does besides.
-    constexpr auto kBound = std::chrono::milliseconds(6500);
+    // One time-out, 5 s, and what the refresh does besides on a busy machine; a second one
+    // would make 10 s.
+    constexpr auto kBound = std::chrono::milliseconds(8500);
     std::size_t boxes = 0;
     {
         testing::SilentServer silent(*server);
