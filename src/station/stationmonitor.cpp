@@ -104,6 +104,10 @@ void StationReader::readStations(StationReading& reading) {
         records = block(1, firstBlock);
     }
     PuestoBloquedos record{};
+    // A refused header is locked, or was read over a session the server has ended.
+    if (records.locked(1)) {
+        file.confirmLocksSeen();
+    }
     records.read(1, record);
     reading.tally = record.Tally;
 

@@ -325,10 +325,12 @@ TEST(WatchCommand, AKilledWatcherLosesNoTransition) {
     Holding open(path, {"1", "3"});
     drain(printed.size() + 2);
     std::this_thread::sleep_for(200ms);
-    const std::string killedAt = journal::isoLocalTime(std::chrono::system_clock::now());
     watch->signal(SIGKILL);
     watch->finish();
     watch.reset();
+    // Taken once the watcher is gone: a heartbeat between an earlier reading and the signal
+    // would come after it.
+    const std::string killedAt = journal::isoLocalTime(std::chrono::system_clock::now());
     std::this_thread::sleep_for(1500ms);
 
     // The next start closes what the killed one left open, then sees rows 1, 3 and 4 again.
@@ -477,7 +479,10 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     const auto path = dir.file("MARLOVEN.SIT");
     const auto db = dir.file("journal.db");
     constexpr int kStations = 80; // more than 4 running and 64 waiting
-    writeStationFile(path, kStations, 0);
+    writeStationFile(path, kStations + 1, 0);
+    // The last station, held from the start: its event tells that the watcher has read every
+    // record once, so the others are known free before they connect.
+    Holding last(path, {std::to_string(kStations + 1)});
     const auto credentials = dir.file("credentials");
     {
         std::ofstream file(credentials);
@@ -500,7 +505,7 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     ::unsetenv("KRB5CCNAME");
     ::unsetenv("PASSWD");
     ::unsetenv("CREDENTIALS");
-    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(nextEvent(watch)["at_start"], true);
 
     std::vector<std::string> rows;
     for (int row = 1; row <= kStations; ++row) {
@@ -514,7 +519,12 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     // Each hook sleeps 10 s: an event that waited for one would come 10 s late, the last ones
     // minutes late.
     EXPECT_LT(std::chrono::steady_clock::now() - started, 9s);
-    std::this_thread::sleep_for(300ms);
+    // Row 1's hook writes its pid file after the other two.
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!std::filesystem::exists(dir.file("1.pid")) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
     std::ifstream env(dir.file("1.env"));
     const std::string variables{std::istreambuf_iterator<char>(env), {}};
     EXPECT_NE(variables.find("ORVENDAL_EVENT=connected\n"), std::string::npos) << variables;
