@@ -39,6 +39,12 @@ public:
 
     // How many sessions and outages this open closed as "unknown".
     int closedAsUnknown() const;
+    // Where this open moved a corrupt journal it found (its "-wal" and "-shm" beside it) before
+    // it began a new one; none when it found none.
+    std::optional<std::string> movedAside() const;
+    // Whether the journal's path no longer names the file this journal writes: deleted, or
+    // renamed away and maybe replaced.
+    bool replaced() const;
 
     struct Handle;
 

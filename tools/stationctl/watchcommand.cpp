@@ -7,6 +7,7 @@
 #include "fileidentity.h"
 #include "hooks.h"
 #include "journal.h"
+#include "journalkeeper.h"
 #include "json.h"
 #include "metrics.h"
 #include "plainfile.h"
@@ -82,12 +83,19 @@ std::string eventJson(const Event& e) {
 // The textfile's writes; a failure is told once until a write succeeds again.
 class Textfile {
 public:
-    explicit Textfile(std::string path) : path_(std::move(path)) {}
+    // `journal`, when the watcher keeps one, adds whether it works.
+    Textfile(std::string path, const JournalKeeper* journal)
+        : path_(std::move(path)), journal_(journal) {}
 
     void write(const StationTracker& tracker, WallClock::time_point refreshed, double seconds,
                SteadyClock::time_point now) {
         try {
-            files::writeFileAtomically(path_, renderMetrics(tracker, refreshed, seconds));
+            std::string text = renderMetrics(tracker, refreshed, seconds);
+            if (journal_) {
+                journalUp_ = journal_->up();
+                text += renderJournalMetrics(journalUp_);
+            }
+            files::writeFileAtomically(path_, text);
             failing_ = false;
         } catch (...) {
             if (!std::exchange(failing_, true)) {
@@ -98,11 +106,16 @@ public:
         written_ = now;
     }
     bool due(SteadyClock::time_point now) const {
-        return !written_ || now - *written_ >= kTextfileRefresh;
+        return !written_ || now - *written_ >= kTextfileRefresh ||
+               (journal_ && journal_->up() != journalUp_);
     }
+    // SIGHUP: written again at once, wherever its folder's files went.
+    void reopen() { written_.reset(); }
 
 private:
     std::string path_;
+    const JournalKeeper* journal_;
+    bool journalUp_ = true;
     std::optional<SteadyClock::time_point> written_;
     bool failing_ = false;
 };
@@ -156,18 +169,19 @@ int runWatch(const Arguments& args) {
     }
 
     // Before any thread starts, so that every thread blocks the stop signals it waits for.
-    StopSignals stops;
-    std::optional<Journal> journal;
+    StopSignals stops(StopSignals::Hangup::Reopens);
+    std::optional<JournalKeeper> journal;
     if (const auto db = args.value("--journal")) {
-        journal.emplace(Journal::open(*db, path, WallClock::now()));
+        journal.emplace(*db, path, reportLine, WallClock::now());
     }
     std::optional<Textfile> textfile;
     if (const auto prometheus = args.value("--prometheus")) {
-        textfile.emplace(*prometheus);
+        textfile.emplace(*prometheus, journal ? &*journal : nullptr);
     }
     std::optional<HookRunner> hooks;
     if (const auto command = args.value("--on-change")) {
-        hooks.emplace(*command, reportLine);
+        hooks.emplace(*command, reportLine, 4, 64,
+                      std::chrono::seconds(integerOption(args, "--hook-timeout", 1, 86'400, 60)));
     }
 
     StationTracker tracker;
@@ -178,6 +192,8 @@ int runWatch(const Arguments& args) {
     auto lastBeat = SteadyClock::now();
     WallClock::time_point refreshed{};
     double refreshSeconds = 0;
+    // A reader of the events that went away (watch | head -1) ends the watcher as a stop does.
+    bool outputClosed = false;
 
     const auto handle = [&](const station::StationReading& reading) {
         const auto now = WallClock::now();
@@ -185,7 +201,7 @@ int runWatch(const Arguments& args) {
         const std::vector<Event> events = tracker.update(reading, now, monotonic);
         refreshed = now;
         if (journal && !events.empty()) {
-            journal->record(events, now);
+            journal->record(events, now, monotonic);
             lastBeat = monotonic;
         }
         // The textfile before the lines: whoever reads an event finds the metrics up to date.
@@ -196,6 +212,7 @@ int runWatch(const Arguments& args) {
             std::cout << eventJson(e) << '\n';
         }
         std::cout.flush();
+        outputClosed = outputClosed || !std::cout;
         if (hooks) {
             for (const Event& e : events) {
                 hooks->post(e);
@@ -203,7 +220,7 @@ int runWatch(const Arguments& args) {
         }
     };
 
-    while (!stops.stopped()) {
+    while (!stops.stopped() && !outputClosed) {
         const auto tick = SteadyClock::now();
         if (auto late = driver.take()) {
             handle(*late);
@@ -218,8 +235,8 @@ int runWatch(const Arguments& args) {
             }
         }
         const auto now = SteadyClock::now();
-        if (journal && now - lastBeat >= kHeartbeat) {
-            journal->heartbeat(WallClock::now());
+        if (journal && (now - lastBeat >= kHeartbeat || !journal->up())) {
+            journal->heartbeat(WallClock::now(), now);
             lastBeat = now;
         }
         if (textfile && textfile->due(now) && refreshed != WallClock::time_point{}) {
@@ -227,14 +244,21 @@ int runWatch(const Arguments& args) {
         }
         const auto left = tick + interval - SteadyClock::now();
         stops.wait(std::max(milliseconds(0), std::chrono::ceil<milliseconds>(left)));
+        if (stops.takeReopen()) {
+            if (journal) {
+                journal->reopen(WallClock::now());
+            }
+            if (textfile) {
+                textfile->reopen();
+            }
+        }
     }
 
     driver.close(kCloseLimit);
     if (journal) {
         const auto now = WallClock::now();
         const std::vector<Event> ended = tracker.stopAll(now, SteadyClock::now());
-        journal->record(ended, now);
-        journal->stop(now);
+        journal->stop(ended, now);
     }
     if (hooks) {
         hooks->finish(kCloseLimit);
@@ -245,7 +269,7 @@ int runWatch(const Arguments& args) {
 constexpr std::array kWatchOptions = {
     OptionSpec{"--credentials", true}, OptionSpec{"--journal", true},
     OptionSpec{"--prometheus", true},  OptionSpec{"--on-change", true},
-    OptionSpec{"--interval", true},
+    OptionSpec{"--interval", true},    OptionSpec{"--hook-timeout", true},
 };
 
 } // namespace

@@ -1,0 +1,175 @@
+#include "journalkeeper.h"
+
+#include "error.h"
+
+#include <cerrno>
+#include <vector>
+
+namespace orvendal::journal {
+namespace {
+
+constexpr std::chrono::seconds kRetry{1};
+
+// Failures a later try may mend: a full disk or quota, a file system made read-only, an I/O
+// error, and SQLite's own (a corrupt database is moved aside at the next open).
+bool passing(const Error& error) {
+    const long n = error.number();
+    return (n >= kSqliteErrorBase && n < kSqliteErrorBase + 256) || n == ENOSPC || n == EDQUOT ||
+           n == EROFS || n == EIO;
+}
+
+} // namespace
+
+void JournalKeeper::OpenState::apply(const Event& event) {
+    switch (event.kind) {
+    case EventKind::Connected:
+        sessions[event.rec] = event;
+        break;
+    case EventKind::Disconnected:
+    case EventKind::Stopped:
+        sessions.erase(event.rec);
+        break;
+    case EventKind::Outage:
+        outage = event;
+        break;
+    case EventKind::Recovered:
+        outage.reset();
+        break;
+    }
+}
+
+JournalKeeper::JournalKeeper(std::string path, std::string stationFile, Report report,
+                             WallClock::time_point now, std::size_t kept)
+    : path_(std::move(path)), stationFile_(std::move(stationFile)), report_(std::move(report)),
+      limit_(kept) {
+    try {
+        open(now);
+    } catch (const Error& error) {
+        if (!passing(error)) {
+            throw;
+        }
+        failed(error.text('-'));
+    }
+}
+
+void JournalKeeper::record(std::span<const Event> events, WallClock::time_point now,
+                           SteadyClock::time_point monotonic) {
+    keep(events);
+    commit(now, false, monotonic);
+}
+
+void JournalKeeper::heartbeat(WallClock::time_point now, SteadyClock::time_point monotonic) {
+    commit(now, false, monotonic);
+}
+
+void JournalKeeper::reopen(WallClock::time_point now) {
+    commit(now, true, SteadyClock::now());
+}
+
+void JournalKeeper::stop(std::span<const Event> ended, WallClock::time_point now) {
+    keep(ended);
+    if (commit(now, true, SteadyClock::now())) {
+        try {
+            journal_->stop(now);
+            return;
+        } catch (...) {
+            failed(toError(std::current_exception()).text('-'));
+        }
+    }
+    report_("el diario " + path_ + " sigue fallando al terminar: se pierden " +
+            std::to_string(kept_.size() + dropped_) + " transiciones que no pudo guardar");
+}
+
+void JournalKeeper::keep(std::span<const Event> events) {
+    for (const Event& event : events) {
+        if (kept_.size() < limit_) {
+            kept_.push_back(event);
+        } else if (dropped_++ == 0) {
+            report_("el diario " + path_ + " falla y ya hay " + std::to_string(limit_) +
+                    " transiciones en memoria: las siguientes se descartan hasta que vuelva");
+        }
+    }
+}
+
+bool JournalKeeper::commit(WallClock::time_point now, bool force,
+                           SteadyClock::time_point monotonic) {
+    if (failure_ && !force && lastTry_ && monotonic - *lastTry_ < kRetry) {
+        return false;
+    }
+    lastTry_ = monotonic;
+    try {
+        if (journal_ && journal_->replaced()) {
+            switchFiles(now);
+        }
+        if (!journal_) {
+            open(now);
+        }
+        const std::vector<Event> events(kept_.begin(), kept_.end());
+        journal_->record(events, now);
+        for (const Event& event : events) {
+            committed_.apply(event);
+        }
+        kept_.clear();
+    } catch (...) {
+        failed(toError(std::current_exception()).text('-'));
+        return false;
+    }
+    if (failure_) {
+        report_("el diario " + path_ + " vuelve a funcionar" +
+                (dropped_ ? "; se descartaron " + std::to_string(dropped_) +
+                                " transiciones que no cabían en memoria"
+                          : std::string()));
+        failure_.reset();
+        dropped_ = 0;
+    }
+    return true;
+}
+
+void JournalKeeper::switchFiles(WallClock::time_point now) {
+    report_("el diario " + path_ +
+            " ya no es el fichero que se escribía (borrado o movido): se empieza uno nuevo");
+    std::vector<Event> ended;
+    for (const auto& [rec, connected] : committed_.sessions) {
+        Event stopped = connected;
+        stopped.kind = EventKind::Stopped;
+        stopped.time = now;
+        stopped.seconds.reset();
+        ended.push_back(stopped);
+    }
+    try {
+        journal_->record(ended, now);
+        journal_->stop(now);
+    } catch (...) {
+        // The old file may be gone or failing: it is closed as it is, and the new one gets all.
+    }
+    journal_.reset();
+    open(now);
+}
+
+void JournalKeeper::open(WallClock::time_point now) {
+    journal_.emplace(Journal::open(path_, stationFile_, now));
+    if (const auto aside = journal_->movedAside()) {
+        report_("el diario " + path_ + " estaba dañado: se ha apartado como " + *aside +
+                " y se empieza uno nuevo");
+    }
+    // A new file knows nothing of what is still open: it begins with it, before what is kept.
+    if (committed_.outage) {
+        kept_.push_front(*committed_.outage);
+    }
+    for (const auto& [rec, connected] : committed_.sessions) {
+        kept_.push_front(connected);
+    }
+    committed_ = OpenState{};
+}
+
+void JournalKeeper::failed(const std::string& what) {
+    if (!failure_) {
+        report_("el diario " + path_ + " falla (" + what +
+                "): los eventos, las métricas y las órdenes siguen, y las transiciones se guardan "
+                "en memoria (hasta " +
+                std::to_string(limit_) + ") para escribirlas cuando vuelva a funcionar");
+    }
+    failure_ = what;
+}
+
+} // namespace orvendal::journal
