@@ -486,6 +486,9 @@ void Journal::stop(WallClock::time_point now) {
                                        "ended_ms = ?2, ended = 'stopped' WHERE id = ?1");
         ended.bind(1, h.watch).bind(2, at).run();
         h.database.exec("COMMIT");
+        // Into the database file itself: SQLite does not at its close once the file was renamed
+        // or deleted, and a journal begun at the path would take the WAL left there as its own.
+        h.database.exec("PRAGMA wal_checkpoint(TRUNCATE)");
     } catch (...) {
         sqlite3_exec(h.database.db, "ROLLBACK", nullptr, nullptr, nullptr);
         h.openOutage = outageBefore;

@@ -2,6 +2,7 @@
 #include "stationfiles.h"
 #include "tempdir.h"
 #include "timetext.h"
+#include "watchrun.h"
 
 #include <gtest/gtest.h>
 
@@ -20,31 +21,6 @@ using nlohmann::json;
 
 namespace {
 
-// A watcher's next event, parsed; fails the test when none comes in time.
-json nextEvent(Stationctl& watch, std::chrono::milliseconds limit = 10s) {
-    const auto line = watch.readLineWithin(limit);
-    if (!line) {
-        throw std::runtime_error("no event from watch within the limit");
-    }
-    return json::parse(*line);
-}
-
-// Holds rows locked in another process, as a connected workstation does.
-struct Holding {
-    Stationctl process;
-    Holding(const std::string& path, const std::vector<std::string>& rows)
-        : process([&] {
-              std::vector<std::string> args{"connect", path};
-              args.insert(args.end(), rows.begin(), rows.end());
-              return args;
-          }()) {
-        if (process.readLine().rfind("connected", 0) != 0) {
-            throw std::runtime_error("connect failed");
-        }
-    }
-    void release() { process.finish(); }
-};
-
 // "2026-12-09T08:01:02.345+01:00": local time, milliseconds, the UTC offset.
 bool isoWithOffset(const std::string& text) {
     const std::string shape = "dddd-dd-ddTdd:dd:dd.ddd+dd:dd";
@@ -60,26 +36,6 @@ bool isoWithOffset(const std::string& text) {
         }
     }
     return true;
-}
-
-json history(const std::vector<std::string>& args) {
-    std::vector<std::string> all{"history"};
-    all.insert(all.end(), args.begin(), args.end());
-    all.push_back("--json");
-    const Outcome run = stationctl(all);
-    if (run.status != 0) {
-        throw std::runtime_error("history failed: " + run.err);
-    }
-    return json::parse(run.out);
-}
-
-std::vector<int> recs(const json& sessions) {
-    std::vector<int> found;
-    for (const auto& s : sessions) {
-        found.push_back(s["rec"]);
-    }
-    std::sort(found.begin(), found.end());
-    return found;
 }
 
 TEST(WatchCommand, EventsAndTheJournalFollowRealLocks) {
