@@ -33,9 +33,9 @@ namespace {
 // What a hook asked to end gets before it is killed.
 constexpr std::chrono::seconds kEndGrace{2};
 
+// --hook-timeout takes whole seconds.
 std::string seconds(std::chrono::milliseconds time) {
-    const auto ms = time.count();
-    return std::to_string(ms / 1000) + (ms % 1000 ? "." + std::to_string(ms % 1000) : "") + " s";
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(time).count()) + " s";
 }
 
 } // namespace

@@ -10,12 +10,12 @@ namespace {
 
 constexpr std::chrono::seconds kRetry{1};
 
-// Failures a later try may mend: a full disk or quota, a file system made read-only, an I/O
-// error, and SQLite's own (a corrupt database is moved aside at the next open).
-bool passing(const Error& error) {
+// Failures retrying cannot mend, refused at the start: another watcher holds the journal, a
+// link, special file or another user's file stands at its place, or the build has no journal.
+// Anything else (a full disk, a read-only file system, SQLite's errors) is retried.
+bool lasting(const Error& error) {
     const long n = error.number();
-    return (n >= kSqliteErrorBase && n < kSqliteErrorBase + 256) || n == ENOSPC || n == EDQUOT ||
-           n == EROFS || n == EIO;
+    return n == EAGAIN || n == ELOOP || n == EPERM || n == ENOSYS || n == errc::NotRegularFile;
 }
 
 } // namespace
@@ -45,7 +45,7 @@ JournalKeeper::JournalKeeper(std::string path, std::string stationFile, Report r
     try {
         open(now);
     } catch (const Error& error) {
-        if (!passing(error)) {
+        if (lasting(error)) {
             throw;
         }
         failed(error.text('-'));

@@ -25,8 +25,8 @@ public:
     static constexpr std::size_t kKeptTransitions = 100'000;
 
     // Opens the journal at `path`. Throws Error for what retrying cannot mend: another watcher
-    // holds it, or a link, special file or another user's file stands at its place. A full disk,
-    // a read-only file system or SQLite's failures are told and retried instead.
+    // holds it, or a link, special file or another user's file stands at its place. Other
+    // failures (a full disk, a read-only file system, SQLite's) are told and retried instead.
     JournalKeeper(std::string path, std::string stationFile, Report report,
                   WallClock::time_point now, std::size_t kept = kKeptTransitions);
 

@@ -144,6 +144,10 @@ TEST(WatchDegrades, AJournalOnAFullDiskKeepsTheEventsAndWritesThemWhenSpaceComes
     expectAllCommitted(printed, db);
     EXPECT_EQ(history({db}).size(), 4u);
     EXPECT_NE(ended.err.find("vuelve a funcionar"), std::string::npos) << ended.err;
+    // One line for the whole episode, not one per refresh or retry.
+    const auto told = ended.err.find(" falla (");
+    EXPECT_NE(told, std::string::npos) << ended.err;
+    EXPECT_EQ(ended.err.find(" falla (", told + 1), std::string::npos) << ended.err;
 }
 
 TEST(WatchDegrades, ADeletedJournalIsBegunAgainWithTheOpenSessions) {
