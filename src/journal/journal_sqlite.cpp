@@ -333,10 +333,8 @@ struct Journal::Handle {
 
 namespace {
 
-bool corrupt(const Error& error) {
-    return error.number() == kSqliteErrorBase + SQLITE_CORRUPT ||
-           error.number() == kSqliteErrorBase + SQLITE_NOTADB;
-}
+static_assert(corruptJournal(kSqliteErrorBase + SQLITE_CORRUPT) &&
+              corruptJournal(kSqliteErrorBase + SQLITE_NOTADB));
 
 // Moves a corrupt journal and SQLite's files beside it to "DB.corrupt-YYYYMMDDTHHMMSS" (and its
 // "-wal" and "-shm"), never over a file already there; returns the database's new name.
@@ -392,7 +390,7 @@ Journal Journal::open(const std::string& path, const std::string& stationFile,
     try {
         return Journal(begin(*lock, db, stationFile, now));
     } catch (const Error& error) {
-        if (!corrupt(error)) {
+        if (!corruptJournal(error.number())) {
             throw;
         }
     }

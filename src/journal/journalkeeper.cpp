@@ -111,7 +111,12 @@ bool JournalKeeper::commit(WallClock::time_point now, bool force,
         }
         kept_.clear();
     } catch (...) {
-        failed(toError(std::current_exception()).text('-'));
+        const Error error = toError(std::current_exception());
+        // Damaged under the watcher: the next try opens it again, which moves it aside.
+        if (corruptJournal(error.number())) {
+            journal_.reset();
+        }
+        failed(error.text('-'));
         return false;
     }
     if (failure_) {
