@@ -1,3 +1,4 @@
+#include "fulldisk.h"
 #include "stationfiles.h"
 #include "tempdir.h"
 #include "watchrun.h"
@@ -5,11 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sys/mount.h>
 #include <thread>
 
 using namespace orvendal;
@@ -94,31 +93,19 @@ TEST(WatchDegrades, SighupBeginsANewJournalAtThePathAndTheWatcherGoesOn) {
 
 TEST(WatchDegrades, AJournalOnAFullDiskKeepsTheEventsAndWritesThemWhenSpaceComesBack) {
     TempDir dir;
-    const auto small = dir.file("small");
-    std::filesystem::create_directory(small);
-    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=512k") != 0) {
-        GTEST_SKIP() << "mounting a small tmpfs is not permitted here: " << std::strerror(errno);
+    const SmallDisk small(dir.file("small"), "512k");
+    if (!small.mounted()) {
+        GTEST_SKIP() << "mounting a small tmpfs is not permitted here: " << small.refusal();
     }
-    struct Unmount {
-        std::string at;
-        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-    } unmount{small};
     const auto path = dir.file("MARLOVEN.SIT");
-    const auto db = small + "/journal.db";
+    const auto db = small.file("journal.db");
     const auto prom = dir.file("orvendal.prom");
     writeStationFile(path, 6, 0);
     Stationctl watch({"watch", path, "--journal", db, "--prometheus", prom, "--interval", "50"});
     ASSERT_TRUE(
         becomes([&] { return contents(prom).find("orvendal_journal_up 1") != std::string::npos; }));
 
-    // Filled to its last byte.
-    const auto filler = small + "/filler";
-    {
-        std::ofstream fill(filler, std::ios::binary);
-        const std::string block(4096, 'x');
-        while (fill.write(block.data(), block.size()) && fill.flush()) {
-        }
-    }
+    small.fill();
     std::vector<json> printed;
     {
         Holding rows(path, {"1", "2", "3"});
@@ -133,7 +120,7 @@ TEST(WatchDegrades, AJournalOnAFullDiskKeepsTheEventsAndWritesThemWhenSpaceComes
         printed.push_back(nextEvent(watch));
         EXPECT_EQ(printed.back()["event"], "disconnected") << printed.back();
     }
-    std::filesystem::remove(filler);
+    small.free();
     EXPECT_TRUE(
         becomes([&] { return contents(prom).find("orvendal_journal_up 1") != std::string::npos; }));
     Holding row4(path, {"4"});
