@@ -104,9 +104,8 @@ bool JournalKeeper::commit(WallClock::time_point now, bool force,
         if (!journal_) {
             open(now);
         }
-        const std::vector<Event> events(kept_.begin(), kept_.end());
-        journal_->record(events, now);
-        for (const Event& event : events) {
+        journal_->record(kept_, now);
+        for (const Event& event : kept_) {
             committed_.apply(event);
         }
         kept_.clear();
@@ -158,12 +157,14 @@ void JournalKeeper::open(WallClock::time_point now) {
                 " y se empieza uno nuevo");
     }
     // A new file knows nothing of what is still open: it begins with it, before what is kept.
-    if (committed_.outage) {
-        kept_.push_front(*committed_.outage);
-    }
+    std::vector<Event> carried;
     for (const auto& [rec, connected] : committed_.sessions) {
-        kept_.push_front(connected);
+        carried.push_back(connected);
     }
+    if (committed_.outage) {
+        carried.push_back(*committed_.outage);
+    }
+    kept_.insert(kept_.begin(), carried.begin(), carried.end());
     committed_ = OpenState{};
 }
 

@@ -3,12 +3,12 @@
 #include "journal.h"
 
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace orvendal::journal {
 
@@ -68,7 +68,9 @@ private:
     std::size_t limit_;
     std::optional<Journal> journal_;
     OpenState committed_;
-    std::deque<Event> kept_;
+    // In one block, committed as it is: 200 bytes an event (more for long names), about 20 MB
+    // at the bound.
+    std::vector<Event> kept_;
     std::size_t dropped_ = 0;
     std::optional<std::string> failure_;
     std::optional<SteadyClock::time_point> lastTry_;
