@@ -25,6 +25,9 @@ struct HookRunner::State {
     std::size_t running = 0;
     std::size_t workers = 0;
     bool closing = false;
+    std::chrono::milliseconds timeout{};
+    // The hooks' shells while they run, for finish() to end; only touched under `mutex`.
+    std::set<ShellProcess*> shells;
 };
 
 std::optional<std::string> percentReference(std::string_view command) {
@@ -51,6 +54,18 @@ std::string cmdCommandLine(std::string_view shell, std::string_view command) {
     line.append(shell).append("\" /V:ON /C ").append(command);
     return line;
 }
+
+namespace {
+
+// What a hook asked to end gets before it is killed.
+constexpr std::chrono::seconds kEndGrace{2};
+
+// --hook-timeout takes whole seconds.
+std::string seconds(std::chrono::milliseconds time) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(time).count()) + " s";
+}
+
+} // namespace
 
 Environment eventEnvironment(const Event& event) {
     const bool station =
@@ -86,8 +101,10 @@ Environment hookBaseEnvironment() {
     return base;
 }
 
-HookRunner::HookRunner(std::string command, Report report, std::size_t parallel, std::size_t queued)
+HookRunner::HookRunner(std::string command, Report report, std::size_t parallel, std::size_t queued,
+                       std::chrono::milliseconds timeout)
     : state_(std::make_shared<State>()) {
+    state_->timeout = timeout;
     state_->command = std::move(command);
     state_->report = std::move(report);
     state_->parallel = std::max<std::size_t>(1, parallel);
@@ -132,8 +149,57 @@ void HookRunner::post(const Event& event) {
 
 void HookRunner::finish(std::chrono::milliseconds limit) {
     std::unique_lock lock(state_->mutex);
-    state_->idle.wait_for(lock, limit,
-                          [this] { return state_->waiting.empty() && state_->running == 0; });
+    const auto idle = [this] { return state_->waiting.empty() && state_->running == 0; };
+    if (state_->idle.wait_for(lock, limit, idle)) {
+        return;
+    }
+    state_->closing = true;
+    state_->waiting.clear();
+    const std::size_t left = state_->shells.size();
+    for (ShellProcess* shell : state_->shells) {
+        shell->end(true);
+    }
+    state_->wake.notify_all();
+    if (left > 0) {
+        lock.unlock();
+        state_->report(std::to_string(left) +
+                       " órdenes de --on-change seguían en marcha al terminar: se matan con "
+                       "lo que hubieran lanzado");
+        lock.lock();
+    }
+    // Their workers collect them now, so that none is left a zombie or unreported.
+    state_->idle.wait_for(lock, limit, [this] { return state_->running == 0; });
+}
+
+std::string HookRunner::runHook(State& state, const Environment& environment) {
+    ShellProcess shell(state.command, environment);
+    {
+        const std::lock_guard lock(state.mutex);
+        if (state.closing) {
+            shell.end(true);
+        }
+        state.shells.insert(&shell);
+    }
+    const bool timedOut = !shell.waitFor(state.timeout);
+    bool ended = !timedOut;
+    if (timedOut) {
+        shell.end(false);
+        ended = shell.waitFor(kEndGrace);
+    }
+    {
+        // Out of finish()'s reach before it is collected: its number may be reused after.
+        const std::lock_guard lock(state.mutex);
+        state.shells.erase(&shell);
+        if (!ended) {
+            shell.end(true);
+        }
+    }
+    const int status = shell.status();
+    if (timedOut) {
+        return "exited with status " + std::to_string(status) + ": ran longer than " +
+               seconds(state.timeout) + " (--hook-timeout) and was ended";
+    }
+    return status != 0 ? "exited with status " + std::to_string(status) : std::string();
 }
 
 void HookRunner::work(const std::shared_ptr<State>& state) {
@@ -151,10 +217,7 @@ void HookRunner::work(const std::shared_ptr<State>& state) {
                                         [](const auto& v) { return v.first == "ORVENDAL_EVENT"; });
         std::string failure;
         try {
-            const int status = runShellCommand(state->command, environment);
-            if (status != 0) {
-                failure = "exited with status " + std::to_string(status);
-            }
+            failure = runHook(*state, environment);
         } catch (...) {
             failure = "could not start: " + toError(std::current_exception()).text('-');
         }

@@ -15,6 +15,12 @@ namespace orvendal::journal {
 // Numbers of SQLite's failures: its result code plus this, apart from errno's range.
 inline constexpr long kSqliteErrorBase = 2000;
 
+// Whether `number` says the journal is no database, or a damaged one (SQLITE_CORRUPT,
+// SQLITE_NOTADB): an open moves such a journal aside.
+constexpr bool corruptJournal(long number) {
+    return number == kSqliteErrorBase + 11 || number == kSqliteErrorBase + 26;
+}
+
 // The watcher's record of sessions and outages in an SQLite database (WAL), one watcher at a
 // time. Every call commits before it returns, so what the watcher printed after it survives a
 // kill -9. The schema is written down in docs/user-guide.md.
@@ -39,6 +45,12 @@ public:
 
     // How many sessions and outages this open closed as "unknown".
     int closedAsUnknown() const;
+    // Where this open moved a corrupt journal it found (its "-wal" and "-shm" beside it) before
+    // it began a new one; none when it found none.
+    std::optional<std::string> movedAside() const;
+    // Whether the journal's path no longer names the file this journal writes: deleted, or
+    // renamed away and maybe replaced.
+    bool replaced() const;
 
     struct Handle;
 

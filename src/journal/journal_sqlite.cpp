@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -171,55 +173,86 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-// The watcher's claim on a journal: an OFD lock on a file beside it, which the kernel drops when
-// the watcher dies however it dies. Not on the database file itself: SQLite's own locks there
-// are classic POSIX locks, which closing any other descriptor of the file would drop.
+// The watcher's claim on a journal: OFD locks, which the kernel drops when the watcher dies
+// however it dies. One on a file beside it, which also keeps the watcher's pid for a refusal's
+// message. One on the database file itself, at a byte far past any SQLite locks, so that the claim
+// holds whatever path or hard link names the file. Never a classic POSIX lock: closing any other
+// descriptor of the file would drop it, as it would SQLite's own. For that same reason the
+// descriptor of the database is kept open until SQLite's connection is closed.
 std::string lockPath(const std::string& journal) {
     return journal + ".lock";
+}
+
+constexpr off_t kDatabaseClaimByte = off_t{1} << 62;
+
+struct flock claim(short type, bool onDatabase) {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = onDatabase ? kDatabaseClaimByte : 0;
+    range.l_len = onDatabase ? 1 : 0;
+    return range;
 }
 
 // The pid padded to a fixed width, so that it replaces an earlier one without truncating the
 // lock file, which may only ever be opened; a reader takes the leading digits.
 constexpr int kPidWidth = 20;
 
+Error inUse(const std::string& journal, const std::string& pid) {
+    return Error(EAGAIN, "the journal " + journal + " is in use by another watcher" +
+                             (pid.empty() ? "" : " (pid " + pid + ")") +
+                             ": one stationctl watch per journal");
+}
+
 struct WatcherLock {
     files::PlainFile file;
+    files::PlainFile database;
     explicit WatcherLock(const std::string& journal)
-        : file(files::PlainFile::openForWriting(lockPath(journal))) {
+        : file(files::PlainFile::openForWriting(lockPath(journal))),
+          database(files::PlainFile::openForWriting(journal)) {
         const int fd = file.descriptor();
-        struct flock whole {};
-        whole.l_type = F_WRLCK;
-        whole.l_whence = SEEK_SET;
+        struct flock whole = claim(F_WRLCK, false);
         if (::fcntl(fd, F_OFD_SETLK, &whole) != 0) {
             const int err = errno;
             char text[kPidWidth + 1] = {};
             const ssize_t n = ::pread(fd, text, kPidWidth, 0);
             const std::string pid(text, std::strspn(text, "0123456789"));
             if (err == EAGAIN || err == EACCES) {
-                throw Error(err, "the journal " + journal + " is in use by another watcher" +
-                                     (n > 0 && !pid.empty() ? " (pid " + pid + ")" : "") +
-                                     ": one stationctl watch per journal");
+                throw inUse(journal, n > 0 ? pid : "");
             }
             throw Error::fromErrno(err, "cannot lock " + lockPath(journal));
+        }
+        struct flock byte = claim(F_WRLCK, true);
+        if (::fcntl(database.descriptor(), F_OFD_SETLK, &byte) != 0) {
+            const int err = errno;
+            if (err == EAGAIN || err == EACCES) {
+                throw inUse(journal, "");
+            }
+            throw Error::fromErrno(err, "cannot lock " + journal);
         }
         char pid[kPidWidth + 1];
         std::snprintf(pid, sizeof pid, "%-*d\n", kPidWidth - 1, static_cast<int>(::getpid()));
         // The pid only makes a refusal's message clearer; the lock is what counts.
         [[maybe_unused]] const ssize_t written = ::pwrite(fd, pid, kPidWidth, 0);
     }
+
+    files::FileIdentity identity() const {
+        struct stat st {};
+        ::fstat(database.descriptor(), &st);
+        return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    }
 };
 
-// Whether a watcher holds the journal now. A FIFO or link at the lock's place is an error, at
-// once: a reader's open must never wait there.
+bool claimed(const std::optional<files::PlainFile>& file, bool onDatabase) {
+    struct flock probe = claim(F_WRLCK, onDatabase);
+    return file && ::fcntl(file->descriptor(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+// Whether a watcher holds the journal now, under this name or another. A FIFO or link at the
+// lock's place is an error, at once: a reader's open must never wait there.
 bool watcherRunning(const std::string& journal) {
-    const auto file = files::PlainFile::openForReading(lockPath(journal));
-    if (!file) {
-        return false;
-    }
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    return ::fcntl(file->descriptor(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    return claimed(files::PlainFile::openForReading(lockPath(journal)), false) ||
+           claimed(files::PlainFile::openForReading(journal), true);
 }
 
 // The journal's path with its folder resolved, once its database and SQLite's files beside it
@@ -255,6 +288,8 @@ std::vector<std::string> journalFiles(const std::string& path) {
 struct Journal::Handle {
     WatcherLock lock;
     Database database;
+    std::string path;
+    std::optional<std::string> movedAside;
     long long watch = 0;
     int closedAsUnknown = 0;
     std::map<std::int64_t, long long> openSessions; // by rec
@@ -296,10 +331,31 @@ struct Journal::Handle {
     }
 };
 
-Journal Journal::open(const std::string& path, const std::string& stationFile,
-                      WallClock::time_point now) {
-    const std::string db = checkedJournal(path, files::Owner::Us);
-    WatcherLock lock(db);
+namespace {
+
+static_assert(corruptJournal(kSqliteErrorBase + SQLITE_CORRUPT) &&
+              corruptJournal(kSqliteErrorBase + SQLITE_NOTADB));
+
+// Moves a corrupt journal and SQLite's files beside it to "DB.corrupt-YYYYMMDDTHHMMSS" (and its
+// "-wal" and "-shm"), never over a file already there; returns the database's new name.
+std::string moveAside(const std::string& db, WallClock::time_point now) {
+    const std::tm t = localTime(WallClock::to_time_t(now));
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &t);
+    const std::string aside = db + ".corrupt-" + stamp;
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const std::string from = db + suffix, to = aside + suffix;
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
+            errno != ENOENT) {
+            throw Error::fromErrno(errno, "cannot move the corrupt journal " + from + " to " + to);
+        }
+    }
+    return aside;
+}
+
+// Sets the journal up for this watcher under `lock`, which it takes only once all is committed.
+std::unique_ptr<Journal::Handle> begin(WatcherLock& lock, const std::string& db,
+                                       const std::string& stationFile, WallClock::time_point now) {
     Database database(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     database.exec(
         "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON;");
@@ -310,7 +366,7 @@ Journal Journal::open(const std::string& path, const std::string& stationFile,
         database.exec(kCloseLeftovers[i]);
         closed += i < 2 ? sqlite3_changes(database.db) : 0;
     }
-    auto handle = std::make_unique<Handle>(std::move(lock), std::move(database));
+    auto handle = std::make_unique<Journal::Handle>(std::move(lock), std::move(database));
     {
         Statement insert(handle->database.db,
                          "INSERT INTO watches (station_file, pid, started_ms, heartbeat_ms) "
@@ -321,7 +377,30 @@ Journal Journal::open(const std::string& path, const std::string& stationFile,
     handle->watch = sqlite3_last_insert_rowid(handle->database.db);
     handle->database.exec("COMMIT");
     handle->closedAsUnknown = closed;
-    return Journal(std::move(handle));
+    handle->path = db;
+    return handle;
+}
+
+} // namespace
+
+Journal Journal::open(const std::string& path, const std::string& stationFile,
+                      WallClock::time_point now) {
+    const std::string db = checkedJournal(path, files::Owner::Us);
+    std::optional<WatcherLock> lock(std::in_place, db);
+    try {
+        return Journal(begin(*lock, db, stationFile, now));
+    } catch (const Error& error) {
+        if (!corruptJournal(error.number())) {
+            throw;
+        }
+    }
+    // Moved while this watcher still holds it; the new file gets a claim of its own.
+    const std::string aside = moveAside(db, now);
+    lock.reset();
+    lock.emplace(db);
+    Journal journal(begin(*lock, db, stationFile, now));
+    journal.handle_->movedAside = aside;
+    return journal;
 }
 
 Journal::Journal(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
@@ -333,8 +412,19 @@ int Journal::closedAsUnknown() const {
     return handle_->closedAsUnknown;
 }
 
+std::optional<std::string> Journal::movedAside() const {
+    return handle_->movedAside;
+}
+
+bool Journal::replaced() const {
+    return files::identityOf(handle_->path) != handle_->lock.identity();
+}
+
 void Journal::record(std::span<const Event> events, WallClock::time_point now) {
     Handle& h = *handle_;
+    // What the rows rolled back would leave wrong: a session's row id that was never committed.
+    const auto sessionsBefore = h.openSessions;
+    const auto outageBefore = h.openOutage;
     h.database.exec("BEGIN IMMEDIATE");
     try {
         for (const Event& e : events) {
@@ -373,6 +463,8 @@ void Journal::record(std::span<const Event> events, WallClock::time_point now) {
         h.database.exec("COMMIT");
     } catch (...) {
         sqlite3_exec(h.database.db, "ROLLBACK", nullptr, nullptr, nullptr);
+        h.openSessions = sessionsBefore;
+        h.openOutage = outageBefore;
         throw;
     }
 }
@@ -385,11 +477,21 @@ void Journal::stop(WallClock::time_point now) {
     Handle& h = *handle_;
     const long long at = epochMilliseconds(now);
     h.database.exec("BEGIN IMMEDIATE");
-    h.closeOutage(at, "stopped");
-    Statement ended(h.database.db, "UPDATE watches SET heartbeat_ms = max(heartbeat_ms, ?2), "
-                                   "ended_ms = ?2, ended = 'stopped' WHERE id = ?1");
-    ended.bind(1, h.watch).bind(2, at).run();
-    h.database.exec("COMMIT");
+    const auto outageBefore = h.openOutage;
+    try {
+        h.closeOutage(at, "stopped");
+        Statement ended(h.database.db, "UPDATE watches SET heartbeat_ms = max(heartbeat_ms, ?2), "
+                                       "ended_ms = ?2, ended = 'stopped' WHERE id = ?1");
+        ended.bind(1, h.watch).bind(2, at).run();
+        h.database.exec("COMMIT");
+        // Into the database file itself: SQLite does not at its close once the file was renamed
+        // or deleted, and a journal begun at the path would take the WAL left there as its own.
+        h.database.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    } catch (...) {
+        sqlite3_exec(h.database.db, "ROLLBACK", nullptr, nullptr, nullptr);
+        h.openOutage = outageBefore;
+        throw;
+    }
 }
 
 struct JournalReader::Handle {

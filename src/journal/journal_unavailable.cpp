@@ -33,6 +33,12 @@ void Journal::stop(WallClock::time_point) {}
 int Journal::closedAsUnknown() const {
     return 0;
 }
+std::optional<std::string> Journal::movedAside() const {
+    return std::nullopt;
+}
+bool Journal::replaced() const {
+    return false;
+}
 
 JournalReader::JournalReader(const std::string&) {
     throw unavailable();

@@ -45,4 +45,12 @@ std::string renderMetrics(const StationTracker& tracker, WallClock::time_point l
     return out.str();
 }
 
+std::string renderJournalMetrics(bool up) {
+    std::ostringstream out;
+    family(out, "orvendal_journal_up", "gauge",
+           "1 when the journal has committed every change, 0 while it fails.");
+    out << "orvendal_journal_up " << (up ? 1 : 0) << '\n';
+    return out.str();
+}
+
 } // namespace orvendal::journal

@@ -12,4 +12,8 @@ namespace orvendal::journal {
 std::string renderMetrics(const StationTracker& tracker, WallClock::time_point lastRefresh,
                           double refreshSeconds);
 
+// Whether the watcher's journal has committed every transition so far, for a watcher that keeps
+// one: 0 while it fails and they wait in memory.
+std::string renderJournalMetrics(bool up);
+
 } // namespace orvendal::journal

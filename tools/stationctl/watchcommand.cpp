@@ -8,6 +8,7 @@
 #include "fileidentity.h"
 #include "hooks.h"
 #include "journal.h"
+#include "journalkeeper.h"
 #include "json.h"
 #include "metrics.h"
 #include "plainfile.h"
@@ -83,12 +84,19 @@ std::string eventJson(const Event& e) {
 // The textfile's writes; a failure is told once until a write succeeds again.
 class Textfile {
 public:
-    explicit Textfile(std::string path) : path_(std::move(path)) {}
+    // `journal`, when the watcher keeps one, adds whether it works.
+    Textfile(std::string path, const JournalKeeper* journal)
+        : path_(std::move(path)), journal_(journal) {}
 
     void write(const StationTracker& tracker, WallClock::time_point refreshed, double seconds,
                SteadyClock::time_point now) {
         try {
-            files::writeFileAtomically(path_, renderMetrics(tracker, refreshed, seconds));
+            std::string text = renderMetrics(tracker, refreshed, seconds);
+            if (journal_) {
+                journalUp_ = journal_->up();
+                text += renderJournalMetrics(journalUp_);
+            }
+            files::writeFileAtomically(path_, text);
             failing_ = false;
         } catch (...) {
             if (!std::exchange(failing_, true)) {
@@ -99,11 +107,16 @@ public:
         written_ = now;
     }
     bool due(SteadyClock::time_point now) const {
-        return !written_ || now - *written_ >= kTextfileRefresh;
+        return !written_ || now - *written_ >= kTextfileRefresh ||
+               (journal_ && journal_->up() != journalUp_);
     }
+    // SIGHUP: written again at once, wherever its folder's files went.
+    void reopen() { written_.reset(); }
 
 private:
     std::string path_;
+    const JournalKeeper* journal_;
+    bool journalUp_ = true;
     std::optional<SteadyClock::time_point> written_;
     bool failing_ = false;
 };
@@ -162,18 +175,19 @@ int runWatch(const Arguments& args) {
     }
 
     // Before any thread starts, so that every thread blocks the stop signals it waits for.
-    StopSignals stops;
-    std::optional<Journal> journal;
+    StopSignals stops(StopSignals::Hangup::Reopens);
+    std::optional<JournalKeeper> journal;
     if (const auto db = args.value("--journal")) {
-        journal.emplace(Journal::open(*db, path, WallClock::now()));
+        journal.emplace(*db, path, reportLine, WallClock::now());
     }
     std::optional<Textfile> textfile;
     if (const auto prometheus = args.value("--prometheus")) {
-        textfile.emplace(*prometheus);
+        textfile.emplace(*prometheus, journal ? &*journal : nullptr);
     }
     std::optional<HookRunner> hooks;
     if (const auto command = args.value("--on-change")) {
-        hooks.emplace(*command, reportLine);
+        hooks.emplace(*command, reportLine, 4, 64,
+                      std::chrono::seconds(integerOption(args, "--hook-timeout", 1, 86'400, 60)));
     }
 
     StationTracker tracker;
@@ -185,6 +199,8 @@ int runWatch(const Arguments& args) {
     auto lastBeat = SteadyClock::now();
     WallClock::time_point refreshed{};
     double refreshSeconds = 0;
+    // A reader of the events that went away (watch | head -1) ends the watcher as a stop does.
+    bool outputClosed = false;
 
     const auto handle = [&](const station::StationReading& reading) {
         const auto now = WallClock::now();
@@ -192,7 +208,7 @@ int runWatch(const Arguments& args) {
         const std::vector<Event> events = tracker.update(reading, now, monotonic);
         refreshed = now;
         if (journal && !events.empty()) {
-            journal->record(events, now);
+            journal->record(events, now, monotonic);
             lastBeat = monotonic;
         }
         // The textfile before the lines: whoever reads an event finds the metrics up to date.
@@ -203,6 +219,7 @@ int runWatch(const Arguments& args) {
             std::cout << eventJson(e) << '\n';
         }
         std::cout.flush();
+        outputClosed = outputClosed || !std::cout;
         if (hooks) {
             for (const Event& e : events) {
                 hooks->post(e);
@@ -210,7 +227,7 @@ int runWatch(const Arguments& args) {
         }
     };
 
-    while (!stops.stopped()) {
+    while (!stops.stopped() && !outputClosed) {
         const auto tick = SteadyClock::now();
         if (auto late = driver.take()) {
             handle(*late);
@@ -225,8 +242,8 @@ int runWatch(const Arguments& args) {
             }
         }
         const auto now = SteadyClock::now();
-        if (journal && now - lastBeat >= kHeartbeat) {
-            journal->heartbeat(WallClock::now());
+        if (journal && (now - lastBeat >= kHeartbeat || !journal->up())) {
+            journal->heartbeat(WallClock::now(), now);
             lastBeat = now;
         }
         if (textfile && textfile->due(now) && refreshed != WallClock::time_point{}) {
@@ -234,14 +251,21 @@ int runWatch(const Arguments& args) {
         }
         const auto left = tick + interval - SteadyClock::now();
         stops.wait(std::max(milliseconds(0), std::chrono::ceil<milliseconds>(left)));
+        if (stops.takeReopen()) {
+            if (journal) {
+                journal->reopen(WallClock::now());
+            }
+            if (textfile) {
+                textfile->reopen();
+            }
+        }
     }
 
     driver.close(kCloseLimit);
     if (journal) {
         const auto now = WallClock::now();
         const std::vector<Event> ended = tracker.stopAll(now, SteadyClock::now());
-        journal->record(ended, now);
-        journal->stop(now);
+        journal->stop(ended, now);
     }
     if (hooks) {
         hooks->finish(kCloseLimit);
@@ -252,7 +276,7 @@ int runWatch(const Arguments& args) {
 constexpr std::array kWatchOptions = {
     OptionSpec{"--credentials", true}, OptionSpec{"--journal", true},
     OptionSpec{"--prometheus", true},  OptionSpec{"--on-change", true},
-    OptionSpec{"--interval", true},
+    OptionSpec{"--interval", true},    OptionSpec{"--hook-timeout", true},
 };
 
 } // namespace
@@ -260,10 +284,11 @@ constexpr std::array kWatchOptions = {
 const Command kWatchCommand{
     "watch", "watch a station file headless: events, journal, metrics, hooks",
     "Usage: stationctl watch FILE [--credentials CREDFILE] [--journal DB]\n"
-    "                        [--prometheus PATH] [--on-change CMD] [--interval MS]\n"
-    "Refreshes FILE as the monitor does every MS milliseconds (500) until SIGINT or SIGTERM,\n"
-    "and prints one JSON object per line for each change, \"time\" in local ISO 8601 with\n"
-    "milliseconds and the UTC offset:\n"
+    "                        [--prometheus PATH] [--on-change CMD] [--hook-timeout S]\n"
+    "                        [--interval MS]\n"
+    "Refreshes FILE as the monitor does every MS milliseconds (500) until SIGINT, SIGTERM or\n"
+    "the close of standard output (watch | head -1), and prints one JSON object per line\n"
+    "for each change, \"time\" in local ISO 8601 with milliseconds and the UTC offset:\n"
     "  {\"time\": T, \"event\": \"connected\", \"rec\": ROW, \"lc\": TEXT, \"station\": N,\n"
     "   \"connection\": TEXT, \"name\": TEXT, \"tally\": N, \"at_start\": BOOL}\n"
     "  {\"time\": T, \"event\": \"disconnected\", ...the same fields..., \"seconds\": S}\n"
@@ -274,10 +299,17 @@ const Command kWatchCommand{
     "refresh come with \"at_start\": true (their start is unknown) and their \"seconds\" is\n"
     "null. A refresh that fails is an outage, never a run of disconnections. A missing\n"
     "local FILE is an outage; it is never created. So is a FILE shorter than its 81-byte\n"
-    "header. A header locked for a moment is read again after MS/4 (100 ms at most).\n\n"
+    "header. A header locked for a moment is read again after MS/4 (100 ms at most).\n"
+    "SIGHUP never stops the watcher: it begins a new journal when DB was renamed away (log\n"
+    "rotation) and rewrites the textfile.\n\n"
     "  --credentials CREDFILE  for smb:// files, as status takes it\n"
     "  --journal DB      record sessions and outages in the SQLite database DB, each change\n"
-    "                    committed before it is printed; one watcher per journal\n"
+    "                    committed before it is printed; one watcher per journal, whatever\n"
+    "                    path or link names it. A journal that fails (full disk, deleted,\n"
+    "                    read-only, corrupt) is told on standard error and retried each second\n"
+    "                    while events go on; up to 100000 transitions wait in memory for it. A\n"
+    "                    corrupt one at the start is moved to DB.corrupt-YYYYMMDDTHHMMSS\n"
+    "                    and the textfile gets orvendal_journal_up 0 until all is written\n"
     "  --prometheus PATH write a node_exporter textfile (PATH ending in .prom) after every\n"
     "                    change and at least every 15 s, atomically\n"
     "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /V:ON /C on Windows) for each\n"
@@ -286,6 +318,8 @@ const Command kWatchCommand{
     "                    at once, 64 waiting, more dropped with a line on standard error.\n"
     "                    On Windows read them as !ORVENDAL_NAME!: cmd.exe expands\n"
     "                    %ORVENDAL_NAME% before it parses & | < >, so such a CMD is refused\n"
+    "  --hook-timeout S  end a hook still running after S seconds, 1 to 86400 (60), with all\n"
+    "                    it started; at the watcher's stop, hooks still running are killed\n"
     "  --interval MS     milliseconds between refreshes, 10 to 3600000 (500)\n\n"
     "Outputs are never written through a symbolic link: a link, FIFO, device or another user's\n"
     "file at DB, DB-wal, DB-shm, DB-journal, DB.lock or PATH is refused (status 1), since it was\n"
