@@ -2,8 +2,49 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
 
 namespace orvendal::files::smb {
+namespace {
+
+// libsmbclient lists the network interfaces while it starts (through an AF_NETLINK socket, as
+// getifaddrs() does) and, when it finds none that is up with an address and smb.conf has no
+// "interfaces" line, prints a line and calls exit(1): the program would end without a word of
+// ours. The same question asked first turns that into an error the caller reports. It is asked
+// whatever smb.conf says: a server is reached only through an interface that is up, so a
+// process that sees none has no use for the client anyway.
+void requireNetworkInterfaces() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        const int err = errno;
+        throw Error(err, "no se puede iniciar el cliente SMB: no se pueden consultar las "
+                         "interfaces de red del equipo (" +
+                             std::string(std::strerror(err)) +
+                             "); si se ejecuta como servicio, su RestrictAddressFamilies= debe "
+                             "permitir AF_NETLINK");
+    }
+    bool usable = false;
+    for (const ifaddrs* entry = list; entry != nullptr && !usable; entry = entry->ifa_next) {
+        const sockaddr* address = entry->ifa_addr;
+        const bool up = (entry->ifa_flags & IFF_UP) != 0 && entry->ifa_netmask != nullptr;
+        if (up && address != nullptr && address->sa_family == AF_INET) {
+            usable = true;
+        } else if (up && address != nullptr && address->sa_family == AF_INET6) {
+            const auto& in6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+            usable = !IN6_IS_ADDR_LINKLOCAL(&in6);
+        }
+    }
+    ::freeifaddrs(list);
+    if (!usable) {
+        throw Error(ENETDOWN, "no se puede iniciar el cliente SMB: el equipo no tiene ninguna "
+                              "interfaz de red activa con dirección");
+    }
+}
+
+} // namespace
 
 LoginKey loginKey(const SmbLocation& location, const SmbCredentials& credentials) {
     return {serverKey(location), lowered(location.share), lowered(credentials.domain),
@@ -40,6 +81,8 @@ void SmbClient::start() {
     // A connection the server broke, or one the watchdog shut, must come back from a write as
     // EPIPE, an outage, not end the whole program with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+    // Before the first context: making it loads smb.conf and lists the interfaces.
+    requireNetworkInterfaces();
     SMBCCTX* context = smbc_new_context();
     if (context == nullptr) {
         throw Error(errno, "no se puede crear el cliente SMB");

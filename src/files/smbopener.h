@@ -3,6 +3,7 @@
 #include "smbclient.h"
 #include "smberrors.h"
 #include "smbfileaccess.h"
+#include "smbsecrets.h"
 
 #include <fcntl.h>
 #include <memory>
@@ -224,6 +225,9 @@ private:
         }
         lock_.lock();
         const bool answered = answer && !answer->empty();
+        if (answered) {
+            keepSecretsOutOfCoreDumps();
+        }
         client_.answers[{serverKey(location_), lowered(given)}] = std::move(answer);
         client_.refreshCredentialsFile();
         client_.current = credentialsFor(client_, location_);

@@ -68,7 +68,15 @@ void writeFileAtomically(const std::string& path, const std::string& text) {
         }
     }
     std::error_code error;
-    std::filesystem::rename(temporary, target, error);
+    // node_exporter, another user, reads it whatever the watcher's umask.
+    std::filesystem::permissions(
+        temporary,
+        std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+            std::filesystem::perms::group_read | std::filesystem::perms::others_read,
+        error);
+    if (!error) {
+        std::filesystem::rename(temporary, target, error);
+    }
     if (error) {
         std::error_code ignored;
         std::filesystem::remove(temporary, ignored);
