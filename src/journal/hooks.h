@@ -33,27 +33,35 @@ Environment hookBaseEnvironment();
 Environment eventEnvironment(const Event& event);
 
 // Runs a command for each event without ever making the watcher wait: at most `parallel` at
-// once, up to `queued` more waiting, and any beyond that dropped with a line on `report`, which
-// also hears of hooks that fail. `report` is called from the runner's threads. The threads are
-// detached: a hook that never ends holds one of them, never the watcher's exit.
+// once, up to `queued` more waiting, and any beyond that dropped. `report` hears of hooks that
+// fail, and of those dropped in one line with their count at most once per `reportEvery`: a
+// station flapping all day would otherwise write a line for every event. `report` is called
+// from the runner's threads too. The threads are detached: a hook that never ends holds one of
+// them, never the watcher's exit.
 class HookRunner {
 public:
     using Report = std::function<void(const std::string& line)>;
 
     HookRunner(std::string command, Report report, std::size_t parallel = 4,
-               std::size_t queued = 64);
+               std::size_t queued = 64,
+               std::chrono::milliseconds reportEvery = std::chrono::minutes(1));
     // Drops the hooks still queued; those running go on without us.
     ~HookRunner();
     HookRunner(const HookRunner&) = delete;
     HookRunner& operator=(const HookRunner&) = delete;
 
     void post(const Event& event);
-    // Waits up to `limit` for the hooks running and queued to end.
+    // Reports the hooks dropped since the last report, if that was `reportEvery` ago or more:
+    // called at each refresh, so that the count comes even when no event follows.
+    void reportDropped();
+    // Waits up to `limit` for the hooks running and queued to end, and reports the hooks dropped
+    // since the last report.
     void finish(std::chrono::milliseconds limit);
 
 private:
     struct State;
     static void work(const std::shared_ptr<State>& state);
+    void reportDropped(bool now);
 
     std::shared_ptr<State> state_;
 };

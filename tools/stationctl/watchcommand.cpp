@@ -32,6 +32,8 @@ constexpr milliseconds kHeartbeat{5000};
 constexpr milliseconds kTextfileRefresh{15000};
 // What the stop waits for: a refresh stuck on a silent server, and hooks still running.
 constexpr milliseconds kCloseLimit{2000};
+// The watcher runs for months: old sessions are deleted at its start and once a day.
+constexpr std::chrono::hours kDay{24};
 
 std::mutex errorLines;
 
@@ -104,10 +106,25 @@ private:
     bool failing_ = false;
 };
 
+// Deletes what ended more than `days` ago (0 keeps everything) and tells what it deleted.
+void pruneJournal(Journal& journal, std::int64_t days) {
+    if (days == 0) {
+        return;
+    }
+    const auto before = WallClock::now() - kDay * days;
+    const Journal::Pruned pruned = journal.prune(before);
+    if (pruned.sessions > 0 || pruned.outages > 0) {
+        reportLine("journal: deleted " + std::to_string(pruned.sessions) + " sessions and " +
+                   std::to_string(pruned.outages) + " outages that ended before " +
+                   isoLocalTime(before) + " (--retain " + std::to_string(days) + ")");
+    }
+}
+
 int runWatch(const Arguments& args) {
     args.expectPositionals(1, "FILE");
     const std::string& path = args.positionals()[0];
     const milliseconds interval(integerOption(args, "--interval", 10, 3'600'000, 500));
+    const std::int64_t retainDays = integerOption(args, "--retain", 0, 36'500, 400);
     if (const auto credentials = args.value("--credentials")) {
         files::useCredentialsFile(*credentials);
     }
@@ -117,7 +134,9 @@ int runWatch(const Arguments& args) {
     std::optional<Journal> journal;
     if (const auto db = args.value("--journal")) {
         journal.emplace(Journal::open(*db, path, WallClock::now()));
+        pruneJournal(*journal, retainDays);
     }
+    auto lastPrune = SteadyClock::now();
     std::optional<Textfile> textfile;
     if (const auto prometheus = args.value("--prometheus")) {
         textfile.emplace(*prometheus);
@@ -182,6 +201,13 @@ int runWatch(const Arguments& args) {
         if (textfile && textfile->due(now) && refreshed != WallClock::time_point{}) {
             textfile->write(tracker, refreshed, refreshSeconds, now);
         }
+        if (journal && now - lastPrune >= kDay) {
+            pruneJournal(*journal, retainDays);
+            lastPrune = now;
+        }
+        if (hooks) {
+            hooks->reportDropped();
+        }
         const auto left = tick + interval - SteadyClock::now();
         stops.wait(std::max(milliseconds(0), std::chrono::ceil<milliseconds>(left)));
     }
@@ -202,14 +228,14 @@ int runWatch(const Arguments& args) {
 constexpr std::array kWatchOptions = {
     OptionSpec{"--credentials", true}, OptionSpec{"--journal", true},
     OptionSpec{"--prometheus", true},  OptionSpec{"--on-change", true},
-    OptionSpec{"--interval", true},
+    OptionSpec{"--interval", true},    OptionSpec{"--retain", true},
 };
 
 } // namespace
 
 const Command kWatchCommand{
     "watch", "watch a station file headless: events, journal, metrics, hooks",
-    "Usage: stationctl watch FILE [--credentials CREDFILE] [--journal DB]\n"
+    "Usage: stationctl watch FILE [--credentials CREDFILE] [--journal DB] [--retain DAYS]\n"
     "                        [--prometheus PATH] [--on-change CMD] [--interval MS]\n"
     "Refreshes FILE as the monitor does every MS milliseconds (500) until SIGINT or SIGTERM,\n"
     "and prints one JSON object per line for each change, \"time\" in local ISO 8601 with\n"
@@ -227,12 +253,15 @@ const Command kWatchCommand{
     "  --credentials CREDFILE  for smb:// files, as status takes it\n"
     "  --journal DB      record sessions and outages in the SQLite database DB, each change\n"
     "                    committed before it is printed; one watcher per journal\n"
+    "  --retain DAYS     delete from the journal, at the start and once a day, sessions and\n"
+    "                    outages that ended more than DAYS days ago, 0 to 36500 (400); 0\n"
+    "                    keeps everything\n"
     "  --prometheus PATH write a node_exporter textfile (PATH ending in .prom) after every\n"
     "                    change and at least every 15 s, atomically\n"
     "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /c on Windows) for each event, with\n"
     "                    ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION, ORVENDAL_CONNECTION,\n"
     "                    ORVENDAL_NAME and ORVENDAL_TIME set; at most 4 at once, 64 waiting,\n"
-    "                    more dropped with a line on standard error\n"
+    "                    more dropped, counted on standard error at most once a minute\n"
     "  --interval MS     milliseconds between refreshes, 10 to 3600000 (500)\n",
     kWatchOptions, runWatch};
 
