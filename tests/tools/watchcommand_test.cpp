@@ -302,12 +302,22 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
                              "$ORVENDAL_REC.fd\"; "
                              "exec >/dev/null 2>&1; echo $$ > \"" +
                              dir.file("") + "$ORVENDAL_REC.pid\"; exec sleep 10";
+    // The textfile tells when the first refresh has read the records unlocked, names and all.
+    const auto textfile = dir.file("watch.prom");
     Stationctl watch({"watch", path, "--journal", db, "--credentials", credentials, "--interval",
-                      "50", "--on-change", hook});
+                      "50", "--on-change", hook, "--prometheus", textfile});
     ::unsetenv("KRB5CCNAME");
     ::unsetenv("PASSWD");
     ::unsetenv("CREDENTIALS");
-    std::this_thread::sleep_for(300ms);
+    const auto written = [](const std::string& file) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(file, error);
+        return !error && size > 0;
+    };
+    for (const auto until = std::chrono::steady_clock::now() + 30s;
+         !written(textfile) && std::chrono::steady_clock::now() < until;) {
+        std::this_thread::sleep_for(20ms);
+    }
 
     std::vector<std::string> rows;
     for (int row = 1; row <= kStations; ++row) {
@@ -321,7 +331,11 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     // Each hook sleeps 10 s: an event that waited for one would come 10 s late, the last ones
     // minutes late.
     EXPECT_LT(std::chrono::steady_clock::now() - started, 9s);
-    std::this_thread::sleep_for(300ms);
+    // The first hook writes its pid file after the other two: once it is there, they are whole.
+    for (const auto until = std::chrono::steady_clock::now() + 30s;
+         !written(dir.file("1.pid")) && std::chrono::steady_clock::now() < until;) {
+        std::this_thread::sleep_for(20ms);
+    }
     std::ifstream env(dir.file("1.env"));
     const std::string variables{std::istreambuf_iterator<char>(env), {}};
     EXPECT_NE(variables.find("ORVENDAL_EVENT=connected\n"), std::string::npos) << variables;
