@@ -26,7 +26,6 @@ expected=(
     usr/share/doc/orvendal/user-guide.md
     usr/lib/systemd/system/orvendal-watch.service
     usr/lib/sysusers.d/orvendal.conf
-    usr/lib/tmpfiles.d/orvendal-watch.conf
     etc/default/orvendal-watch
 )
 for size in 16 32 48 256; do
@@ -62,8 +61,69 @@ sed "s#/usr/bin/stationctl#$root/usr/bin/stationctl#" \
 systemd-analyze verify --man=no "$unit" || fail "systemd-analyze verify rejects orvendal-watch.service"
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/orvendal-watch ||
     fail "/etc/default/orvendal-watch is not a conffile"
-dpkg-deb --ctrl-tarfile "$deb" | tar -tv ./postinst | grep -q '^-rwxr-xr-x' ||
-    fail "the postinst is not executable"
+for script in postinst postrm; do
+    dpkg-deb --ctrl-tarfile "$deb" | tar -tv "./$script" | grep -q '^-rwxr-xr-x' ||
+        fail "the $script is not executable"
+done
+
+# The service writes nothing but its state folder, and node_exporter reaches its textfile
+# through the postinst's link: run the package's own scripts on a scratch root that has
+# node_exporter's folder as Debian makes it (dpkg --root passes DPKG_ROOT the same way).
+service=$root/usr/lib/systemd/system/orvendal-watch.service
+state=/var/lib/$(sed -n 's/^StateDirectory=//p' "$service")
+textfile=$(sed -n 's/^PROMETHEUS=//p' "$root/etc/default/orvendal-watch")
+[[ $textfile == "$state"/*.prom ]] ||
+    fail "PROMETHEUS=$textfile is not in the service's state folder $state"
+grep -q '^ReadWritePaths=' "$service" && fail "the service may write outside its state folder"
+grep -qx 'LimitCORE=0' "$service" || fail "the service may dump core with the password"
+dpkg-deb --ctrl-tarfile "$deb" | tar -x -C "$root" ./postinst ./postrm
+mkdir -p "$root/etc" "$root/var/lib/prometheus/node-exporter"
+link=$root/var/lib/prometheus/node-exporter/orvendal.prom
+DPKG_ROOT=$root "$root/postinst" configure || fail "the postinst fails"
+[[ $(readlink "$link") == "$textfile" ]] ||
+    fail "node_exporter's link points to '$(readlink "$link")', not to $textfile"
+grep -q '^orvendal:' "$root/etc/passwd" || fail "the postinst does not create the user orvendal"
+DPKG_ROOT=$root "$root/postinst" configure || fail "the postinst fails when run again"
+DPKG_ROOT=$root "$root/postrm" remove || fail "the postrm fails"
+[[ -e $link || -L $link ]] && fail "the postrm leaves the link behind"
+# The real node_exporter serves, through that link, the textfile the unpacked stationctl writes
+# as the service's user would, in a mount namespace whose /var/lib is the scratch root's.
+DPKG_ROOT=$root "$root/postinst" configure || fail "the postinst fails"
+chmod 755 "$root"
+mkdir -p "$root$state"
+chown nobody "$root$state"
+chmod "$(sed -n 's/^StateDirectoryMode=//p' "$service")" "$root$state"
+"$root/usr/bin/stationctl" create "$root/MARLOVEN.SIT" --stations 3 >/dev/null
+port=$((20000 + RANDOM % 20000))
+# shellcheck disable=SC2016 # expanded by the inner shell
+scrape=$(timeout 60 unshare -m sh -c '
+    set -e
+    root=$1 port=$2 textfile=$3
+    mount --bind "$root/var/lib" /var/lib
+    umask "$(sed -n "s/^UMask=//p" "$root/usr/lib/systemd/system/orvendal-watch.service")"
+    setpriv --reuid=nobody --regid=nogroup --clear-groups "$root/usr/bin/stationctl" watch \
+        "$root/MARLOVEN.SIT" --prometheus "$textfile" >/dev/null &
+    watcher=$!
+    until [ -s "$textfile" ]; do sleep 0.1; done
+    kill "$watcher"
+    prometheus-node-exporter --collector.disable-defaults --collector.textfile \
+        --collector.textfile.directory=/var/lib/prometheus/node-exporter \
+        --web.listen-address="127.0.0.1:$port" 2>/dev/null &
+    exporter=$!
+    until /usr/bin/python3 -c "import sys, urllib.request
+sys.stdout.write(urllib.request.urlopen(sys.argv[1]).read().decode())" \
+        "http://127.0.0.1:$port/metrics" 2>/dev/null; do sleep 0.1; done
+    kill "$exporter"
+' sh "$root" "$port" "$textfile") || fail "the watcher or node_exporter does not run"
+[[ $scrape == *$'\norvendal_stations 3\n'* && $scrape == *$'\nnode_textfile_scrape_error 0\n'* ]] ||
+    fail "node_exporter does not serve the service's textfile through the link"
+[[ $(stat -c %a "$root$textfile") == 644 ]] || fail "the textfile is not readable by node_exporter"
+
+rm -f "$link"
+chown nobody "$root/var/lib/prometheus/node-exporter"
+DPKG_ROOT=$root "$root/postinst" configure 2>/dev/null &&
+    fail "the postinst writes in a textfile folder that is not root's"
+[[ -L $link ]] && fail "the postinst made a link in a textfile folder that is not root's"
 
 if ((failures > 0)); then
     exit 1

@@ -28,6 +28,11 @@ struct HookRunner::State {
     std::chrono::milliseconds timeout{};
     // The hooks' shells while they run, for finish() to end; only touched under `mutex`.
     std::set<ShellProcess*> shells;
+    // Hooks dropped since the last report, and when the first of them was.
+    std::size_t dropped = 0;
+    WallClock::time_point firstDropped;
+    std::chrono::milliseconds reportEvery{0};
+    SteadyClock::time_point reported;
 };
 
 std::optional<std::string> percentReference(std::string_view command) {
@@ -102,9 +107,11 @@ Environment hookBaseEnvironment() {
 }
 
 HookRunner::HookRunner(std::string command, Report report, std::size_t parallel, std::size_t queued,
-                       std::chrono::milliseconds timeout)
+                       std::chrono::milliseconds timeout, std::chrono::milliseconds reportEvery)
     : state_(std::make_shared<State>()) {
     state_->timeout = timeout;
+    state_->reportEvery = reportEvery;
+    state_->reported = SteadyClock::now();
     state_->command = std::move(command);
     state_->report = std::move(report);
     state_->parallel = std::max<std::size_t>(1, parallel);
@@ -129,10 +136,11 @@ void HookRunner::post(const Event& event) {
         return;
     }
     if (state_->running + state_->waiting.size() >= state_->parallel + state_->queued) {
+        if (state_->dropped++ == 0) {
+            state_->firstDropped = event.time;
+        }
         lock.unlock();
-        state_->report("hook dropped for the " + std::string(eventName(event.kind)) + " event at " +
-                       isoLocalTime(event.time) + ": " + std::to_string(state_->parallel) +
-                       " running and " + std::to_string(state_->queued) + " waiting already");
+        reportDropped(false);
         return;
     }
     state_->waiting.push_back(std::move(environment));
@@ -148,6 +156,11 @@ void HookRunner::post(const Event& event) {
 }
 
 void HookRunner::finish(std::chrono::milliseconds limit) {
+    endAfter(limit);
+    reportDropped(true);
+}
+
+void HookRunner::endAfter(std::chrono::milliseconds limit) {
     std::unique_lock lock(state_->mutex);
     const auto idle = [this] { return state_->waiting.empty() && state_->running == 0; };
     if (state_->idle.wait_for(lock, limit, idle)) {
@@ -169,6 +182,25 @@ void HookRunner::finish(std::chrono::milliseconds limit) {
     }
     // Their workers collect them now, so that none is left a zombie or unreported.
     state_->idle.wait_for(lock, limit, [this] { return state_->running == 0; });
+}
+
+void HookRunner::reportDropped() {
+    reportDropped(false);
+}
+
+void HookRunner::reportDropped(bool now) {
+    std::unique_lock lock(state_->mutex);
+    const auto at = SteadyClock::now();
+    if (state_->dropped == 0 || (!now && at - state_->reported < state_->reportEvery)) {
+        return;
+    }
+    const std::size_t count = std::exchange(state_->dropped, 0);
+    const WallClock::time_point since = state_->firstDropped;
+    state_->reported = at;
+    lock.unlock();
+    state_->report(std::to_string(count) + (count == 1 ? " hook" : " hooks") + " dropped since " +
+                   isoLocalTime(since) + ": " + std::to_string(state_->parallel) + " running and " +
+                   std::to_string(state_->queued) + " waiting already");
 }
 
 std::string HookRunner::runHook(State& state, const Environment& environment) {

@@ -72,25 +72,32 @@ Environment hookBaseEnvironment();
 Environment eventEnvironment(const Event& event);
 
 // Runs a command for each event without ever making the watcher wait: at most `parallel` at
-// once, up to `queued` more waiting, and any beyond that dropped with a line on `report`, which
-// also hears of hooks that fail. `report` is called from the runner's threads. A hook still
-// running after `timeout` is ended (asked, then killed), so that one that hangs cannot hold its
-// place for ever. The threads are detached and never hold the watcher's exit.
+// once, up to `queued` more waiting, and any beyond that dropped. `report` hears of hooks that
+// fail, and of those dropped in one line with their count at most once per `reportEvery`: a
+// station flapping all day would otherwise write a line for every event. `report` is called
+// from the runner's threads too. A hook still running after `timeout` is ended (asked, then
+// killed), so that one that hangs cannot hold its place for ever. The threads are detached and
+// never hold the watcher's exit.
 class HookRunner {
 public:
     using Report = std::function<void(const std::string& line)>;
 
     HookRunner(std::string command, Report report, std::size_t parallel = 4,
                std::size_t queued = 64,
-               std::chrono::milliseconds timeout = std::chrono::seconds(60));
+               std::chrono::milliseconds timeout = std::chrono::seconds(60),
+               std::chrono::milliseconds reportEvery = std::chrono::minutes(1));
     // Drops the hooks still queued.
     ~HookRunner();
     HookRunner(const HookRunner&) = delete;
     HookRunner& operator=(const HookRunner&) = delete;
 
     void post(const Event& event);
+    // Reports the hooks dropped since the last report, if that was `reportEvery` ago or more:
+    // called at each refresh, so that the count comes even when no event follows.
+    void reportDropped();
     // Waits up to `limit` for the hooks running and queued to end, then drops those queued and
-    // kills those still running with whatever they started.
+    // kills those still running with whatever they started, and reports the hooks dropped since
+    // the last report.
     void finish(std::chrono::milliseconds limit);
 
 private:
@@ -98,6 +105,9 @@ private:
     static void work(const std::shared_ptr<State>& state);
     // Runs one hook to its end or its time-out; why it failed, or nothing.
     static std::string runHook(State& state, const Environment& environment);
+    // finish()'s wait, and the end of what is left after it.
+    void endAfter(std::chrono::milliseconds limit);
+    void reportDropped(bool now);
 
     std::shared_ptr<State> state_;
 };

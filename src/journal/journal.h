@@ -52,6 +52,15 @@ public:
     // renamed away and maybe replaced.
     bool replaced() const;
 
+    struct Pruned {
+        long long sessions = 0;
+        long long outages = 0;
+    };
+    // Deletes the sessions and outages that ended before `before`, and the watches left with
+    // neither; open ones stay whatever their age. In batches, each committed, so that readers
+    // and the write-ahead log never meet one huge transaction. SQLite reuses the freed pages.
+    Pruned prune(WallClock::time_point before);
+
     struct Handle;
 
 private:

@@ -494,6 +494,36 @@ void Journal::stop(WallClock::time_point now) {
     }
 }
 
+Journal::Pruned Journal::prune(WallClock::time_point before) {
+    Handle& h = *handle_;
+    // Ended before `before` implies seen before it: the time index finds them.
+    constexpr std::string_view kBatches[] = {
+        "DELETE FROM sessions WHERE id IN (SELECT id FROM sessions WHERE seen_ms < ?1 AND "
+        "end_ms < ?1 LIMIT 10000)",
+        "DELETE FROM outages WHERE id IN (SELECT id FROM outages WHERE end_ms < ?1 LIMIT 10000)",
+    };
+    long long deleted[2] = {0, 0};
+    for (std::size_t i = 0; i < std::size(kBatches); ++i) {
+        Statement batch(h.database.db, kBatches[i]);
+        for (int changed = 1; changed > 0; deleted[i] += changed) {
+            h.database.exec("BEGIN IMMEDIATE");
+            try {
+                batch.bind(1, epochMilliseconds(before)).run();
+                changed = sqlite3_changes(h.database.db);
+                h.database.exec("COMMIT");
+            } catch (...) {
+                sqlite3_exec(h.database.db, "ROLLBACK", nullptr, nullptr, nullptr);
+                throw;
+            }
+        }
+    }
+    Statement watches(h.database.db,
+                      "DELETE FROM watches WHERE ended_ms < ?1 AND id <> ?2 AND id NOT IN "
+                      "(SELECT watch FROM sessions) AND id NOT IN (SELECT watch FROM outages)");
+    watches.bind(1, epochMilliseconds(before)).bind(2, h.watch).run();
+    return {deleted[0], deleted[1]};
+}
+
 struct JournalReader::Handle {
     Database database;
     bool watcherAlive = false;

@@ -30,6 +30,9 @@ Journal::~Journal() = default;
 void Journal::record(std::span<const Event>, WallClock::time_point) {}
 void Journal::heartbeat(WallClock::time_point) {}
 void Journal::stop(WallClock::time_point) {}
+Journal::Pruned Journal::prune(WallClock::time_point) {
+    return {};
+}
 int Journal::closedAsUnknown() const {
     return 0;
 }

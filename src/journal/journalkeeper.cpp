@@ -168,6 +168,18 @@ void JournalKeeper::open(WallClock::time_point now) {
     committed_ = OpenState{};
 }
 
+Journal::Pruned JournalKeeper::prune(WallClock::time_point before) {
+    if (!journal_ || failure_) {
+        return {};
+    }
+    try {
+        return journal_->prune(before);
+    } catch (...) {
+        failed(toError(std::current_exception()).text('-'));
+        return {};
+    }
+}
+
 void JournalKeeper::failed(const std::string& what) {
     if (!failure_) {
         report_("el diario " + path_ + " falla (" + what +

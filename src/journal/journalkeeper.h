@@ -43,6 +43,9 @@ public:
     // the journal fails still.
     void stop(std::span<const Event> ended, WallClock::time_point now);
 
+    // Deletes what ended before `before` (Journal::prune); nothing while the journal fails, whose
+    // failure is told as any other.
+    Journal::Pruned prune(WallClock::time_point before);
     // Whether everything so far is committed.
     bool up() const { return journal_.has_value() && kept_.empty() && !failure_; }
 

@@ -37,6 +37,8 @@ constexpr milliseconds kHeartbeat{5000};
 constexpr milliseconds kTextfileRefresh{15000};
 // What the stop waits for: a refresh stuck on a silent server, and hooks still running.
 constexpr milliseconds kCloseLimit{2000};
+// The watcher runs for months: old sessions are deleted at its start and once a day.
+constexpr std::chrono::hours kDay{24};
 
 std::mutex errorLines;
 
@@ -160,6 +162,20 @@ void refuseClashingOutputs(const std::string& stationFile, const Arguments& args
     }
 }
 
+// Deletes what ended more than `days` ago (0 keeps everything) and tells what it deleted.
+void pruneJournal(JournalKeeper& journal, std::int64_t days) {
+    if (days == 0) {
+        return;
+    }
+    const auto before = WallClock::now() - kDay * days;
+    const Journal::Pruned pruned = journal.prune(before);
+    if (pruned.sessions > 0 || pruned.outages > 0) {
+        reportLine("journal: deleted " + std::to_string(pruned.sessions) + " sessions and " +
+                   std::to_string(pruned.outages) + " outages that ended before " +
+                   isoLocalTime(before) + " (--retain " + std::to_string(days) + ")");
+    }
+}
+
 int runWatch(const Arguments& args) {
     args.expectPositionals(1, "FILE");
     const std::string& path = args.positionals()[0];
@@ -169,6 +185,7 @@ int runWatch(const Arguments& args) {
             throw UsageError(*problem);
         }
     }
+    const std::int64_t retainDays = integerOption(args, "--retain", 0, 36'500, 400);
     refuseClashingOutputs(path, args);
     if (const auto credentials = args.value("--credentials")) {
         files::useCredentialsFile(*credentials);
@@ -179,7 +196,9 @@ int runWatch(const Arguments& args) {
     std::optional<JournalKeeper> journal;
     if (const auto db = args.value("--journal")) {
         journal.emplace(*db, path, reportLine, WallClock::now());
+        pruneJournal(*journal, retainDays);
     }
+    auto lastPrune = SteadyClock::now();
     std::optional<Textfile> textfile;
     if (const auto prometheus = args.value("--prometheus")) {
         textfile.emplace(*prometheus, journal ? &*journal : nullptr);
@@ -249,6 +268,13 @@ int runWatch(const Arguments& args) {
         if (textfile && textfile->due(now) && refreshed != WallClock::time_point{}) {
             textfile->write(tracker, refreshed, refreshSeconds, now);
         }
+        if (journal && now - lastPrune >= kDay) {
+            pruneJournal(*journal, retainDays);
+            lastPrune = now;
+        }
+        if (hooks) {
+            hooks->reportDropped();
+        }
         const auto left = tick + interval - SteadyClock::now();
         stops.wait(std::max(milliseconds(0), std::chrono::ceil<milliseconds>(left)));
         if (stops.takeReopen()) {
@@ -277,13 +303,14 @@ constexpr std::array kWatchOptions = {
     OptionSpec{"--credentials", true}, OptionSpec{"--journal", true},
     OptionSpec{"--prometheus", true},  OptionSpec{"--on-change", true},
     OptionSpec{"--interval", true},    OptionSpec{"--hook-timeout", true},
+    OptionSpec{"--retain", true},
 };
 
 } // namespace
 
 const Command kWatchCommand{
     "watch", "watch a station file headless: events, journal, metrics, hooks",
-    "Usage: stationctl watch FILE [--credentials CREDFILE] [--journal DB]\n"
+    "Usage: stationctl watch FILE [--credentials CREDFILE] [--journal DB] [--retain DAYS]\n"
     "                        [--prometheus PATH] [--on-change CMD] [--hook-timeout S]\n"
     "                        [--interval MS]\n"
     "Refreshes FILE as the monitor does every MS milliseconds (500) until SIGINT, SIGTERM or\n"
@@ -310,14 +337,18 @@ const Command kWatchCommand{
     "                    while events go on; up to 100000 transitions wait in memory for it. A\n"
     "                    corrupt one at the start is moved to DB.corrupt-YYYYMMDDTHHMMSS\n"
     "                    and the textfile gets orvendal_journal_up 0 until all is written\n"
+    "  --retain DAYS     delete from the journal, at the start and once a day, sessions and\n"
+    "                    outages that ended more than DAYS days ago, 0 to 36500 (400); 0\n"
+    "                    keeps everything\n"
     "  --prometheus PATH write a node_exporter textfile (PATH ending in .prom) after every\n"
     "                    change and at least every 15 s, atomically\n"
     "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /V:ON /C on Windows) for each\n"
     "                    event, with ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION,\n"
     "                    ORVENDAL_CONNECTION, ORVENDAL_NAME and ORVENDAL_TIME set; at most 4\n"
-    "                    at once, 64 waiting, more dropped with a line on standard error.\n"
-    "                    On Windows read them as !ORVENDAL_NAME!: cmd.exe expands\n"
-    "                    %ORVENDAL_NAME% before it parses & | < >, so such a CMD is refused\n"
+    "                    at once, 64 waiting, more dropped and counted on standard error at\n"
+    "                    most once a minute. On Windows read them as !ORVENDAL_NAME!: cmd.exe\n"
+    "                    expands %ORVENDAL_NAME% before it parses & | < >, so such a CMD is\n"
+    "                    refused\n"
     "  --hook-timeout S  end a hook still running after S seconds, 1 to 86400 (60), with all\n"
     "                    it started; at the watcher's stop, hooks still running are killed\n"
     "  --interval MS     milliseconds between refreshes, 10 to 3600000 (500)\n\n"
