@@ -20,31 +20,6 @@ using nlohmann::json;
 
 namespace {
 
-// A watcher's next event, parsed; fails the test when none comes in time.
-json nextEvent(Stationctl& watch, std::chrono::milliseconds limit = 10s) {
-    const auto line = watch.readLineWithin(limit);
-    if (!line) {
-        throw std::runtime_error("no event from watch within the limit");
-    }
-    return json::parse(*line);
-}
-
-// Holds rows locked in another process, as a connected workstation does.
-struct Holding {
-    Stationctl process;
-    Holding(const std::string& path, const std::vector<std::string>& rows)
-        : process([&] {
-              std::vector<std::string> args{"connect", path};
-              args.insert(args.end(), rows.begin(), rows.end());
-              return args;
-          }()) {
-        if (process.readLine().rfind("connected", 0) != 0) {
-            throw std::runtime_error("connect failed");
-        }
-    }
-    void release() { process.finish(); }
-};
-
 // "2026-12-09T08:01:02.345+01:00": local time, milliseconds, the UTC offset.
 bool isoWithOffset(const std::string& text) {
     const std::string shape = "dddd-dd-ddTdd:dd:dd.ddd+dd:dd";
@@ -63,14 +38,7 @@ bool isoWithOffset(const std::string& text) {
 }
 
 json history(const std::vector<std::string>& args) {
-    std::vector<std::string> all{"history"};
-    all.insert(all.end(), args.begin(), args.end());
-    all.push_back("--json");
-    const Outcome run = stationctl(all);
-    if (run.status != 0) {
-        throw std::runtime_error("history failed: " + run.err);
-    }
-    return json::parse(run.out);
+    return historyJson(args)["sessions"];
 }
 
 std::vector<int> recs(const json& sessions) {
@@ -153,7 +121,8 @@ TEST(WatchCommand, EventsAndTheJournalFollowRealLocks) {
 
     const Outcome csv = stationctl({"history", db, "--csv"});
     EXPECT_EQ(csv.out.substr(0, csv.out.find('\n') + 1),
-              "rec,station,connection,name,start,at_start,end,ended,seconds\r\n");
+              "rec,station,connection,name,start,at_start,end,ended,seconds,seen,ended_between,"
+              "error,kind\r\n");
 }
 
 TEST(WatchCommand, AKilledWatcherLosesNoTransition) {

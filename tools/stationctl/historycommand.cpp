@@ -4,6 +4,7 @@
 #include "json.h"
 #include "text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <iostream>
@@ -14,7 +15,15 @@
 namespace orvendal::stationctl {
 namespace {
 
+using journal::Blind;
 using journal::Session;
+
+// What a range of the journal holds: its sessions, and the times it cannot speak for.
+struct History {
+    std::vector<Session> sessions;
+    std::vector<Blind> gaps;
+    std::vector<Blind> outages;
+};
 
 std::string seconds(const std::optional<double>& value) {
     if (!value) {
@@ -29,28 +38,52 @@ std::string isoOrEmpty(const std::optional<journal::WallClock::time_point>& t) {
     return t ? journal::isoLocalTime(*t) : "";
 }
 
-void printJson(const std::vector<Session>& sessions) {
+// A session ended during an outage has no exact end: only the interval it fell in.
+std::optional<journal::WallClock::time_point> exactEnd(const Session& s) {
+    return s.endedAfter ? std::nullopt : s.end;
+}
+
+std::string jsonQuoted(const std::string& value) {
+    return value.empty() ? std::string("null") : jsonString(fromUtf8(value));
+}
+
+void printJson(const History& history) {
     const auto text = [](const Session& s, std::u16string journal::StationFields::*m) {
         return s.fields ? jsonString(s.fields.value().*m) : std::string("null");
     };
-    const auto quoted = [](const std::string& value) {
-        return value.empty() ? std::string("null") : jsonString(fromUtf8(value));
+    const auto time = [](const std::optional<journal::WallClock::time_point>& t) {
+        return jsonQuoted(isoOrEmpty(t));
     };
-    std::cout << '[';
+    std::cout << "{\"sessions\": [";
     const char* separator = "";
-    for (const Session& s : sessions) {
+    for (const Session& s : history.sessions) {
         std::cout << separator << "{\"rec\": " << s.rec
                   << ", \"station\": " << (s.fields ? std::to_string(s.fields->station) : "null")
                   << ", \"connection\": " << text(s, &journal::StationFields::connection)
                   << ", \"name\": " << text(s, &journal::StationFields::name)
-                  << ", \"start\": " << quoted(isoOrEmpty(s.start))
+                  << ", \"start\": " << time(s.start) << ", \"seen\": " << time(s.seen)
                   << ", \"at_start\": " << (s.atStart ? "true" : "false")
-                  << ", \"end\": " << quoted(isoOrEmpty(s.end))
-                  << ", \"ended\": " << quoted(s.ended)
+                  << ", \"end\": " << time(exactEnd(s)) << ", \"ended_between\": "
+                  << (s.endedAfter ? "[" + time(s.endedAfter) + ", " + time(s.end) + "]" : "null")
+                  << ", \"ended\": " << jsonQuoted(s.ended)
                   << ", \"seconds\": " << (s.seconds ? seconds(s.seconds) : "null") << '}';
         separator = ", ";
     }
-    std::cout << "]\n";
+    std::cout << "], \"gaps\": [";
+    separator = "";
+    for (const Blind& b : history.gaps) {
+        std::cout << separator << "{\"from\": " << time(b.from) << ", \"to\": " << time(b.to)
+                  << '}';
+        separator = ", ";
+    }
+    std::cout << "], \"outages\": [";
+    separator = "";
+    for (const Blind& b : history.outages) {
+        std::cout << separator << "{\"from\": " << time(b.from) << ", \"to\": " << time(b.to)
+                  << ", \"error\": " << jsonString(fromUtf8(b.error)) << '}';
+        separator = ", ";
+    }
+    std::cout << "]}\n";
 }
 
 // RFC 4180: CRLF line ends, and a field quoted when it holds a comma, a quote or a line end.
@@ -65,19 +98,67 @@ std::string csvField(const std::string& value) {
     return out + '"';
 }
 
-void printCsv(const std::vector<Session>& sessions) {
-    std::cout << "rec,station,connection,name,start,at_start,end,ended,seconds\r\n";
-    for (const Session& s : sessions) {
-        const std::array<std::string, 9> fields = {std::to_string(s.rec),
-                                                   s.fields ? std::to_string(s.fields->station)
-                                                            : "",
-                                                   s.fields ? toUtf8(s.fields->connection) : "",
-                                                   s.fields ? toUtf8(s.fields->name) : "",
-                                                   isoOrEmpty(s.start),
-                                                   s.atStart ? "true" : "false",
-                                                   isoOrEmpty(s.end),
-                                                   s.ended,
-                                                   seconds(s.seconds)};
+// The history's lines in time order: sessions by when they were seen, gaps and outages by their
+// start (an open start first). Each names what it is: "session", "gap" or "outage".
+struct Line {
+    std::optional<journal::WallClock::time_point> when;
+    const char* kind;
+    const Session* session;
+    const Blind* blind;
+};
+
+std::vector<Line> inTimeOrder(const History& history) {
+    std::vector<Line> lines;
+    for (const Session& s : history.sessions) {
+        lines.push_back({s.seen, "session", &s, nullptr});
+    }
+    for (const Blind& b : history.gaps) {
+        lines.push_back({b.from, "gap", nullptr, &b});
+    }
+    for (const Blind& b : history.outages) {
+        lines.push_back({b.from, "outage", nullptr, &b});
+    }
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const Line& a, const Line& b) { return a.when < b.when; });
+    return lines;
+}
+
+// Columns after "seconds" came later and stay at the end, so that older readers keep theirs. A
+// gap's or outage's times are in start and end; ended_between is an ISO 8601 interval "A/B".
+void printCsv(const History& history) {
+    std::cout << "rec,station,connection,name,start,at_start,end,ended,seconds,seen,"
+                 "ended_between,error,kind\r\n";
+    for (const Line& l : inTimeOrder(history)) {
+        std::array<std::string, 13> fields;
+        if (const Session* s = l.session) {
+            fields = {std::to_string(s->rec),
+                      s->fields ? std::to_string(s->fields->station) : "",
+                      s->fields ? toUtf8(s->fields->connection) : "",
+                      s->fields ? toUtf8(s->fields->name) : "",
+                      isoOrEmpty(s->start),
+                      s->atStart ? "true" : "false",
+                      isoOrEmpty(exactEnd(*s)),
+                      s->ended,
+                      seconds(s->seconds),
+                      journal::isoLocalTime(s->seen),
+                      s->endedAfter ? isoOrEmpty(s->endedAfter) + "/" + isoOrEmpty(s->end) : "",
+                      "",
+                      l.kind};
+        } else {
+            fields = {"",
+                      "",
+                      "",
+                      "",
+                      isoOrEmpty(l.blind->from),
+                      "",
+                      isoOrEmpty(l.blind->to),
+                      "",
+                      "",
+                      "",
+                      "",
+                      l.blind->error,
+                      l.kind};
+        }
         std::string line;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             line += (i ? "," : "") + csvField(fields[i]);
@@ -100,20 +181,65 @@ std::string length(double total) {
     return text;
 }
 
-void printTable(const std::vector<Session>& sessions) {
-    if (sessions.empty()) {
+// "de A a B", "desde A", "hasta B" or nothing, for a gap's or outage's line.
+std::string span(const Blind& b) {
+    if (b.from && b.to) {
+        return " de " + shortTime(*b.from) + " a " + shortTime(*b.to);
+    }
+    if (b.from) {
+        return " desde " + shortTime(*b.from);
+    }
+    return b.to ? " hasta " + shortTime(*b.to) : "";
+}
+
+// An outage's error is the journal's text, which another user may have written: no control
+// character of it reaches the terminal.
+std::string withoutControls(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        out += u < 0x20 || u == 0x7F ? '?' : c;
+    }
+    return out;
+}
+
+void printTable(const History& history) {
+    const std::vector<Line> lines = inTimeOrder(history);
+    if (lines.empty()) {
         std::cout << "(no sessions)\n";
         return;
     }
+    // A gap's or outage's line stands alone, between the sessions' rows in time order.
     std::vector<std::array<std::string, 8>> rows = {
         {"Rec", "Puesto", "Conexión", "Nombre Puesto", "Desde", "Hasta", "Fin", "Duración"}};
-    for (const Session& s : sessions) {
+    std::vector<std::string> notes(1);
+    for (const Line& l : lines) {
+        if (const Blind* b = l.blind) {
+            rows.push_back({});
+            notes.push_back(b->error.empty() ? "(sin vigilancia" + span(*b) + ")"
+                                             : "(fallo de lectura" + span(*b) + ": " +
+                                                   withoutControls(b->error) + ")");
+            continue;
+        }
+        const Session& s = *l.session;
+        const std::string end =
+            s.endedAfter ? "(entre " + shortTime(*s.endedAfter) + " y " + shortTime(*s.end) + ")"
+            : s.end      ? shortTime(*s.end)
+                         : "(conectado)";
         rows.push_back({std::to_string(s.rec), s.fields ? std::to_string(s.fields->station) : "?",
                         s.fields ? toUtf8(s.fields->connection) : "?",
                         s.fields ? toUtf8(s.fields->name) : "?",
-                        s.start ? shortTime(*s.start) : "(antes de " + shortTime(s.seen) + ")",
-                        s.end ? shortTime(*s.end) : "(conectado)", s.ended,
-                        s.seconds ? length(*s.seconds) : ""});
+                        s.start ? shortTime(*s.start) : "(antes de " + shortTime(s.seen) + ")", end,
+                        s.ended, s.seconds ? length(*s.seconds) : ""});
+        notes.emplace_back();
+    }
+    if (history.sessions.empty()) {
+        for (const std::string& note : notes) {
+            if (!note.empty()) {
+                std::cout << note << '\n';
+            }
+        }
+        return;
     }
     // Widths in characters, not bytes: the headings and names hold accented letters.
     const auto width = [](const std::string& cell) { return fromUtf8(cell).size(); };
@@ -123,7 +249,12 @@ void printTable(const std::vector<Session>& sessions) {
             widths[c] = std::max(widths[c], width(row[c]));
         }
     }
-    for (const auto& row : rows) {
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (!notes[r].empty()) {
+            std::cout << notes[r] << '\n';
+            continue;
+        }
+        const auto& row = rows[r];
         std::string line;
         for (std::size_t c = 0; c < row.size(); ++c) {
             const std::string pad(widths[c] - width(row[c]), ' ');
@@ -158,15 +289,17 @@ int runHistory(const Arguments& args) {
                          std::numeric_limits<std::int32_t>::max(), "--station"));
     }
     journal::JournalReader reader(args.positionals()[0]);
-    const std::vector<Session> sessions =
-        at ? reader.openAt(*time(at), station)
-           : reader.overlapping(time(since), time(until), station);
+    const auto from = at ? time(at) : time(since);
+    const auto to = at ? time(at) : time(until);
+    const History history{at ? reader.openAt(*from, station)
+                             : reader.overlapping(from, to, station),
+                          reader.gaps(from, to), reader.outages(from, to)};
     if (args.has("--json")) {
-        printJson(sessions);
+        printJson(history);
     } else if (args.has("--csv")) {
-        printCsv(sessions);
+        printCsv(history);
     } else {
-        printTable(sessions);
+        printTable(history);
     }
     return 0;
 }

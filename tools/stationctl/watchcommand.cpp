@@ -159,7 +159,7 @@ int runWatch(const Arguments& args) {
     StopSignals stops;
     std::optional<Journal> journal;
     if (const auto db = args.value("--journal")) {
-        journal.emplace(Journal::open(*db, path, WallClock::now()));
+        journal.emplace(Journal::open(*db, path, WallClock::now(), interval));
     }
     std::optional<Textfile> textfile;
     if (const auto prometheus = args.value("--prometheus")) {
