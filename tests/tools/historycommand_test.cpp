@@ -204,4 +204,59 @@ TEST(HistoryCommand, ReadsAJournalItCannotWrite) {
     }
 }
 
+// A journal as watchers wrote it before the interval and an outage's interval were recorded.
+constexpr const char* kFormerJournal = R"sql(
+PRAGMA journal_mode = WAL;
+CREATE TABLE watches (id INTEGER PRIMARY KEY, station_file TEXT NOT NULL, pid INTEGER NOT NULL,
+    started_ms INTEGER NOT NULL, heartbeat_ms INTEGER NOT NULL, ended_ms INTEGER,
+    ended TEXT CHECK (ended IN ('stopped', 'unknown')));
+CREATE TABLE sessions (id INTEGER PRIMARY KEY, watch INTEGER NOT NULL REFERENCES watches (id),
+    rec INTEGER NOT NULL, lc TEXT, station INTEGER, connection TEXT, name TEXT, tally INTEGER,
+    start_ms INTEGER, seen_ms INTEGER NOT NULL, end_ms INTEGER,
+    ended TEXT CHECK (ended IN ('disconnected', 'stopped', 'unknown')), seconds REAL);
+CREATE INDEX sessions_by_time ON sessions (seen_ms, end_ms);
+CREATE TABLE outages (id INTEGER PRIMARY KEY, watch INTEGER NOT NULL REFERENCES watches (id),
+    start_ms INTEGER NOT NULL, end_ms INTEGER, error TEXT NOT NULL,
+    ended TEXT CHECK (ended IN ('recovered', 'stopped', 'unknown')));
+PRAGMA user_version = 1;
+INSERT INTO watches VALUES (1, 'MARLOVEN.SIT', 1, 1000, 2000, 2000, 'stopped'),
+                           (2, 'MARLOVEN.SIT', 2, 3000, 4000, 4000, 'stopped');
+INSERT INTO sessions VALUES
+    (1, 1, 2, 'A', 102, 'TERM2', 'Caja 2', 0, 1000, 1000, 2000, 'stopped', 1.0),
+    (2, 2, 2, NULL, NULL, NULL, NULL, NULL, NULL, 3000, 4000, 'stopped', NULL);
+)sql";
+
+TEST(HistoryCommand, AJournalOfTheFormerLayoutIsReadThenExtendedByTheNextWatch) {
+    TempDir dir;
+    const auto db = dir.file("journal.db");
+    const Outcome made = Stationctl({db, kFormerJournal}, {}, "/usr/bin/sqlite3").finish();
+    ASSERT_EQ(made.status, 0) << made.err;
+
+    const json former = historyJson({db, "--since", "1970-01-01T00:00:00Z"});
+    ASSERT_EQ(former["sessions"].size(), 2u) << former;
+    EXPECT_EQ(former["sessions"][1]["name"], "Caja 2") << "its record's last known fields";
+    std::vector<std::pair<json, json>> gaps;
+    for (const auto& gap : former["gaps"]) {
+        gaps.emplace_back(gap["from"], gap["to"]);
+    }
+    const auto at = [](long long ms) { return iso(journal::fromEpochMilliseconds(ms)); };
+    EXPECT_EQ(gaps, (std::vector<std::pair<json, json>>{
+                        {nullptr, at(1000)}, {at(2000), at(3000)}, {at(4000), nullptr}}))
+        << former;
+
+    const auto path = dir.file("MARLOVEN.SIT");
+    writeStationFile(path, 2, 0);
+    Holding row1(path, {"1"});
+    Stationctl watch({"watch", path, "--journal", db, "--interval", "50"});
+    EXPECT_EQ(nextEvent(watch)["at_start"], true);
+    watch.signal(SIGTERM);
+    ASSERT_EQ(watch.finish().status, 0);
+    const Outcome columns = Stationctl({db, "SELECT interval_ms FROM watches WHERE id = 3; "
+                                            "SELECT count(ended_after_ms) FROM sessions;"},
+                                       {}, "/usr/bin/sqlite3")
+                                .finish();
+    EXPECT_EQ(columns.out, "50\n0\n") << columns.err;
+    EXPECT_EQ(historyJson({db})["sessions"].size(), 3u);
+}
+
 } // namespace
