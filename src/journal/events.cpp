@@ -63,7 +63,7 @@ Event StationTracker::sessionEnd(EventKind kind, std::size_t index, WallClock::t
                                  std::optional<WallClock::time_point> after) {
     Station& s = stations_[index];
     Event event = makeEvent(kind, now, static_cast<std::int64_t>(index + 1), s.sessionFields);
-    event.endedAfter = after;
+    event.changedAfter = after;
     if (s.since && !after) {
         event.seconds = std::chrono::duration<double>(monotonic - *s.since).count();
     }
@@ -86,8 +86,8 @@ std::vector<Event> StationTracker::update(const station::StationReading& reading
         }
         return events;
     }
-    // After an outage a station found unlocked left at some unseen instant since the last good
-    // reading: its end is that interval, and its length is not measured.
+    // After an outage a station found locked or unlocked came or left at some unseen instant
+    // since the last good reading: its start or end is that interval, its length not measured.
     std::optional<WallClock::time_point> after;
     if (std::exchange(outage_, false)) {
         events.push_back(makeEvent(EventKind::Recovered, now));
@@ -118,7 +118,8 @@ std::vector<Event> StationTracker::update(const station::StationReading& reading
             Event event =
                 makeEvent(EventKind::Connected, now, static_cast<std::int64_t>(i + 1), s.lastSeen);
             event.atStart = first;
-            if (!first) {
+            event.changedAfter = after;
+            if (!first && !after) {
                 s.since = monotonic;
             }
             events.push_back(std::move(event));

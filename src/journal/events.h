@@ -47,9 +47,9 @@ struct Event {
     // The session's length on the monotonic clock; none for a session that began at_start, or
     // that ended unseen during an outage.
     std::optional<double> seconds;
-    // A disconnection found by the first good reading after an outage: it happened after this,
-    // the last good reading before the outage, and before `time`.
-    std::optional<WallClock::time_point> endedAfter;
+    // A change found by the first good reading after an outage: it happened after this, the
+    // last good reading before the outage, and before `time`.
+    std::optional<WallClock::time_point> changedAfter;
     // "<number>-<description>" of an outage.
     std::string error;
 };

@@ -59,7 +59,8 @@ struct Session {
     std::optional<WallClock::time_point> end;
     // "disconnected", "stopped" or "unknown"; empty while still connected.
     std::string ended;
-    // Ended unseen during an outage: at some instant after this and before `end`.
+    // Began or ended unseen during an outage: after this, before `start` or `end`.
+    std::optional<WallClock::time_point> startedAfter;
     std::optional<WallClock::time_point> endedAfter;
     std::optional<double> seconds;
 };

@@ -46,7 +46,8 @@ CREATE TABLE IF NOT EXISTS sessions (
     end_ms     INTEGER,
     ended      TEXT CHECK (ended IN ('disconnected', 'stopped', 'unknown')),
     seconds    REAL,
-    ended_after_ms INTEGER
+    ended_after_ms INTEGER,
+    started_after_ms INTEGER
 );
 CREATE INDEX IF NOT EXISTS sessions_by_time ON sessions (seen_ms, end_ms);
 CREATE INDEX IF NOT EXISTS sessions_by_rec ON sessions (rec, id);
@@ -66,8 +67,8 @@ struct AddedColumn {
     const char* table;
     const char* name;
 };
-constexpr std::array<AddedColumn, 2> kAddedColumns = {
-    {{"watches", "interval_ms"}, {"sessions", "ended_after_ms"}}};
+constexpr std::array<AddedColumn, 3> kAddedColumns = {
+    {{"watches", "interval_ms"}, {"sessions", "ended_after_ms"}, {"sessions", "started_after_ms"}}};
 
 // Where a session a killed watcher left open ends: its watcher's last heartbeat, but never
 // before one refresh interval after the refresh that saw it, which stood for the station's state
@@ -270,6 +271,10 @@ bool hasColumn(sqlite3* db, const char* table, const char* column) {
     return found;
 }
 
+std::optional<long long> afterMs(const Event& e) {
+    return e.changedAfter ? std::optional(epochMilliseconds(*e.changedAfter)) : std::nullopt;
+}
+
 std::optional<std::string> utf8(const std::optional<StationFields>& f,
                                 std::u16string StationFields::*m) {
     if (!f) {
@@ -303,7 +308,8 @@ struct Journal::Handle {
                "UPDATE watches SET heartbeat_ms = max(heartbeat_ms, ?2) WHERE id = ?1"),
           insertSession(database.db,
                         "INSERT INTO sessions (watch, rec, lc, station, connection, name, tally, "
-                        "start_ms, seen_ms) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
+                        "start_ms, seen_ms, started_after_ms) "
+                        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"),
           endSession(database.db, "UPDATE sessions SET end_ms = ?2, ended = ?3, seconds = ?4, "
                                   "ended_after_ms = ?5 WHERE id = ?1"),
           insertOutage(database.db,
@@ -317,8 +323,7 @@ struct Journal::Handle {
         }
         endSession.bind(1, found->second).bind(2, epochMilliseconds(e.time));
         endSession.bind(3, std::string(how)).bind(4, e.seconds);
-        endSession.bind(5, e.endedAfter ? std::optional(epochMilliseconds(*e.endedAfter))
-                                        : std::nullopt);
+        endSession.bind(5, afterMs(e));
         endSession.run();
         openSessions.erase(found);
     }
@@ -390,7 +395,7 @@ void Journal::record(std::span<const Event> events, WallClock::time_point now) {
                 h.insertSession.bind(6, utf8(f, &StationFields::name));
                 h.insertSession.bind(7, f ? std::optional<long long>(f->tally) : std::nullopt);
                 h.insertSession.bind(8, e.atStart ? std::nullopt : std::optional<long long>(at));
-                h.insertSession.bind(9, at).run();
+                h.insertSession.bind(9, at).bind(10, afterMs(e)).run();
                 h.openSessions[e.rec] = sqlite3_last_insert_rowid(h.database.db);
                 break;
             }
@@ -439,6 +444,7 @@ struct JournalReader::Handle {
     // The columns of this journal's version, or NULL where it predates them.
     std::string interval = "watches.interval_ms";
     std::string endedAfter = "sessions.ended_after_ms";
+    std::string startedAfter = "sessions.started_after_ms";
 };
 
 namespace {
@@ -514,6 +520,9 @@ JournalReader::JournalReader(const std::string& path) {
     if (!hasColumn(handle_->database.db, "sessions", "ended_after_ms")) {
         handle_->endedAfter = "NULL";
     }
+    if (!hasColumn(handle_->database.db, "sessions", "started_after_ms")) {
+        handle_->startedAfter = "NULL";
+    }
 }
 JournalReader::JournalReader(JournalReader&&) noexcept = default;
 JournalReader::~JournalReader() = default;
@@ -528,8 +537,7 @@ std::string sessionsQuery(const JournalReader::Handle& h) {
 WITH s AS (
     SELECT sessions.id, sessions.rec, sessions.start_ms, sessions.seen_ms, sessions.seconds,
         )sql" +
-           h.endedAfter +
-           R"sql( AS after_ms,
+           h.endedAfter + R"sql( AS after_ms, )sql" + h.startedAfter + R"sql( AS began_after_ms,
         CASE WHEN sessions.end_ms IS NULL AND NOT ?1 THEN )sql" +
            leftoverEnd(h.interval) + R"sql( ELSE sessions.end_ms END AS fin,
         CASE WHEN sessions.end_ms IS NULL AND NOT ?1 THEN 'unknown' ELSE sessions.ended END AS how,
@@ -541,7 +549,8 @@ WITH s AS (
 k AS (
     SELECT s.*, f.lc, f.station, f.connection, f.name, f.tally
     FROM s LEFT JOIN sessions AS f ON f.id = s.known)
-SELECT rec, lc, station, connection, name, tally, start_ms, seen_ms, fin, how, seconds, after_ms
+SELECT rec, lc, station, connection, name, tally, start_ms, seen_ms, fin, how, seconds, after_ms,
+    began_after_ms
 FROM k
 )sql";
 }
@@ -571,6 +580,9 @@ std::vector<Session> readSessions(Statement& query) {
         }
         if (!query.isNull(11)) {
             s.endedAfter = fromEpochMilliseconds(query.integer(11));
+        }
+        if (!query.isNull(12)) {
+            s.startedAfter = fromEpochMilliseconds(query.integer(12));
         }
         sessions.push_back(std::move(s));
     }

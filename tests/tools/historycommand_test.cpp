@@ -98,12 +98,12 @@ TEST(HistoryCommand, TimesNoWatcherCoveredAreNotReadAsNobodyConnected) {
     EXPECT_TRUE(after["gaps"][0]["to"].is_null()) << after;
 }
 
-TEST(HistoryCommand, ASessionEndedDuringAnOutageHasOnlyItsInterval) {
+TEST(HistoryCommand, ASessionThatBeganOrEndedDuringAnOutageHasOnlyItsInterval) {
     TempDir dir;
     const auto path = dir.file("MARLOVEN.SIT");
     const auto away = dir.file("elsewhere");
     const auto db = dir.file("journal.db");
-    writeStationFile(path, 2, 0);
+    writeStationFile(path, 3, 0);
     Holding row2(path, {"2"});
     Stationctl watch({"watch", path, "--journal", db, "--interval", "50"});
     EXPECT_EQ(nextEvent(watch)["at_start"], true);
@@ -115,12 +115,17 @@ TEST(HistoryCommand, ASessionEndedDuringAnOutageHasOnlyItsInterval) {
     const json outage = nextEvent(watch);
     ASSERT_EQ(outage["event"], "outage");
     row1.release();
+    Holding row3(away, {"3"});
     fs::rename(away, path);
     const json recovered = nextEvent(watch);
     ASSERT_EQ(recovered["event"], "recovered");
     const json disconnected = nextEvent(watch);
     ASSERT_EQ(disconnected["event"], "disconnected");
     EXPECT_TRUE(disconnected["seconds"].is_null()) << disconnected;
+    const json came = nextEvent(watch);
+    ASSERT_EQ(came["rec"], 3);
+    row3.release();
+    EXPECT_TRUE(nextEvent(watch)["seconds"].is_null()) << "its start is not known";
     watch.signal(SIGTERM);
     ASSERT_EQ(watch.finish().status, 0);
 
@@ -139,6 +144,13 @@ TEST(HistoryCommand, ASessionEndedDuringAnOutageHasOnlyItsInterval) {
     EXPECT_EQ(all["outages"][0]["from"], outage["time"]);
     EXPECT_EQ(all["outages"][0]["to"], recovered["time"]);
     EXPECT_EQ(all["outages"][0]["error"].get<std::string>().rfind("2-", 0), 0u) << all;
+
+    const json began = historyJson({db, "--station", "103"})["sessions"];
+    ASSERT_EQ(began.size(), 1u) << began;
+    EXPECT_TRUE(began[0]["start"].is_null() && began[0]["at_start"] == false) << began;
+    EXPECT_EQ(began[0]["started_between"],
+              json::array({s["ended_between"][0], s["ended_between"][1]}))
+        << began;
 
     const std::string during = outage["time"];
     EXPECT_EQ(historyJson({db, "--at", during})["outages"].size(), 1u);
@@ -251,10 +263,11 @@ TEST(HistoryCommand, AJournalOfTheFormerLayoutIsReadThenExtendedByTheNextWatch) 
     EXPECT_EQ(nextEvent(watch)["at_start"], true);
     watch.signal(SIGTERM);
     ASSERT_EQ(watch.finish().status, 0);
-    const Outcome columns = Stationctl({db, "SELECT interval_ms FROM watches WHERE id = 3; "
-                                            "SELECT count(ended_after_ms) FROM sessions;"},
-                                       {}, "/usr/bin/sqlite3")
-                                .finish();
+    const Outcome columns =
+        Stationctl({db, "SELECT interval_ms FROM watches WHERE id = 3; "
+                        "SELECT count(ended_after_ms) + count(started_after_ms) FROM sessions;"},
+                   {}, "/usr/bin/sqlite3")
+            .finish();
     EXPECT_EQ(columns.out, "50\n0\n") << columns.err;
     EXPECT_EQ(historyJson({db})["sessions"].size(), 3u);
 }

@@ -38,9 +38,19 @@ std::string isoOrEmpty(const std::optional<journal::WallClock::time_point>& t) {
     return t ? journal::isoLocalTime(*t) : "";
 }
 
-// A session ended during an outage has no exact end: only the interval it fell in.
+// A session that began or ended during an outage has no exact start or end: only the interval
+// it fell in.
+std::optional<journal::WallClock::time_point> exactStart(const Session& s) {
+    return s.startedAfter ? std::nullopt : s.start;
+}
 std::optional<journal::WallClock::time_point> exactEnd(const Session& s) {
     return s.endedAfter ? std::nullopt : s.end;
+}
+
+// "A/B": an ISO 8601 interval, for CSV.
+std::string interval(const std::optional<journal::WallClock::time_point>& after,
+                     const std::optional<journal::WallClock::time_point>& before) {
+    return after ? isoOrEmpty(after) + "/" + isoOrEmpty(before) : "";
 }
 
 std::string jsonQuoted(const std::string& value) {
@@ -61,7 +71,10 @@ void printJson(const History& history) {
                   << ", \"station\": " << (s.fields ? std::to_string(s.fields->station) : "null")
                   << ", \"connection\": " << text(s, &journal::StationFields::connection)
                   << ", \"name\": " << text(s, &journal::StationFields::name)
-                  << ", \"start\": " << time(s.start) << ", \"seen\": " << time(s.seen)
+                  << ", \"start\": " << time(exactStart(s)) << ", \"started_between\": "
+                  << (s.startedAfter ? "[" + time(s.startedAfter) + ", " + time(s.start) + "]"
+                                     : "null")
+                  << ", \"seen\": " << time(s.seen)
                   << ", \"at_start\": " << (s.atStart ? "true" : "false")
                   << ", \"end\": " << time(exactEnd(s)) << ", \"ended_between\": "
                   << (s.endedAfter ? "[" + time(s.endedAfter) + ", " + time(s.end) + "]" : "null")
@@ -124,40 +137,34 @@ std::vector<Line> inTimeOrder(const History& history) {
 }
 
 // Columns after "seconds" came later and stay at the end, so that older readers keep theirs. A
-// gap's or outage's times are in start and end; ended_between is an ISO 8601 interval "A/B".
+// gap's or outage's times are in start and end; started_between and ended_between are ISO 8601
+// intervals "A/B".
 void printCsv(const History& history) {
     std::cout << "rec,station,connection,name,start,at_start,end,ended,seconds,seen,"
-                 "ended_between,error,kind\r\n";
+                 "started_between,ended_between,error,kind\r\n";
     for (const Line& l : inTimeOrder(history)) {
-        std::array<std::string, 13> fields;
+        std::array<std::string, 14> fields;
         if (const Session* s = l.session) {
             fields = {std::to_string(s->rec),
                       s->fields ? std::to_string(s->fields->station) : "",
                       s->fields ? toUtf8(s->fields->connection) : "",
                       s->fields ? toUtf8(s->fields->name) : "",
-                      isoOrEmpty(s->start),
+                      isoOrEmpty(exactStart(*s)),
                       s->atStart ? "true" : "false",
                       isoOrEmpty(exactEnd(*s)),
                       s->ended,
                       seconds(s->seconds),
                       journal::isoLocalTime(s->seen),
-                      s->endedAfter ? isoOrEmpty(s->endedAfter) + "/" + isoOrEmpty(s->end) : "",
+                      interval(s->startedAfter, s->start),
+                      interval(s->endedAfter, s->end),
                       "",
                       l.kind};
         } else {
-            fields = {"",
-                      "",
-                      "",
-                      "",
-                      isoOrEmpty(l.blind->from),
-                      "",
-                      isoOrEmpty(l.blind->to),
-                      "",
-                      "",
-                      "",
-                      "",
-                      l.blind->error,
-                      l.kind};
+            // Its instants where a session's start and end are, its error before the kind.
+            fields[4] = isoOrEmpty(l.blind->from);
+            fields[6] = isoOrEmpty(l.blind->to);
+            fields[fields.size() - 2] = l.blind->error;
+            fields.back() = l.kind;
         }
         std::string line;
         for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -222,15 +229,20 @@ void printTable(const History& history) {
             continue;
         }
         const Session& s = *l.session;
-        const std::string end =
-            s.endedAfter ? "(entre " + shortTime(*s.endedAfter) + " y " + shortTime(*s.end) + ")"
-            : s.end      ? shortTime(*s.end)
-                         : "(conectado)";
+        const auto between = [](journal::WallClock::time_point after,
+                                journal::WallClock::time_point before) {
+            return "(entre " + shortTime(after) + " y " + shortTime(before) + ")";
+        };
+        const std::string start = s.startedAfter ? between(*s.startedAfter, *s.start)
+                                  : s.start      ? shortTime(*s.start)
+                                                 : "(antes de " + shortTime(s.seen) + ")";
+        const std::string end = s.endedAfter ? between(*s.endedAfter, *s.end)
+                                : s.end      ? shortTime(*s.end)
+                                             : "(conectado)";
         rows.push_back({std::to_string(s.rec), s.fields ? std::to_string(s.fields->station) : "?",
                         s.fields ? toUtf8(s.fields->connection) : "?",
-                        s.fields ? toUtf8(s.fields->name) : "?",
-                        s.start ? shortTime(*s.start) : "(antes de " + shortTime(s.seen) + ")", end,
-                        s.ended, s.seconds ? length(*s.seconds) : ""});
+                        s.fields ? toUtf8(s.fields->name) : "?", start, end, s.ended,
+                        s.seconds ? length(*s.seconds) : ""});
         notes.emplace_back();
     }
     if (history.sessions.empty()) {
@@ -321,25 +333,27 @@ const Command kHistoryCommand{
     "the watcher's first refresh, with the fields their record last had in the journal.\n"
     "Beside them, in time order, the times the journal cannot speak for: when no watcher\n"
     "ran, \"(sin vigilancia de A a B)\" (between watches, after a killed watcher's last\n"
-    "heartbeat), and outages, \"(fallo de lectura de A a B: ERROR)\". A session that ended\n"
-    "during an outage shows \"(entre A y B)\". TIME is ISO 8601 (2026-12-09T08:30,\n"
+    "heartbeat), and outages, \"(fallo de lectura de A a B: ERROR)\". A session that began\n"
+    "or ended during an outage shows \"(entre A y B)\". TIME is ISO 8601 (2026-12-09T08:30,\n"
     "2026-12-09T08:30:00Z, ...+01:00) or \"2026-12-09 08:30[:SS]\", local time unless an\n"
     "offset is given. The journal is only read: a folder or copy you cannot write will do.\n\n"
     "  --station N   only the sessions of station number N (the records' Puesto field)\n"
     "  --json        an object (formerly an array of sessions):\n"
     "                {\"sessions\": [{\"rec\": ROW, \"station\": N, \"connection\": TEXT,\n"
-    "                \"name\": TEXT, \"start\": TIME, \"seen\": TIME, \"at_start\": BOOL,\n"
+    "                \"name\": TEXT, \"start\": TIME, \"started_between\": [TIME, TIME],\n"
+    "                \"seen\": TIME, \"at_start\": BOOL,\n"
     "                \"end\": TIME, \"ended_between\": [TIME, TIME],\n"
     "                \"ended\": \"disconnected\"|\"stopped\"|\"unknown\", \"seconds\": S}],\n"
     "                \"gaps\": [{\"from\": TIME, \"to\": TIME}],\n"
     "                \"outages\": [{\"from\": TIME, \"to\": TIME, \"error\": TEXT}]};\n"
     "                start is null when at_start; end and ended while still connected;\n"
-    "                end when it ended during an outage, then ended_between holds the\n"
-    "                interval (null otherwise); seconds unless it was measured; an open\n"
-    "                end of a gap or outage\n"
+    "                start or end when it began or ended during an outage, then\n"
+    "                started_between or ended_between holds the interval (null\n"
+    "                otherwise); seconds unless it was measured; an open end of a gap or\n"
+    "                outage\n"
     "  --csv         the same as CSV (RFC 4180) with a heading row; the columns seen,\n"
-    "                ended_between (A/B), error and kind (session, gap or outage) follow\n"
-    "                the first nine\n",
+    "                started_between and ended_between (A/B), error and kind (session,\n"
+    "                gap or outage) follow the first nine\n",
     kHistoryOptions, runHistory};
 
 } // namespace orvendal::stationctl
