@@ -28,9 +28,10 @@ class Journal {
 public:
     // Opens or creates the journal and takes it for this watcher: refused while another watcher
     // holds it. Sessions and outages a killed watcher left open are closed as "unknown" at its
-    // last heartbeat. Throws Error.
+    // last heartbeat, a session no sooner than one `interval` after the refresh that saw it.
+    // Throws Error.
     static Journal open(const std::string& path, const std::string& stationFile,
-                        WallClock::time_point now);
+                        WallClock::time_point now, Milliseconds interval);
 
     Journal(Journal&&) noexcept;
     Journal& operator=(Journal&&) noexcept;
@@ -79,7 +80,18 @@ struct Session {
     std::optional<WallClock::time_point> end;
     // "disconnected", "stopped" or "unknown"; empty while still connected.
     std::string ended;
+    // Began or ended unseen during an outage: after this, before `start` or `end`.
+    std::optional<WallClock::time_point> startedAfter;
+    std::optional<WallClock::time_point> endedAfter;
     std::optional<double> seconds;
+};
+
+// A stretch the journal cannot speak for: no watcher ran (a gap), or the watcher could not read
+// the station file (an outage, with its "<number>-<description>"). Open ends are none.
+struct Blind {
+    std::optional<WallClock::time_point> from;
+    std::optional<WallClock::time_point> to;
+    std::string error;
 };
 
 // The files a journal at `path` is made of: the database, then SQLite's "-wal", "-shm" and
@@ -99,6 +111,13 @@ public:
     std::vector<Session> overlapping(std::optional<WallClock::time_point> since,
                                      std::optional<WallClock::time_point> until,
                                      std::optional<std::int32_t> station);
+    // Times no watcher covered that overlap [since, until] (either end open): between two
+    // watches, after a killed watcher's last heartbeat, after the last watch stopped, and before
+    // the first one when `since` is given.
+    std::vector<Blind> gaps(std::optional<WallClock::time_point> since,
+                            std::optional<WallClock::time_point> until);
+    std::vector<Blind> outages(std::optional<WallClock::time_point> since,
+                               std::optional<WallClock::time_point> until);
 
     struct Handle;
 

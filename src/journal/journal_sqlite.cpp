@@ -6,7 +6,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,7 +30,8 @@ CREATE TABLE IF NOT EXISTS watches (
     started_ms   INTEGER NOT NULL,
     heartbeat_ms INTEGER NOT NULL,
     ended_ms     INTEGER,
-    ended        TEXT CHECK (ended IN ('stopped', 'unknown'))
+    ended        TEXT CHECK (ended IN ('stopped', 'unknown')),
+    interval_ms  INTEGER
 );
 CREATE TABLE IF NOT EXISTS sessions (
     id         INTEGER PRIMARY KEY,
@@ -43,9 +46,12 @@ CREATE TABLE IF NOT EXISTS sessions (
     seen_ms    INTEGER NOT NULL,
     end_ms     INTEGER,
     ended      TEXT CHECK (ended IN ('disconnected', 'stopped', 'unknown')),
-    seconds    REAL
+    seconds    REAL,
+    ended_after_ms INTEGER,
+    started_after_ms INTEGER
 );
 CREATE INDEX IF NOT EXISTS sessions_by_time ON sessions (seen_ms, end_ms);
+CREATE INDEX IF NOT EXISTS sessions_by_rec ON sessions (rec, id);
 CREATE TABLE IF NOT EXISTS outages (
     id       INTEGER PRIMARY KEY,
     watch    INTEGER NOT NULL REFERENCES watches (id),
@@ -54,14 +60,30 @@ CREATE TABLE IF NOT EXISTS outages (
     error    TEXT    NOT NULL,
     ended    TEXT CHECK (ended IN ('recovered', 'stopped', 'unknown'))
 );
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
 )sql";
 
-// A killed watcher's open rows end at its last heartbeat: the last instant it is known to have
-// been watching. Never at the restart, which would invent hours of connection.
-constexpr std::array<std::string_view, 3> kCloseLeftovers = {
-    "UPDATE sessions SET ended = 'unknown', end_ms = max(seen_ms, "
-    "(SELECT heartbeat_ms FROM watches WHERE watches.id = sessions.watch)) WHERE end_ms IS NULL",
+// Columns that journals of user_version 1 lack: added in place, and read as NULL there.
+struct AddedColumn {
+    const char* table;
+    const char* name;
+};
+constexpr std::array<AddedColumn, 3> kAddedColumns = {
+    {{"watches", "interval_ms"}, {"sessions", "ended_after_ms"}, {"sessions", "started_after_ms"}}};
+
+// Where a session a killed watcher left open ends: its watcher's last heartbeat, but never
+// before one refresh interval after the refresh that saw it, which stood for the station's state
+// until the next one (as a disconnection is stamped up to one interval late). Never at the
+// restart, which would invent hours of connection. `interval` is NULL in old journals.
+std::string leftoverEnd(std::string_view interval) {
+    return "max(sessions.seen_ms + coalesce(" + std::string(interval) +
+           ", 0), watches.heartbeat_ms)";
+}
+
+const std::array<std::string, 3> kCloseLeftovers = {
+    "UPDATE sessions SET ended = 'unknown', end_ms = (SELECT " +
+        leftoverEnd("watches.interval_ms") +
+        " FROM watches WHERE watches.id = sessions.watch) WHERE end_ms IS NULL",
     "UPDATE outages SET ended = 'unknown', end_ms = max(start_ms, "
     "(SELECT heartbeat_ms FROM watches WHERE watches.id = outages.watch)) WHERE end_ms IS NULL",
     "UPDATE watches SET ended = 'unknown', ended_ms = heartbeat_ms WHERE ended IS NULL"};
@@ -271,6 +293,20 @@ std::string checkedJournal(const std::string& path, files::Owner owner) {
     return resolved;
 }
 
+bool hasColumn(sqlite3* db, const char* table, const char* column) {
+    Statement query(db, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2");
+    query.bind(1, std::string(table)).bind(2, std::string(column));
+    const bool found = query.step();
+    if (found) {
+        query.run();
+    }
+    return found;
+}
+
+std::optional<long long> afterMs(const Event& e) {
+    return e.changedAfter ? std::optional(epochMilliseconds(*e.changedAfter)) : std::nullopt;
+}
+
 std::optional<std::string> utf8(const std::optional<StationFields>& f,
                                 std::u16string StationFields::*m) {
     if (!f) {
@@ -306,20 +342,22 @@ struct Journal::Handle {
                "UPDATE watches SET heartbeat_ms = max(heartbeat_ms, ?2) WHERE id = ?1"),
           insertSession(database.db,
                         "INSERT INTO sessions (watch, rec, lc, station, connection, name, tally, "
-                        "start_ms, seen_ms) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"),
-          endSession(database.db,
-                     "UPDATE sessions SET end_ms = ?2, ended = ?3, seconds = ?4 WHERE id = ?1"),
+                        "start_ms, seen_ms, started_after_ms) "
+                        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"),
+          endSession(database.db, "UPDATE sessions SET end_ms = ?2, ended = ?3, seconds = ?4, "
+                                  "ended_after_ms = ?5 WHERE id = ?1"),
           insertOutage(database.db,
                        "INSERT INTO outages (watch, start_ms, error) VALUES (?1, ?2, ?3)"),
           endOutage(database.db, "UPDATE outages SET end_ms = ?2, ended = ?3 WHERE id = ?1") {}
 
-    void closeSession(std::int64_t rec, long long endMs, const char* how,
-                      std::optional<double> seconds) {
-        const auto found = openSessions.find(rec);
+    void closeSession(const Event& e, const char* how) {
+        const auto found = openSessions.find(e.rec);
         if (found == openSessions.end()) {
             return;
         }
-        endSession.bind(1, found->second).bind(2, endMs).bind(3, std::string(how)).bind(4, seconds);
+        endSession.bind(1, found->second).bind(2, epochMilliseconds(e.time));
+        endSession.bind(3, std::string(how)).bind(4, e.seconds);
+        endSession.bind(5, afterMs(e));
         endSession.run();
         openSessions.erase(found);
     }
@@ -355,12 +393,19 @@ std::string moveAside(const std::string& db, WallClock::time_point now) {
 
 // Sets the journal up for this watcher under `lock`, which it takes only once all is committed.
 std::unique_ptr<Journal::Handle> begin(WatcherLock& lock, const std::string& db,
-                                       const std::string& stationFile, WallClock::time_point now) {
+                                       const std::string& stationFile, WallClock::time_point now,
+                                       Milliseconds interval) {
     Database database(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     database.exec(
         "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON;");
     database.exec("BEGIN IMMEDIATE");
     database.exec(kSchema);
+    for (const AddedColumn& column : kAddedColumns) {
+        if (!hasColumn(database.db, column.table, column.name)) {
+            database.exec(std::string("ALTER TABLE ") + column.table + " ADD COLUMN " +
+                          column.name + " INTEGER");
+        }
+    }
     int closed = 0;
     for (std::size_t i = 0; i < kCloseLeftovers.size(); ++i) {
         database.exec(kCloseLeftovers[i]);
@@ -369,10 +414,11 @@ std::unique_ptr<Journal::Handle> begin(WatcherLock& lock, const std::string& db,
     auto handle = std::make_unique<Journal::Handle>(std::move(lock), std::move(database));
     {
         Statement insert(handle->database.db,
-                         "INSERT INTO watches (station_file, pid, started_ms, heartbeat_ms) "
-                         "VALUES (?1, ?2, ?3, ?3)");
+                         "INSERT INTO watches (station_file, pid, started_ms, heartbeat_ms, "
+                         "interval_ms) VALUES (?1, ?2, ?3, ?3, ?4)");
         insert.bind(1, stationFile).bind(2, static_cast<long long>(::getpid()));
-        insert.bind(3, epochMilliseconds(now)).run();
+        insert.bind(3, epochMilliseconds(now));
+        insert.bind(4, static_cast<long long>(interval.count())).run();
     }
     handle->watch = sqlite3_last_insert_rowid(handle->database.db);
     handle->database.exec("COMMIT");
@@ -384,11 +430,11 @@ std::unique_ptr<Journal::Handle> begin(WatcherLock& lock, const std::string& db,
 } // namespace
 
 Journal Journal::open(const std::string& path, const std::string& stationFile,
-                      WallClock::time_point now) {
+                      WallClock::time_point now, Milliseconds interval) {
     const std::string db = checkedJournal(path, files::Owner::Us);
     std::optional<WatcherLock> lock(std::in_place, db);
     try {
-        return Journal(begin(*lock, db, stationFile, now));
+        return Journal(begin(*lock, db, stationFile, now, interval));
     } catch (const Error& error) {
         if (!corruptJournal(error.number())) {
             throw;
@@ -398,7 +444,7 @@ Journal Journal::open(const std::string& path, const std::string& stationFile,
     const std::string aside = moveAside(db, now);
     lock.reset();
     lock.emplace(db);
-    Journal journal(begin(*lock, db, stationFile, now));
+    Journal journal(begin(*lock, db, stationFile, now, interval));
     journal.handle_->movedAside = aside;
     return journal;
 }
@@ -439,15 +485,15 @@ void Journal::record(std::span<const Event> events, WallClock::time_point now) {
                 h.insertSession.bind(6, utf8(f, &StationFields::name));
                 h.insertSession.bind(7, f ? std::optional<long long>(f->tally) : std::nullopt);
                 h.insertSession.bind(8, e.atStart ? std::nullopt : std::optional<long long>(at));
-                h.insertSession.bind(9, at).run();
+                h.insertSession.bind(9, at).bind(10, afterMs(e)).run();
                 h.openSessions[e.rec] = sqlite3_last_insert_rowid(h.database.db);
                 break;
             }
             case EventKind::Disconnected:
-                h.closeSession(e.rec, at, "disconnected", e.seconds);
+                h.closeSession(e, "disconnected");
                 break;
             case EventKind::Stopped:
-                h.closeSession(e.rec, at, "stopped", e.seconds);
+                h.closeSession(e, "stopped");
                 break;
             case EventKind::Outage:
                 h.closeOutage(at, "recovered");
@@ -527,31 +573,119 @@ Journal::Pruned Journal::prune(WallClock::time_point before) {
 struct JournalReader::Handle {
     Database database;
     bool watcherAlive = false;
+    // The columns of this journal's version, or NULL where it predates them.
+    std::string interval = "watches.interval_ms";
+    std::string endedAfter = "sessions.ended_after_ms";
+    std::string startedAfter = "sessions.started_after_ms";
 };
+
+namespace {
+
+int probeJournal(sqlite3* db) {
+    sqlite3_stmt* stmt = nullptr;
+    int code =
+        sqlite3_prepare_v2(db, "SELECT 1 FROM sessions, watches LIMIT 0", -1, &stmt, nullptr);
+    if (code == SQLITE_OK) {
+        code = sqlite3_step(stmt) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db);
+    }
+    sqlite3_finalize(stmt);
+    return code;
+}
+
+// `path` as an SQLite URI's path: every byte but letters, digits, "/", "-", "." and "_" as %HH,
+// so that no "?", "#" or "%" of a file name is read as URI syntax.
+std::string uriPath(const std::string& path) {
+    std::string out = "file:";
+    for (const unsigned char c : path) {
+        if (std::isalnum(c) != 0 || c == '/' || c == '-' || c == '.' || c == '_') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+// SQLite reads a WAL journal through its "-shm" index, which a reader that cannot write the
+// folder can neither create nor rebuild. When there is no "-wal" to index (a watcher that stops
+// folds it into the database and removes both) and no watcher runs, the database is all there is
+// and nobody changes it, so it is read as immutable; with a "-wal" that would silently miss its
+// changes, so the reader refuses.
+Database openForReading(const std::string& db, bool watcherAlive) {
+    Database database(db, SQLITE_OPEN_READONLY);
+    const int code = probeJournal(database.db);
+    if (code == SQLITE_OK) {
+        return database;
+    }
+    const int primary = code & 0xFF;
+    if (primary != SQLITE_READONLY && primary != SQLITE_CANTOPEN) {
+        throw sqliteError(database.db, code, "journal");
+    }
+    struct stat wal {};
+    const bool walEmpty = ::stat((db + "-wal").c_str(), &wal) != 0 || wal.st_size == 0;
+    if (watcherAlive || !walEmpty) {
+        throw Error(kSqliteErrorBase + primary,
+                    "no se puede leer el journal " + db +
+                        " sin escribir en su carpeta: tiene cambios en " + db +
+                        "-wal y falta su índice " + db +
+                        "-shm, o un watcher lo está escribiendo; léalo con permiso de escritura "
+                        "en la carpeta o copie el journal con su -wal a una carpeta suya");
+    }
+    Database immutable(uriPath(db) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    if (const int again = probeJournal(immutable.db); again != SQLITE_OK) {
+        throw sqliteError(immutable.db, again, "journal");
+    }
+    return immutable;
+}
+
+} // namespace
 
 JournalReader::JournalReader(const std::string& path) {
     const std::string db = checkedJournal(path, files::Owner::Anyone);
     const bool alive = watcherRunning(db);
-    handle_ = std::make_unique<Handle>(Handle{Database(db, SQLITE_OPEN_READONLY), alive});
-    // A file that is not a journal fails here rather than as an empty history.
-    Statement(handle_->database.db, "SELECT 1 FROM sessions, watches LIMIT 0").run();
+    handle_ = std::make_unique<Handle>(Handle{openForReading(db, alive), alive});
+    if (!hasColumn(handle_->database.db, "watches", "interval_ms")) {
+        handle_->interval = "NULL";
+    }
+    if (!hasColumn(handle_->database.db, "sessions", "ended_after_ms")) {
+        handle_->endedAfter = "NULL";
+    }
+    if (!hasColumn(handle_->database.db, "sessions", "started_after_ms")) {
+        handle_->startedAfter = "NULL";
+    }
 }
 JournalReader::JournalReader(JournalReader&&) noexcept = default;
 JournalReader::~JournalReader() = default;
 
 namespace {
 
-// Sessions with their effective end: one left open by a watcher that is no longer running ends,
-// as the next watcher will close it, at that watcher's last heartbeat.
-constexpr std::string_view kSessions = R"sql(
+// Sessions with their effective end: one left open by a watcher that is no longer running ends
+// where the next watcher will close it. A session first seen connected, whose record read blank,
+// takes the fields of the last earlier session of its record that had them.
+std::string sessionsQuery(const JournalReader::Handle& h) {
+    return R"sql(
 WITH s AS (
-    SELECT sessions.*, watches.heartbeat_ms,
-        CASE WHEN sessions.end_ms IS NULL AND NOT ?1
-             THEN max(sessions.seen_ms, watches.heartbeat_ms) ELSE sessions.end_ms END AS fin,
-        CASE WHEN sessions.end_ms IS NULL AND NOT ?1 THEN 'unknown' ELSE sessions.ended END AS how
-    FROM sessions JOIN watches ON watches.id = sessions.watch)
-SELECT rec, lc, station, connection, name, tally, start_ms, seen_ms, fin, how, seconds FROM s
+    SELECT sessions.id, sessions.rec, sessions.start_ms, sessions.seen_ms, sessions.seconds,
+        )sql" +
+           h.endedAfter + R"sql( AS after_ms, )sql" + h.startedAfter + R"sql( AS began_after_ms,
+        CASE WHEN sessions.end_ms IS NULL AND NOT ?1 THEN )sql" +
+           leftoverEnd(h.interval) + R"sql( ELSE sessions.end_ms END AS fin,
+        CASE WHEN sessions.end_ms IS NULL AND NOT ?1 THEN 'unknown' ELSE sessions.ended END AS how,
+        CASE WHEN sessions.station IS NOT NULL THEN sessions.id
+             ELSE (SELECT p.id FROM sessions AS p WHERE p.rec = sessions.rec
+                   AND p.station IS NOT NULL AND p.id < sessions.id ORDER BY p.id DESC LIMIT 1)
+        END AS known
+    FROM sessions JOIN watches ON watches.id = sessions.watch),
+k AS (
+    SELECT s.*, f.lc, f.station, f.connection, f.name, f.tally
+    FROM s LEFT JOIN sessions AS f ON f.id = s.known)
+SELECT rec, lc, station, connection, name, tally, start_ms, seen_ms, fin, how, seconds, after_ms,
+    began_after_ms
+FROM k
 )sql";
+}
 
 std::vector<Session> readSessions(Statement& query) {
     std::vector<Session> sessions;
@@ -576,6 +710,12 @@ std::vector<Session> readSessions(Statement& query) {
         if (!query.isNull(10)) {
             s.seconds = query.real(10);
         }
+        if (!query.isNull(11)) {
+            s.endedAfter = fromEpochMilliseconds(query.integer(11));
+        }
+        if (!query.isNull(12)) {
+            s.startedAfter = fromEpochMilliseconds(query.integer(12));
+        }
         sessions.push_back(std::move(s));
     }
     return sessions;
@@ -585,12 +725,26 @@ std::optional<long long> station64(std::optional<std::int32_t> station) {
     return station ? std::optional<long long>(*station) : std::nullopt;
 }
 
+std::optional<long long> ms(std::optional<WallClock::time_point> t) {
+    return t ? std::optional<long long>(epochMilliseconds(*t)) : std::nullopt;
+}
+
+std::optional<WallClock::time_point> instant(std::optional<long long> ms) {
+    return ms ? std::optional(fromEpochMilliseconds(*ms)) : std::nullopt;
+}
+
+// Whether [from, to) meets [since, until], a missing end being open.
+bool overlaps(const Blind& b, std::optional<WallClock::time_point> since,
+              std::optional<WallClock::time_point> until) {
+    return (!since || !b.to || *b.to > *since) && (!until || !b.from || *b.from <= *until);
+}
+
 } // namespace
 
 std::vector<Session> JournalReader::openAt(WallClock::time_point at,
                                            std::optional<std::int32_t> station) {
     Statement query(handle_->database.db,
-                    std::string(kSessions) +
+                    sessionsQuery(*handle_) +
                         "WHERE seen_ms <= ?2 AND (fin IS NULL OR fin > ?2) "
                         "AND (?3 IS NULL OR station = ?3) ORDER BY seen_ms, rec");
     query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, epochMilliseconds(at));
@@ -602,16 +756,71 @@ std::vector<Session> JournalReader::overlapping(std::optional<WallClock::time_po
                                                 std::optional<WallClock::time_point> until,
                                                 std::optional<std::int32_t> station) {
     Statement query(handle_->database.db,
-                    std::string(kSessions) +
+                    sessionsQuery(*handle_) +
                         "WHERE (?2 IS NULL OR fin IS NULL OR fin >= ?2) "
                         "AND (?3 IS NULL OR seen_ms <= ?3) "
                         "AND (?4 IS NULL OR station = ?4) ORDER BY seen_ms, rec");
-    const auto ms = [](std::optional<WallClock::time_point> t) {
-        return t ? std::optional<long long>(epochMilliseconds(*t)) : std::nullopt;
-    };
     query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
     query.bind(3, ms(until)).bind(4, station64(station));
     return readSessions(query);
+}
+
+std::vector<Blind> JournalReader::gaps(std::optional<WallClock::time_point> since,
+                                       std::optional<WallClock::time_point> until) {
+    // A watch covers from its start to its stop, or to its last heartbeat when it was killed;
+    // the running one covers until now.
+    Statement query(handle_->database.db,
+                    "SELECT started_ms, CASE WHEN ended_ms IS NOT NULL THEN ended_ms "
+                    "WHEN ?1 AND id = (SELECT max(id) FROM watches) THEN NULL "
+                    "ELSE heartbeat_ms END FROM watches ORDER BY started_ms, id");
+    query.bind(1, static_cast<long long>(handle_->watcherAlive));
+    std::vector<Blind> all;
+    std::optional<long long> covered;
+    bool first = true;
+    bool open = false;
+    while (query.step()) {
+        const long long start = query.integer(0);
+        if (first && since) {
+            all.push_back({std::nullopt, fromEpochMilliseconds(start), {}});
+        } else if (!first && !open && start > *covered) {
+            all.push_back({fromEpochMilliseconds(*covered), fromEpochMilliseconds(start), {}});
+        }
+        first = false;
+        if (query.isNull(1)) {
+            open = true;
+        } else {
+            covered = std::max(covered.value_or(query.integer(1)), query.integer(1));
+        }
+    }
+    if (first) {
+        all.push_back({});
+    } else if (!open) {
+        all.push_back({fromEpochMilliseconds(*covered), std::nullopt, {}});
+    }
+    std::erase_if(all, [&](const Blind& b) { return !overlaps(b, since, until); });
+    return all;
+}
+
+std::vector<Blind> JournalReader::outages(std::optional<WallClock::time_point> since,
+                                          std::optional<WallClock::time_point> until) {
+    // One a killed watcher left open ends, as the next watcher will close it, at its heartbeat.
+    Statement query(
+        handle_->database.db,
+        "WITH o AS (SELECT outages.start_ms, outages.error, "
+        "CASE WHEN outages.end_ms IS NOT NULL THEN outages.end_ms WHEN ?1 THEN NULL "
+        "ELSE max(outages.start_ms, watches.heartbeat_ms) END AS fin "
+        "FROM outages JOIN watches ON watches.id = outages.watch) "
+        "SELECT start_ms, fin, error FROM o WHERE (?2 IS NULL OR fin IS NULL OR fin > ?2) "
+        "AND (?3 IS NULL OR start_ms <= ?3) ORDER BY start_ms");
+    query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
+    query.bind(3, ms(until));
+    std::vector<Blind> found;
+    while (query.step()) {
+        found.push_back({fromEpochMilliseconds(query.integer(0)),
+                         instant(query.isNull(1) ? std::nullopt : std::optional(query.integer(1))),
+                         query.text(2)});
+    }
+    return found;
 }
 
 } // namespace orvendal::journal

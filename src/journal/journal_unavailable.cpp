@@ -20,7 +20,7 @@ std::vector<std::string> journalFiles(const std::string& path) {
 struct Journal::Handle {};
 struct JournalReader::Handle {};
 
-Journal Journal::open(const std::string&, const std::string&, WallClock::time_point) {
+Journal Journal::open(const std::string&, const std::string&, WallClock::time_point, Milliseconds) {
     throw unavailable();
 }
 Journal::Journal(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
@@ -54,6 +54,14 @@ std::vector<Session> JournalReader::openAt(WallClock::time_point, std::optional<
 std::vector<Session> JournalReader::overlapping(std::optional<WallClock::time_point>,
                                                 std::optional<WallClock::time_point>,
                                                 std::optional<std::int32_t>) {
+    return {};
+}
+std::vector<Blind> JournalReader::gaps(std::optional<WallClock::time_point>,
+                                       std::optional<WallClock::time_point>) {
+    return {};
+}
+std::vector<Blind> JournalReader::outages(std::optional<WallClock::time_point>,
+                                          std::optional<WallClock::time_point>) {
     return {};
 }
 

@@ -39,9 +39,9 @@ void JournalKeeper::OpenState::apply(const Event& event) {
 }
 
 JournalKeeper::JournalKeeper(std::string path, std::string stationFile, Report report,
-                             WallClock::time_point now, std::size_t kept)
+                             WallClock::time_point now, Milliseconds interval, std::size_t kept)
     : path_(std::move(path)), stationFile_(std::move(stationFile)), report_(std::move(report)),
-      limit_(kept) {
+      interval_(interval), limit_(kept) {
     try {
         open(now);
     } catch (const Error& error) {
@@ -151,7 +151,7 @@ void JournalKeeper::switchFiles(WallClock::time_point now) {
 }
 
 void JournalKeeper::open(WallClock::time_point now) {
-    journal_.emplace(Journal::open(path_, stationFile_, now));
+    journal_.emplace(Journal::open(path_, stationFile_, now, interval_));
     if (const auto aside = journal_->movedAside()) {
         report_("el diario " + path_ + " estaba dañado: se ha apartado como " + *aside +
                 " y se empieza uno nuevo");

@@ -28,7 +28,8 @@ public:
     // holds it, or a link, special file or another user's file stands at its place. Other
     // failures (a full disk, a read-only file system, SQLite's) are told and retried instead.
     JournalKeeper(std::string path, std::string stationFile, Report report,
-                  WallClock::time_point now, std::size_t kept = kKeptTransitions);
+                  WallClock::time_point now, Milliseconds interval,
+                  std::size_t kept = kKeptTransitions);
 
     // A refresh's events: committed, after any kept earlier, before this returns when the
     // journal works; kept otherwise.
@@ -68,6 +69,8 @@ private:
     std::string path_;
     std::string stationFile_;
     Report report_;
+    // The watcher's, recorded with each watch it begins.
+    Milliseconds interval_;
     std::size_t limit_;
     std::optional<Journal> journal_;
     OpenState committed_;

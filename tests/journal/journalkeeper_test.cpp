@@ -28,7 +28,8 @@ TEST(JournalKeeper, TransitionsWaitInMemoryUpToTheirBoundWhileTheDiskIsFull) {
     std::vector<std::string> lines;
     const auto now = WallClock::now();
     JournalKeeper keeper(
-        db, "MARLOVEN.SIT", [&](const std::string& l) { lines.push_back(l); }, now, 3);
+        db, "MARLOVEN.SIT", [&](const std::string& l) { lines.push_back(l); }, now,
+        Milliseconds(500), 3);
     ASSERT_TRUE(keeper.up());
 
     small.fill();

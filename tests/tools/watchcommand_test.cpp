@@ -139,7 +139,8 @@ TEST(WatchCommand, EventsAndTheJournalFollowRealLocks) {
 
     const Outcome csv = stationctl({"history", db, "--csv"});
     EXPECT_EQ(csv.out.substr(0, csv.out.find('\n') + 1),
-              "rec,station,connection,name,start,at_start,end,ended,seconds\r\n");
+              "rec,station,connection,name,start,at_start,end,ended,seconds,seen,started_between,"
+              "ended_between,error,kind\r\n");
 }
 
 TEST(WatchCommand, HistoryShowsHostileStationTextsInertInTheTableAndTheCsv) {

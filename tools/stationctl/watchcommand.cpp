@@ -195,7 +195,7 @@ int runWatch(const Arguments& args) {
     StopSignals stops(StopSignals::Hangup::Reopens);
     std::optional<JournalKeeper> journal;
     if (const auto db = args.value("--journal")) {
-        journal.emplace(*db, path, reportLine, WallClock::now());
+        journal.emplace(*db, path, reportLine, WallClock::now(), interval);
         pruneJournal(*journal, retainDays);
     }
     auto lastPrune = SteadyClock::now();
@@ -324,7 +324,8 @@ const Command kWatchCommand{
     "A connected record reads blank: its fields are those read the last time it was\n"
     "unlocked, null when the watcher never saw it so. Stations connected at the first\n"
     "refresh come with \"at_start\": true (their start is unknown) and their \"seconds\" is\n"
-    "null. A refresh that fails is an outage, never a run of disconnections. A missing\n"
+    "null, as is that of a station that came or left during an outage. A refresh that fails\n"
+    "is an outage, never a run of disconnections. A missing\n"
     "local FILE is an outage; it is never created. So is a FILE shorter than its 81-byte\n"
     "header. A header locked for a moment is read again after MS/4 (100 ms at most).\n"
     "SIGHUP never stops the watcher: it begins a new journal when DB was renamed away (log\n"
