@@ -221,11 +221,14 @@ TEST(WatchCommand, HistoryShowsHostileStationTextsInertInTheTableAndTheCsv) {
          start = end + 1) {
         lines.push_back(table.out.substr(start, end - start));
     }
-    ASSERT_EQ(lines.size(), 1u + kHostile + 1u)
+    // The heading, one line a session, and the time since the watcher stopped.
+    ASSERT_EQ(lines.size(), 1u + kHostile + 1u + 1u)
         << "a heading and one line a session: " << table.out;
+    EXPECT_TRUE(lines.back().starts_with("(sin vigilancia desde ")) << lines.back();
     const std::vector<std::vector<std::string>> csv =
         parseCsv(stationctl({"history", db, "--csv"}).out);
-    ASSERT_EQ(csv.size(), 1u + kHostile + 1u);
+    ASSERT_EQ(csv.size(), 1u + kHostile + 1u + 1u);
+    EXPECT_EQ(csv.back().back(), "gap");
     for (int row = 1; row <= kHostile; ++row) {
         const auto& c = cases[row - 1];
         const std::string rec = std::to_string(row);
@@ -237,7 +240,7 @@ TEST(WatchCommand, HistoryShowsHostileStationTextsInertInTheTableAndTheCsv) {
         const auto record = std::find_if(csv.begin(), csv.end(),
                                          [&](const auto& r) { return !r.empty() && r[0] == rec; });
         ASSERT_NE(record, csv.end()) << rec;
-        ASSERT_EQ(record->size(), 9u);
+        ASSERT_EQ(record->size(), 14u);
         EXPECT_EQ((*record)[3], c.csvName) << rec;
         EXPECT_EQ((*record)[1], std::to_string(100 + row));
     }

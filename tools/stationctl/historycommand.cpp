@@ -228,9 +228,7 @@ void printTable(const History& history) {
                                              : "(conectado)";
         rows.push_back({std::to_string(s.rec), s.fields ? std::to_string(s.fields->station) : "?",
                         s.fields ? toUtf8(printable(s.fields->connection)) : "?",
-                        s.fields ? toUtf8(printable(s.fields->name)) : "?",
-                        s.start ? shortTime(*s.start) : "(antes de " + shortTime(s.seen) + ")",
-                        s.end ? shortTime(*s.end) : "(conectado)", s.ended,
+                        s.fields ? toUtf8(printable(s.fields->name)) : "?", start, end, s.ended,
                         s.seconds ? length(*s.seconds) : ""});
         notes.emplace_back();
     }
