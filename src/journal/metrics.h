@@ -3,13 +3,16 @@
 #include "events.h"
 
 #include <string>
+#include <string_view>
 
 namespace orvendal::journal {
 
 // The watcher's state in Prometheus's text exposition format, as node_exporter's and
-// windows_exporter's textfile collectors read it. During an outage orvendal_up is 0 and the
-// stations keep the values of the last good reading.
-std::string renderMetrics(const StationTracker& tracker, WallClock::time_point lastRefresh,
-                          double refreshSeconds);
+// windows_exporter's textfile collectors read it. Every series carries file="STATIONFILE", so
+// the textfiles of several watchers can share one collector. During an outage orvendal_up is 0
+// and the stations keep the values of the last good reading; once the watcher stops (`running`
+// false) orvendal_up and orvendal_running are 0.
+std::string renderMetrics(const StationTracker& tracker, std::string_view stationFile,
+                          WallClock::time_point lastRefresh, double refreshSeconds, bool running);
 
 } // namespace orvendal::journal

@@ -82,12 +82,14 @@ std::string eventJson(const Event& e) {
 // The textfile's writes; a failure is told once until a write succeeds again.
 class Textfile {
 public:
-    explicit Textfile(std::string path) : path_(std::move(path)) {}
+    Textfile(std::string path, std::string stationFile)
+        : path_(std::move(path)), stationFile_(std::move(stationFile)) {}
 
     void write(const StationTracker& tracker, WallClock::time_point refreshed, double seconds,
-               SteadyClock::time_point now) {
+               SteadyClock::time_point now, bool running = true) {
         try {
-            files::writeFileAtomically(path_, renderMetrics(tracker, refreshed, seconds));
+            files::writeFileAtomically(
+                path_, renderMetrics(tracker, stationFile_, refreshed, seconds, running));
             failing_ = false;
         } catch (...) {
             if (!std::exchange(failing_, true)) {
@@ -103,6 +105,7 @@ public:
 
 private:
     std::string path_;
+    std::string stationFile_;
     std::optional<SteadyClock::time_point> written_;
     bool failing_ = false;
 };
@@ -142,6 +145,11 @@ void refuseClashingOutputs(const std::string& stationFile, const Arguments& args
     }
     // A link or special file there now is refused at the start; later ones at each write.
     if (const auto prometheus = args.value("--prometheus")) {
+        if (!prometheus->ends_with(".prom")) {
+            throw UsageError("--prometheus: " + *prometheus +
+                             " no termina en .prom: node_exporter y windows_exporter solo leen los "
+                             "ficheros *.prom de su carpeta");
+        }
         files::requirePlainFileOrNothing(*prometheus, files::Owner::Us);
     }
 }
@@ -163,7 +171,7 @@ int runWatch(const Arguments& args) {
     }
     std::optional<Textfile> textfile;
     if (const auto prometheus = args.value("--prometheus")) {
-        textfile.emplace(*prometheus);
+        textfile.emplace(*prometheus, path);
     }
     std::optional<HookRunner> hooks;
     if (const auto command = args.value("--on-change")) {
@@ -230,6 +238,10 @@ int runWatch(const Arguments& args) {
     }
 
     driver.close(kCloseLimit);
+    // Kept, not removed: a file that says the watcher stopped tells more than a missing one.
+    if (textfile) {
+        textfile->write(tracker, refreshed, refreshSeconds, SteadyClock::now(), false);
+    }
     if (journal) {
         const auto now = WallClock::now();
         const std::vector<Event> ended = tracker.stopAll(now, SteadyClock::now());
@@ -271,7 +283,8 @@ const Command kWatchCommand{
     "  --journal DB      record sessions and outages in the SQLite database DB, each change\n"
     "                    committed before it is printed; one watcher per journal\n"
     "  --prometheus PATH write a node_exporter textfile (PATH ending in .prom) after every\n"
-    "                    change and at least every 15 s, atomically\n"
+    "                    change and at least every 15 s, atomically; at SIGINT or SIGTERM it\n"
+    "                    is kept and says orvendal_up 0\n"
     "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /c on Windows) for each event, with\n"
     "                    ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION, ORVENDAL_CONNECTION,\n"
     "                    ORVENDAL_NAME and ORVENDAL_TIME set; at most 4 at once, 64 waiting,\n"
