@@ -71,6 +71,7 @@ dpkg-deb --ctrl-tarfile "$deb" | tar -x -C "$root" ./postinst ./prerm ./postrm
 shims=$root/shims
 mkdir "$shims"
 for tool in deb-systemd-invoke deb-systemd-helper systemctl systemd-sysusers systemd-tmpfiles; do
+    # shellcheck disable=SC2016 # expanded by the shim
     printf '#!/bin/sh\necho "%s $*" >>"$CALLS"\n' "$tool" >"$shims/$tool"
     chmod 755 "$shims/$tool"
 done
