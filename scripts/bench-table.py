@@ -55,6 +55,14 @@ for n in (100, 1000, 10000):
               f" | {pair['sweep_per_floor']:.2f} | {small:.2f} | {small / floor:.1f} | {large:.2f} |")
 
 print()
+print("| 10,000 stations, held | probes ms | probes CPU ms | /proc/locks ms | /proc/locks CPU ms |")
+print("|---:|---:|---:|---:|---:|")
+for percent in (0, 1, 10, 50, 100):
+    b = station[f"lockStrategies/held_percent:{percent}"]
+    print(f"| {percent} % | {b['probe_ms']:.3f} | {b['probe_cpu_ms']:.3f} | {b['table_ms']:.1f}"
+          f" | {b['table_cpu_ms']:.2f} |")
+
+print()
 print("| stations over smb:// | connected | link | one read per record: reads | ms | first refresh:"
       " reads | ms | next refresh: reads | ms | monitor's refresh: reads | ms |")
 print("|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|")

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test of Orvendal, from scratch: installs the missing Debian packages, then builds and runs
 # the whole suite through CTest (optimised), checks the Debian package, soaks the monitor for a
-# minute, runs the suite again under AddressSanitizer and UBSan, fuzzes the refresh for a minute,
-# then cross-builds the Windows programs and runs their suite under Wine and checks their packages.
+# minute, runs the suite again under AddressSanitizer and UBSan, fuzzes the refresh, the text
+# writers and the parsers, then cross-builds the Windows programs and runs their suite under Wine
+# and checks their packages.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
@@ -44,8 +45,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 suite asan -DCMAKE_BUILD_TYPE=Debug -DORVENDAL_SANITIZE=ON -DORVENDAL_WITH_BENCH=OFF
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 
-echo "== fuzz: the refresh for 60 s"
-bash scripts/fuzz.sh 60
+echo "== fuzz: the refresh, the text writers and the parsers for 105 s"
+bash scripts/fuzz.sh 105
 passed=$((passed + 1))
 
 # Wine, its prefix and the display of the Windows suite, stopped however the script ends.

@@ -8,6 +8,8 @@
 // both directions, so a round trip costs twice DELAY_MS. A line "count" on standard input is
 // answered "reads R requests Q": the SMB2 READ requests and all SMB2 requests so far. It ends
 // when its standard input closes.
+#include "smb2requests.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -21,7 +23,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <iostream>
 #include <mutex>
@@ -36,42 +37,21 @@ using Clock = std::chrono::steady_clock;
 std::atomic<long> smbReads{0};
 std::atomic<long> smbRequests{0};
 
-// Splits the client's stream into its NetBIOS-framed messages and counts the SMB2 commands in
-// each, the parts of compound requests included.
+// Counts the SMB2 commands of each message of the client's stream, the parts of compound requests
+// included.
 class RequestCounter {
 public:
     void feed(const std::uint8_t* data, std::size_t size) {
-        buffer_.insert(buffer_.end(), data, data + size);
-        std::size_t at = 0;
-        while (buffer_.size() - at >= 4) {
-            const std::size_t length = (std::size_t{buffer_[at + 1]} << 16) |
-                                       (std::size_t{buffer_[at + 2]} << 8) | buffer_[at + 3];
-            if (buffer_.size() - at - 4 < length) {
-                break;
+        stream_.feed({data, size}, [](auto, std::span<const std::uint8_t> message) {
+            for (const unsigned command : orvendal::testing::smb2Commands(message)) {
+                ++smbRequests;
+                smbReads += command == orvendal::testing::kSmb2Read;
             }
-            count(buffer_.data() + at + 4, length);
-            at += 4 + length;
-        }
-        buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<long>(at));
+        });
     }
 
 private:
-    static void count(const std::uint8_t* message, std::size_t length) {
-        for (std::size_t at = 0;
-             at + 24 <= length && std::memcmp(message + at, "\xfeSMB", 4) == 0;) {
-            const unsigned command = message[at + 12] | (message[at + 13] << 8);
-            ++smbRequests;
-            smbReads += command == 8;
-            std::uint32_t next;
-            std::memcpy(&next, message + at + 20, 4);
-            if (next == 0) {
-                break;
-            }
-            at += next;
-        }
-    }
-
-    std::vector<std::uint8_t> buffer_;
+    orvendal::testing::Smb2MessageStream stream_;
 };
 
 // Forwards `from` to `to`, each chunk `delay` after it arrived.

@@ -69,7 +69,7 @@ bool asksForHelp(const std::vector<std::string>& args) {
 void refusePasswords(const std::vector<std::string>& args) {
     for (const std::string& arg : args) {
         try {
-            files::refusePasswordInSmbUrl(arg);
+            files::refusePasswordInArgument(arg);
         } catch (const Error& e) {
             throw UsageError(e.description());
         }
@@ -80,6 +80,14 @@ CommandLine takeCommandLine(const std::vector<std::string>& args) {
     // First: the other usage errors repeat arguments.
     refusePasswords(args);
     CommandLine line = parseCommandLine(args);
+    // An address that cannot be read is told now, not as an outage of every refresh.
+    if (line.stationFile && files::isSmbPath(*line.stationFile)) {
+        try {
+            files::parseSmbPath(*line.stationFile);
+        } catch (const Error& e) {
+            throw UsageError(e.description());
+        }
+    }
     if (line.credentialsFile) {
         try {
             files::useCredentialsFile(*line.credentialsFile);

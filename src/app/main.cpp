@@ -1,4 +1,5 @@
 #include "commandline.h"
+#include "escape.h"
 #include "frmorvendal.h"
 #include "refreshdriver.h"
 
@@ -16,7 +17,8 @@ std::vector<std::string> arguments(int argc, char* argv[]) {
 }
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "orvendal: %s\n\n%s", message.c_str(), orvendal::app::kUsage);
+    std::fprintf(stderr, "orvendal: %s\n\n%s", orvendal::printable(message).c_str(),
+                 orvendal::app::kUsage);
     return 2;
 }
 

@@ -20,6 +20,7 @@ inline constexpr long NullValue = 1005;      // a database value is NULL and can
 inline constexpr long Overflow = 1006;       // a number does not fit a signed 32-bit integer
 inline constexpr long Unencodable = 1007;    // a character that code page 1252 cannot store
 inline constexpr long InvalidValue = 1008;   // a list row, column, mode or size a control refuses
+inline constexpr long NoHeader = 1009;       // the station file ends before its header does
 inline constexpr long Unexpected = 1099;     // an exception that is not one of ours
 
 // The description of each of the numbers above, in the window's language.
@@ -39,6 +40,8 @@ inline const char* description(long number) noexcept {
         return "carácter que la página de códigos 1252 no admite";
     case InvalidValue:
         return "valor de propiedad no válido";
+    case NoHeader:
+        return "el fichero de estaciones es más corto que su cabecera";
     default:
         return "fallo inesperado";
     }

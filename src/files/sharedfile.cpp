@@ -82,6 +82,14 @@ std::optional<ByteRange> SharedFile::findLock(std::uint64_t start, std::uint64_t
     return access_->findLock(start, length);
 }
 
+std::optional<std::vector<ByteRange>> SharedFile::lockTable() const {
+    if (!access_) {
+        throw Error::of(errc::BadFileNumber);
+    }
+    requireWorkerThread();
+    return access_->lockTable();
+}
+
 void SharedFile::confirmLocksSeen() const {
     if (!access_) {
         throw Error::of(errc::BadFileNumber);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 // The operating system's side of the station file. One implementation per OS or kind of file
 // system, picked by the build or by the path; nothing outside this header's implementations knows
@@ -69,6 +70,14 @@ public:
     // A lock that another owner holds on any byte of [start, start + length), or nothing. Only
     // where lockDetection() is Probe; elsewhere it throws Error.
     std::optional<ByteRange> findLock(std::uint64_t start, std::uint64_t length) const;
+
+    // Every lock another owner holds on the file, from one pass over the kernel's table of locks,
+    // which costs the same however many records are probed. Nothing where that table may not hold
+    // every holder's lock (a network or FUSE file system, Windows) or cannot be read: there only
+    // findLock() can tell. The kernel hands the table over a page at a time, so a lock held
+    // throughout may be missing from it when other locks went meanwhile; a lock it lists may have
+    // gone since, as after any probe.
+    std::optional<std::vector<ByteRange>> lockTable() const;
 
     // After tryReadAt() answered nothing for some ranges: throws Error unless those reads were
     // refused by locks on a connection that is still alive (a server that ended the session

@@ -1,6 +1,7 @@
 #include "error.h"
 #include "fileaccess.h"
 #include "localfilesystem.h"
+#include "proclocks.h"
 #include "smbclientlibrary.h"
 #include "smbfile.h"
 #include "smburl.h"
@@ -9,6 +10,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 #include <utility>
@@ -23,11 +25,25 @@ int openReadOnly(const std::string& path) {
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
 }
 
+// Where every lock that can stop a workstation is one this kernel holds, under the same device
+// number that fstat() reports: ext2/3/4, XFS and tmpfs. Not NFS, CIFS or FUSE, whose other
+// clients' locks live on a server, nor btrfs, whose fstat() reports a subvolume's device while
+// /proc/locks names the file system's.
+bool kernelTableHoldsEveryLock(std::int64_t fileSystemType) {
+    constexpr std::int64_t kExt4Magic = 0xEF53;
+    constexpr std::int64_t kXfsMagic = 0x58465342;
+    constexpr std::int64_t kTmpfsMagic = 0x01021994;
+    return fileSystemType == kExt4Magic || fileSystemType == kXfsMagic ||
+           fileSystemType == kTmpfsMagic;
+}
+
 // A file of this machine's kernel: a local disk, or a network file system it has mounted.
 class LocalFile final : public FileAccess {
 public:
-    LocalFile(int descriptor, std::uint64_t length, LockDetection detection)
-        : FileAccess(length, detection), descriptor_(descriptor) {}
+    LocalFile(int descriptor, const struct stat& st, std::int64_t fileSystemType)
+        : FileAccess(static_cast<std::uint64_t>(st.st_size), lockDetectionOf(fileSystemType)),
+          descriptor_(descriptor), device_(st.st_dev), inode_(st.st_ino),
+          tableComplete_(kernelTableHoldsEveryLock(fileSystemType)) {}
     ~LocalFile() override {
         if (descriptor_ >= 0) {
             ::close(descriptor_);
@@ -66,10 +82,45 @@ public:
     }
 
     std::optional<ByteRange> findLock(std::uint64_t start, std::uint64_t length) override;
+    std::optional<std::vector<ByteRange>> lockTable() override;
 
 private:
     int descriptor_;
+    dev_t device_;
+    ino_t inode_;
+    bool tableComplete_;
 };
+
+// /proc/locks lists every POSIX and OFD lock of this kernel, whatever the pid namespace; as the
+// probe, it is matched by device and inode, never by path.
+std::optional<std::vector<ByteRange>> LocalFile::lockTable() {
+    if (!tableComplete_) {
+        return std::nullopt;
+    }
+    const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::string table;
+    std::size_t used = 0;
+    while (true) {
+        table.resize(std::max<std::size_t>(used + 65536, table.size()));
+        const ssize_t n = ::read(fd, table.data() + used, table.size() - used);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            ::close(fd);
+            if (n < 0) {
+                return std::nullopt;
+            }
+            break;
+        }
+        used += static_cast<std::size_t>(n);
+    }
+    table.resize(used);
+    return recordLocksIn(table, major(device_), minor(device_), inode_);
+}
 
 // Why F_OFD_GETLK with F_WRLCK, and nothing else:
 // - A probe must never take a lock (no F_SETLK, no flock): a lock held by the monitor even for a
@@ -130,8 +181,7 @@ std::unique_ptr<FileAccess> openLocalFile(const std::string& path, Missing missi
         ::close(fd);
         throw Error::fromErrno(err, path);
     }
-    auto file = std::make_unique<LocalFile>(fd, static_cast<std::uint64_t>(st.st_size),
-                                            lockDetectionOf(fs.f_type));
+    auto file = std::make_unique<LocalFile>(fd, st, fs.f_type);
     if (!S_ISREG(st.st_mode)) {
         throw Error::of(errc::NotRegularFile, path);
     }

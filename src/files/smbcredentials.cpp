@@ -73,7 +73,10 @@ SmbCredentials readCredentialsFile(const std::string& path) {
         text.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
+    return parseCredentials(text, path);
+}
 
+SmbCredentials parseCredentials(std::string_view text, const std::string& path) {
     SmbCredentials credentials;
     std::string_view rest = text;
     // Windows editors start a UTF-8 file with a byte order mark.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // Station files on a Windows or Samba server, reached through libsmbclient with no mount. One SMB
 // client serves the whole process; the front ends give it credentials through these functions.
@@ -23,6 +24,10 @@ struct SmbCredentials {
 // is a regular file that the user owns and nobody else may read or write, and unless it gives a
 // password. Throws Error.
 SmbCredentials readCredentialsFile(const std::string& path);
+
+// The lines of a credentials file already read, as readCredentialsFile() takes them; `path` only
+// names the file in messages, which never repeat its text. Throws Error.
+SmbCredentials parseCredentials(std::string_view text, const std::string& path);
 
 // The credentials of every later smb:// open: the URL's user and domain come first, the file's
 // fill in what the URL leaves out. The file is looked at again at each open and read again when

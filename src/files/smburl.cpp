@@ -6,57 +6,47 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
-#include <optional>
-#include <utility>
 
 namespace orvendal::files {
 namespace {
 
 constexpr std::string_view kScheme = "smb://";
+// What marks a text as meant for SMB, whatever follows it.
+constexpr std::string_view kPrefix = "smb:";
 
-bool startsWithScheme(std::string_view text) {
-    return text.size() >= kScheme.size() &&
-           std::equal(kScheme.begin(), kScheme.end(), text.begin(), [](char a, char b) {
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
                return a == std::tolower(static_cast<unsigned char>(b));
            });
 }
 
-// Where a password in the user part would be: from after the ':' that follows the user up to the
-// last '@'. A password may hold '/' and '@', so nothing after the ':' can be trusted to end it;
-// the last '@' hides too much where a folder's name holds one, never too little.
-std::optional<std::pair<std::size_t, std::size_t>> passwordSpan(std::string_view path) {
-    if (!startsWithScheme(path)) {
-        return std::nullopt;
+// Whether the user part of an smb: text holds a password: a ':' in the server part, before its
+// first '/', with an '@' after it. A password may hold '/' and '@', so the last '@' is the one
+// that counts; only "server:port/..." with an '@' further on is taken for a port.
+bool holdsPassword(std::string_view text) {
+    if (!isSmbPath(text)) {
+        return false;
     }
-    const auto colon = path.find(':', kScheme.size());
-    const auto at = path.rfind('@');
+    std::string_view rest = text.substr(kPrefix.size());
+    rest.remove_prefix(std::min(rest.find_first_not_of('/'), rest.size()));
+    const auto colon = rest.find(':');
+    const auto at = rest.rfind('@');
     if (colon == std::string_view::npos || at == std::string_view::npos || at < colon ||
-        path.substr(kScheme.size(), colon - kScheme.size()).find('/') != std::string_view::npos) {
-        return std::nullopt;
+        rest.substr(0, colon).find('/') != std::string_view::npos) {
+        return false;
     }
-    // server:port/share/... with an '@' further on is a port, not a password.
-    const auto slash = path.find('/', colon);
-    const auto digits = path.substr(colon + 1, slash - colon - 1);
-    if (slash < at && !digits.empty() &&
-        digits.find_first_not_of("0123456789") == std::string_view::npos) {
-        return std::nullopt;
-    }
-    return std::pair(colon + 1, at);
-}
-
-std::string withoutPassword(std::string_view path) {
-    std::string shown(path);
-    if (const auto span = passwordSpan(path)) {
-        shown.replace(span->first, span->second - span->first, "***");
-    }
-    return shown;
+    const auto slash = rest.find('/', colon);
+    const auto digits = rest.substr(colon + 1, slash - colon - 1);
+    return !(slash < at && !digits.empty() &&
+             digits.find_first_not_of("0123456789") == std::string_view::npos);
 }
 
 Error badUrl(std::string_view path, const std::string& why) {
     return Error(EINVAL, "dirección smb:// no válida (" + why +
                              "; la forma es smb://[dominio;][usuario@]servidor[:puerto]/"
                              "recurso/carpeta/MARLOVEN.SIT): " +
-                             withoutPassword(path));
+                             std::string(path));
 }
 
 bool hasEmptyOrDotPart(std::string_view path) {
@@ -100,23 +90,32 @@ std::string SmbLocation::shareUrl() const {
 }
 
 bool isSmbPath(std::string_view path) {
-    return startsWithScheme(path);
+    return startsWithIgnoringCase(path, kPrefix);
 }
 
 void refusePasswordInSmbUrl(std::string_view path) {
-    if (passwordSpan(path)) {
-        throw Error(EINVAL, "la dirección smb:// no puede llevar la contraseña: póngala en un "
-                            "fichero de credenciales (--credentials) o escríbala cuando se "
-                            "pida: " +
-                                withoutPassword(path));
+    // Nothing of the text is repeated: where the password ends cannot be known for certain.
+    if (holdsPassword(path)) {
+        throw Error(EINVAL, "la dirección smb:// no puede llevar la contraseña (no se repite "
+                            "aquí): póngala en un fichero de credenciales (--credentials) o "
+                            "escríbala cuando se pida");
+    }
+}
+
+void refusePasswordInArgument(std::string_view argument) {
+    refusePasswordInSmbUrl(argument);
+    if (argument.starts_with('-')) {
+        if (const auto equals = argument.find('='); equals != std::string_view::npos) {
+            refusePasswordInSmbUrl(argument.substr(equals + 1));
+        }
     }
 }
 
 SmbLocation parseSmbPath(std::string_view path) {
-    if (!startsWithScheme(path)) {
+    refusePasswordInSmbUrl(path);
+    if (!startsWithIgnoringCase(path, kScheme)) {
         throw badUrl(path, "no empieza por smb://");
     }
-    refusePasswordInSmbUrl(path);
     // Query options and fragments would reach the SMB client's own URL options.
     if (path.find_first_of("?#\\") != std::string_view::npos) {
         throw badUrl(path, "no admite los caracteres ?, # ni \\");

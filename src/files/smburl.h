@@ -23,12 +23,17 @@ struct SmbLocation {
     std::string shareUrl() const;
 };
 
-// True when `path` is meant as an SMB URL (it starts with "smb://", in any case).
+// True when `path` is meant as an SMB URL: it starts with "smb:", in any case, however many
+// slashes follow (only "smb://" parses).
 bool isSmbPath(std::string_view path);
 
-// Throws Error when `path` is an SMB URL with a password in its user part; the message shows the
-// URL with the password blanked out.
+// Throws Error when `path` is an SMB URL with a password in its user part; the message repeats
+// nothing of `path`.
 void refusePasswordInSmbUrl(std::string_view path);
+
+// As refusePasswordInSmbUrl() for a command-line argument, and for the value of an
+// "--option=VALUE" argument.
+void refusePasswordInArgument(std::string_view argument);
 
 // Splits an SMB URL; anything else starting with smb:// throws Error with a message that shows
 // the accepted form. A password in the URL is refused, and never repeated in the message.

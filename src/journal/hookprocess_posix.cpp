@@ -24,6 +24,11 @@ Environment currentEnvironment() {
     return variables;
 }
 
+// /bin/sh expands $ORVENDAL_NAME after it has parsed the command: its value is never a command.
+std::optional<std::string> hookCommandProblem(const std::string&) {
+    return std::nullopt;
+}
+
 int runShellCommand(const std::string& command, const Environment& environment) {
     std::vector<std::string> entries;
     for (const auto& [name, value] : environment) {

@@ -62,6 +62,19 @@ Environment currentEnvironment() {
     return variables;
 }
 
+std::optional<std::string> hookCommandProblem(const std::string& command) {
+    const auto reference = percentReference(command);
+    if (!reference) {
+        return std::nullopt;
+    }
+    std::string name = reference->substr(1, reference->size() - 2);
+    name = name.substr(0, name.find(':'));
+    return "--on-change: cmd.exe sustituye " + *reference +
+           " antes de interpretar & | < >, así que un texto del puesto que los lleve se "
+           "ejecutaría como orden. Escriba !" +
+           name + "! en su lugar: los hooks corren con cmd.exe /V:ON, que lo sustituye después";
+}
+
 int runShellCommand(const std::string& command, const Environment& environment) {
     std::wstring block;
     for (const auto& [name, value] : environment) {
@@ -73,7 +86,7 @@ int runShellCommand(const std::string& command, const Environment& environment) 
     wchar_t system[MAX_PATH] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
     const std::wstring shell = std::wstring(system) + L"\\cmd.exe";
-    std::wstring line = L"\"" + shell + L"\" /c " + wide(command);
+    std::wstring line = wide(cmdCommandLine(narrow(shell), command));
 
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,

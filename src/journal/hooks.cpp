@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdlib>
+#include <iterator>
 #include <string_view>
 
 namespace orvendal::journal {
@@ -24,6 +26,31 @@ struct HookRunner::State {
     std::size_t workers = 0;
     bool closing = false;
 };
+
+std::optional<std::string> percentReference(std::string_view command) {
+    std::string bare;
+    std::copy_if(command.begin(), command.end(), std::back_inserter(bare),
+                 [](char c) { return c != '^'; });
+    constexpr std::string_view kPrefix = "ORVENDAL_";
+    for (std::size_t open = bare.find('%'); open != std::string::npos;
+         open = bare.find('%', open + 1)) {
+        const std::string_view name = std::string_view(bare).substr(open + 1, kPrefix.size());
+        const bool ours = std::equal(
+            name.begin(), name.end(), kPrefix.begin(), kPrefix.end(),
+            [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; });
+        const std::size_t close = bare.find('%', open + 1 + kPrefix.size());
+        if (ours && close != std::string::npos) {
+            return bare.substr(open, close + 1 - open);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string cmdCommandLine(std::string_view shell, std::string_view command) {
+    std::string line(1, '"');
+    line.append(shell).append("\" /V:ON /C ").append(command);
+    return line;
+}
 
 Environment eventEnvironment(const Event& event) {
     const bool station =

@@ -8,7 +8,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -16,10 +18,24 @@ namespace orvendal::journal {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
-// Runs `command` through the system's shell (/bin/sh -c, cmd.exe /c on Windows) with exactly
+// Runs `command` through the system's shell (/bin/sh -c, cmd.exe /V:ON /C on Windows) with exactly
 // `environment`, standard input empty and its output on our standard error, and waits for it.
 // Inherits no other open file of ours. Returns its exit status; throws Error when it cannot start.
 int runShellCommand(const std::string& command, const Environment& environment);
+
+// Why this build's shell would let an event's text run as a command in `command`, in Spanish, or
+// nothing when it would not. Asked before the watcher starts.
+std::optional<std::string> hookCommandProblem(const std::string& command);
+
+// The first reference to an ORVENDAL_ variable between percent signs in a cmd.exe command
+// ("%ORVENDAL_NAME%", "%orvendal_name:~0,3%"), or nothing. cmd.exe expands those before it parses
+// & | < >, so a station's name would be read as part of the command. Carets are skipped, as a
+// CALL's second expansion would skip them.
+std::optional<std::string> percentReference(std::string_view command);
+
+// The line cmd.exe at `shell` gets for a hook: delayed expansion on, so that !ORVENDAL_NAME!
+// expands after the line is parsed, and the user's command as it was given.
+std::string cmdCommandLine(std::string_view shell, std::string_view command);
 
 // This process's environment variables, in their order.
 Environment currentEnvironment();

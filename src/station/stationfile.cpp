@@ -16,6 +16,34 @@ constexpr std::uint64_t recordOffset(std::uint64_t number) {
 
 } // namespace
 
+namespace {
+
+// Marks in `locked` (bit k for record first + k) the records of [from, to) that share a byte
+// with `lock`, which may reach past them; returns the ones it marked as [lockedFrom, lockedTo).
+std::pair<std::uint64_t, std::uint64_t> markLocked(const files::ByteRange& lock,
+                                                   std::uint64_t first, std::uint64_t from,
+                                                   std::uint64_t to, std::vector<bool>& locked) {
+    const std::uint64_t lockedFrom = std::max(from, lock.start / kRecordLength + 1);
+    const std::uint64_t lockedTo = std::min(to, (lock.end - 1) / kRecordLength + 2);
+    for (std::uint64_t n = lockedFrom; n < lockedTo; ++n) {
+        locked[n - first] = true;
+    }
+    return {lockedFrom, std::max(lockedFrom, lockedTo)};
+}
+
+} // namespace
+
+std::vector<bool> lockedRecordsIn(std::span<const files::ByteRange> locks, std::uint64_t first,
+                                  std::uint64_t count) {
+    std::vector<bool> locked(count, false);
+    for (const files::ByteRange& lock : locks) {
+        if (lock.end > lock.start) {
+            markLocked(lock, first, first, first + count, locked);
+        }
+    }
+    return locked;
+}
+
 std::vector<bool> findLockedRecords(const files::SharedFile& file, std::uint64_t first,
                                     std::uint64_t count) {
     std::vector<bool> locked(count, false);
@@ -30,13 +58,7 @@ std::vector<bool> findLockedRecords(const files::SharedFile& file, std::uint64_t
         if (!lock) {
             continue;
         }
-        // Every record that shares a byte with the lock is locked; the lock may reach past the
-        // range.
-        const std::uint64_t lockedFrom = std::max(from, lock->start / kRecordLength + 1);
-        const std::uint64_t lockedTo = std::min(to, (lock->end - 1) / kRecordLength + 2);
-        for (std::uint64_t n = lockedFrom; n < lockedTo; ++n) {
-            locked[n - first] = true;
-        }
+        const auto [lockedFrom, lockedTo] = markLocked(*lock, first, from, to, locked);
         if (from < lockedFrom) {
             pending.emplace_back(from, lockedFrom);
         }
@@ -194,14 +216,16 @@ std::uint64_t readRecordsFindingLocks(const RangeReader& read, std::uint64_t fir
 }
 
 RecordBlock::RecordBlock(const files::SharedFile& file, std::uint64_t first, std::uint64_t count,
-                         const std::vector<bool>* previousLocks)
+                         const std::vector<bool>* previousLocks,
+                         const std::vector<files::ByteRange>* lockTable)
     : first_(first), count_(count) {
     try {
         // Not zeroed first: only the bytes the reads return are ever looked at.
         bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(count * kRecordLength);
         const std::span<std::uint8_t> bytes(bytes_.get(), count * kRecordLength);
         if (file.lockDetection() == files::LockDetection::Probe) {
-            locked_ = findLockedRecords(file, first, count);
+            locked_ = lockTable ? lockedRecordsIn(*lockTable, first, count)
+                                : findLockedRecords(file, first, count);
             length_ = file.readAt(recordOffset(first), bytes);
         } else {
             length_ = readRecordsFindingLocks(

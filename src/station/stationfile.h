@@ -15,6 +15,10 @@
 // record of which any byte is locked by another process cannot be read.
 namespace orvendal::station {
 
+// Station records that stationctl create and set write at most, and that a headless refresh
+// reads: a file of 81 MB.
+inline constexpr std::uint64_t kMaxStationRecords = 1'000'000;
+
 // Records in a file of that length; a trailing partial record counts as a record.
 constexpr std::uint64_t recordCount(std::uint64_t fileLength) {
     return (fileLength + kRecordLength - 1) / kRecordLength;
@@ -25,6 +29,11 @@ constexpr std::uint64_t recordCount(std::uint64_t fileLength) {
 // a probe that finds one marks every record its range touches. Bit k is record first + k.
 std::vector<bool> findLockedRecords(const files::SharedFile& file, std::uint64_t first,
                                     std::uint64_t count);
+
+// Which of the records [first, first + count) share a byte with one of `locks`, as
+// findLockedRecords() would tell while those locks are held. Bit k is record first + k.
+std::vector<bool> lockedRecordsIn(std::span<const files::ByteRange> locks, std::uint64_t first,
+                                  std::uint64_t count);
 
 // Reads [offset, offset + buffer.size()): the bytes read, fewer where the file ends, or nothing
 // when a lock of another owner on a byte of the range stops the read. Throws Error for any other
@@ -61,8 +70,10 @@ class RecordBlock {
 public:
     // `previousLocks`: which records the last refresh found locked (bit k for record first + k; a
     // shorter vector leaves the rest unknown), where reads must find the locks; probes need none.
+    // `lockTable`: the file's locks from SharedFile::lockTable(), used instead of probes.
     RecordBlock(const files::SharedFile& file, std::uint64_t first, std::uint64_t count,
-                const std::vector<bool>* previousLocks = nullptr);
+                const std::vector<bool>* previousLocks = nullptr,
+                const std::vector<files::ByteRange>* lockTable = nullptr);
 
     bool holds(std::uint64_t number) const { return number >= first_ && number - first_ < count_; }
 

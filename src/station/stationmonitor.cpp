@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <exception>
+#include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 namespace orvendal::station {
@@ -19,6 +22,10 @@ constexpr std::array<std::u16string_view, 7> kHeadings = {
 // Records probed and read together: big enough that a sweep costs a few probes, small enough
 // that a refresh holds at most a few hundred kilobytes of the file.
 constexpr std::uint64_t kBlockRecords = 4096;
+
+// Stations locked at the last refresh from which one pass over the kernel's table of locks costs
+// less than the probes, each of which walks every lock on the file (docs/performance.md).
+constexpr std::size_t kLockTableFrom = 1000;
 
 template <std::size_t N> std::u16string_view view(const FixedText<N>& text) {
     return {text.data(), N};
@@ -55,7 +62,7 @@ void StationReader::OpenStationFile(StationReading& reading) {
         }
         // The lowest free handle number: the monitor holds no other file.
         StationFileNumber = 1;
-        file_ = files::SharedFile::open(reading.fileName, missing_);
+        file_ = files::SharedFile::open(reading.fileName, options_.missing);
     } catch (...) {
         reading.openFailure = toError(std::current_exception());
     }
@@ -63,8 +70,21 @@ void StationReader::OpenStationFile(StationReading& reading) {
 
 void StationReader::readStations(StationReading& reading) {
     const files::SharedFile& file = *file_;
+    if (options_.requireHeader && file.length() < kRecordLength) {
+        throw Error::of(errc::NoHeader);
+    }
     reading.records = recordCount(file.length());
-    const std::uint64_t last = std::min(reading.records, StationMonitor::kMaxListedRows + 1);
+    if (options_.limit.refuseLonger && reading.records > options_.limit.stations + 1) {
+        throw Error(EFBIG, "el fichero tiene " + std::to_string(reading.records - 1) +
+                               " registros de estación y se leen como mucho " +
+                               std::to_string(options_.limit.stations));
+    }
+    const std::uint64_t last = std::min(reading.records, options_.limit.stations + 1);
+    std::optional<std::vector<files::ByteRange>> table;
+    if (static_cast<std::size_t>(std::count(lastLocks_.begin(), lastLocks_.end(), true)) >=
+        kLockTableFrom) {
+        table = file.lockTable();
+    }
     // Stations rarely change within a tick: each block starts from what the last refresh found.
     std::vector<bool> previous;
     const auto block = [&](std::uint64_t first, std::uint64_t count) {
@@ -72,11 +92,22 @@ void StationReader::readStations(StationReading& reading) {
         const auto to = std::min<std::uint64_t>(first - 1 + count, lastLocks_.size());
         previous.assign(lastLocks_.begin() + static_cast<std::ptrdiff_t>(from),
                         lastLocks_.begin() + static_cast<std::ptrdiff_t>(to));
-        return RecordBlock(file, first, count, &previous);
+        return RecordBlock(file, first, count, &previous, table ? &*table : nullptr);
     };
     // The header comes with the first block of station records: one read and one sweep of probes.
-    RecordBlock records = block(1, std::clamp<std::uint64_t>(last, 1, kBlockRecords));
+    const std::uint64_t firstBlock = std::clamp<std::uint64_t>(last, 1, kBlockRecords);
+    RecordBlock records = block(1, firstBlock);
+    records.requireRead();
+    if (records.locked(1) && options_.headerRetry.count() > 0) {
+        // Read again as a whole, so that the header and the stations come from the same moment.
+        std::this_thread::sleep_for(options_.headerRetry);
+        records = block(1, firstBlock);
+    }
     PuestoBloquedos record{};
+    // A refused header is locked, or was read over a session the server has ended.
+    if (records.locked(1)) {
+        file.confirmLocksSeen();
+    }
     records.read(1, record);
     reading.tally = record.Tally;
 
@@ -90,7 +121,14 @@ void StationReader::readStations(StationReading& reading) {
             records.requireRead();
         }
         ClearRecord(record);
-        const bool locked = !records.tryRead(number, record);
+        bool locked = !records.tryRead(number, record);
+        // The table may miss a lock held throughout when others went while it was read: a
+        // station that seems to leave is probed before it counts as gone.
+        if (!locked && table && number - 1 < lastLocks_.size() && lastLocks_[number - 1] &&
+            file.findLock((number - 1) * kRecordLength, kRecordLength)) {
+            ClearRecord(record);
+            locked = true;
+        }
         record.Connected = locked ? kTrue : kFalse;
         locks.push_back(locked);
         reading.stations.push_back(record);
@@ -123,6 +161,7 @@ void StationMonitor::show(const StationReading& reading) {
     list_.clearListItems();
     std::u16string caption = std::u16string(kCaptionLabel) + decimal16(reading.tally);
     const std::uint64_t listed = reading.stations.size();
+    stationRecords_ = reading.records > 0 ? reading.records - 1 : 0;
     if (listed + 1 < reading.records) {
         caption += u" [" + decimal16(static_cast<long long>(listed)) + u" de " +
                    decimal16(static_cast<long long>(reading.records - 1)) + u"]";
@@ -201,6 +240,12 @@ void StationMonitor::RememberSelection() noexcept {
 void StationMonitor::ListView1_KeyDown(std::int16_t, std::int16_t) noexcept {
     // Every key counts, whatever it is: the row selected when it went down is remembered.
     RememberSelection();
+}
+
+ReaderOptions headlessReaderOptions(std::chrono::milliseconds interval) {
+    using std::chrono::milliseconds;
+    return {files::Missing::Refuse, true, std::min(interval / 4, milliseconds(100)),
+            kHeadlessReadLimit};
 }
 
 std::string stationFileNameIn(const std::string& folder) {

@@ -3,9 +3,11 @@
 #include "error.h"
 #include "puestobloquedos.h"
 #include "sharedfile.h"
+#include "stationfile.h"
 #include "stationlist.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,12 +33,44 @@ struct StationReading {
     std::vector<PuestoBloquedos> stations;
 };
 
+// How many station records a refresh reads, and what it does with a file that holds more.
+struct ReadLimit {
+    std::uint64_t stations = 0;
+    // True: a file with more is a failed refresh. False: its first `stations` are read and the
+    // reading tells how many there are.
+    bool refuseLonger = false;
+};
+
+// The window lists so many rows at most: a huge or sparse file must not exhaust memory or freeze
+// it.
+inline constexpr ReadLimit kWindowReadLimit{10000, false};
+// Headless commands answer for every station or for none: a count that leaves stations out would
+// be a false answer to a monitoring system.
+inline constexpr ReadLimit kHeadlessReadLimit{kMaxStationRecords, true};
+
+// How a reader treats what a window takes in its stride and a headless command must not.
+struct ReaderOptions {
+    files::Missing missing = files::Missing::Create;
+    // A file shorter than its header (an empty one included) fails the refresh, instead of
+    // reading as a file of no stations: for a watcher, everybody leaving at once.
+    bool requireHeader = false;
+    // A header that a lock stops is read once more after this pause before the refresh fails:
+    // a workstation holds it for a moment while it updates the Tally. Zero never reads it again.
+    std::chrono::milliseconds headerRetry{0};
+    ReadLimit limit = kWindowReadLimit;
+};
+
+// The options of stationctl's commands, which refresh every `interval`: a missing file refused,
+// a short one failed, a locked header read again after a quarter of the interval, 100 ms at most,
+// and every station record read or the file refused.
+ReaderOptions headlessReaderOptions(std::chrono::milliseconds interval);
+
 // The station file's side of the monitor: its handle, reopened at every refresh, and the lock
 // states the last refresh found, from which the next one starts. One thread at a time uses it:
 // the window's, or the refresh driver's worker while a refresh is in flight.
 class StationReader {
 public:
-    explicit StationReader(files::Missing missing = files::Missing::Create) : missing_(missing) {}
+    explicit StationReader(ReaderOptions options = {}) : options_(options) {}
 
     // Opens `fileName` afresh (the default path when it is empty) and reads every record. Never
     // throws: what fails is told in the reading.
@@ -51,7 +85,7 @@ private:
 
     // 0 when no file is open. Keeps its number after a failed open although nothing is open then.
     std::atomic<int> StationFileNumber = 0;
-    files::Missing missing_;
+    ReaderOptions options_;
     std::optional<files::SharedFile> file_;
     // Bit k: record k + 1 was locked at the last refresh that read the file whole.
     std::vector<bool> lastLocks_;
@@ -71,11 +105,12 @@ public:
     // The "Conectado" column's two words, as the Spanish desktop shows a boolean.
     static constexpr std::u16string_view kTrueWord = u"Verdadero";
     static constexpr std::u16string_view kFalseWord = u"Falso";
-    // Rows listed at most: a huge or sparse file must not exhaust memory or freeze the window.
-    static constexpr std::uint64_t kMaxListedRows = 10000;
+    // Rows the window lists at most.
+    static constexpr std::uint64_t kMaxListedRows = kWindowReadLimit.stations;
 
-    StationMonitor(MonitorWindow& window, StationList& list)
-        : window_(window), list_(list), reader_(std::make_shared<StationReader>()) {}
+    StationMonitor(MonitorWindow& window, StationList& list,
+                   std::shared_ptr<StationReader> reader = std::make_shared<StationReader>())
+        : window_(window), list_(list), reader_(std::move(reader)) {}
 
     // One refresh, read and shown on the calling thread.
     void MLP_Show() { show(reader_->read(StationFileName)); }
@@ -96,6 +131,8 @@ public:
     int stationFileNumber() const { return reader_->stationFileNumber(); }
     std::int32_t selectedRecord() const { return SelectedRecord; }
     bool inOutage() const { return outage_; }
+    // Station records in the file at the last refresh that read it, listed or not.
+    std::uint64_t stationRecords() const { return stationRecords_; }
     // The reader, for a refresh driver that reads on another thread.
     const std::shared_ptr<StationReader>& reader() const { return reader_; }
 
@@ -109,6 +146,7 @@ private:
     std::shared_ptr<StationReader> reader_;
     std::int32_t SelectedRecord = 0;
     bool outage_ = false;
+    std::uint64_t stationRecords_ = 0;
 };
 
 // The station file the monitor opens when it is given none: MARLOVEN.SIT in the folder of the

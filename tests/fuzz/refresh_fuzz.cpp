@@ -5,6 +5,7 @@
 // record, length, kind (bit 0: read lock); the rest is the station file.
 #include "collectedlist.h"
 #include "error.h"
+#include "fuzzcheck.h"
 #include "puestobloquedos.h"
 #include "recordprobe.h"
 #include "stationfile.h"
@@ -24,12 +25,7 @@ namespace {
 using namespace orvendal;
 using namespace orvendal::station;
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "refresh fault: %s\n", what);
-        std::abort();
-    }
-}
+using testing::fuzzCheck;
 
 // One scratch folder per fuzzing process, removed when it exits.
 const std::string& scratchPath() {
@@ -65,8 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Another open file description holds the locks: its OFD locks conflict with our probes just
     // as the locks of another process do.
     const int holder = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    check(holder >= 0, "cannot open the scratch file");
-    check(::write(holder, content, length) == static_cast<ssize_t>(length), "short write");
+    fuzzCheck(holder >= 0, "cannot open the scratch file");
+    fuzzCheck(::write(holder, content, length) == static_cast<ssize_t>(length), "short write");
     for (std::size_t k = 0; k < locks; ++k) {
         const std::uint8_t* lock = data + 1 + 4 * k;
         struct flock fl {};
@@ -91,14 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Error&) {
         headerReadable = false;
     }
-    check(monitor.inOutage() == !headerReadable, "outage iff the header cannot be read");
+    fuzzCheck(monitor.inOutage() == !headerReadable, "outage iff the header cannot be read");
     if (headerReadable) {
         const std::uint64_t stations = recordCount(length) > 1 ? recordCount(length) - 1 : 0;
-        check(list.rows().size() == std::min(stations, StationMonitor::kMaxListedRows),
-              "one row per station record");
-        check(window.caption().starts_with(std::u16string(StationMonitor::kCaptionLabel) +
-                                           decimal16(header.Tally)),
-              "caption shows the header's Tally");
+        fuzzCheck(list.rows().size() == std::min(stations, StationMonitor::kMaxListedRows),
+                  "one row per station record");
+        fuzzCheck(window.caption().starts_with(std::u16string(StationMonitor::kCaptionLabel) +
+                                               decimal16(header.Tally)),
+                  "caption shows the header's Tally");
         for (std::size_t row = 0; row < list.rows().size(); ++row) {
             const std::uint64_t number = row + 2;
             PuestoBloquedos expected;
@@ -110,18 +106,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 locked = true;
             }
             const CollectedList::Row& shown = list.rows()[row];
-            check(shown[0] == decimal16(static_cast<long long>(row + 1)), "row number");
-            check(shown[2] == (locked ? StationMonitor::kTrueWord : StationMonitor::kFalseWord),
-                  "Conectado is the lock probe's answer");
-            check(shown[3] == decimal16(expected.StationNumber), "Puesto");
-            check(shown[5] ==
-                      std::u16string(expected.StationName.begin(), expected.StationName.end()),
-                  "Nombre Puesto at full width");
-            check(shown[6] == decimal16(expected.Tally), "Tally");
+            fuzzCheck(shown[0] == decimal16(static_cast<long long>(row + 1)), "row number");
+            fuzzCheck(shown[2] == (locked ? StationMonitor::kTrueWord : StationMonitor::kFalseWord),
+                      "Conectado is the lock probe's answer");
+            fuzzCheck(shown[3] == decimal16(expected.StationNumber), "Puesto");
+            fuzzCheck(shown[5] ==
+                          std::u16string(expected.StationName.begin(), expected.StationName.end()),
+                      "Nombre Puesto at full width");
+            fuzzCheck(shown[6] == decimal16(expected.Tally), "Tally");
         }
     }
-    check(window.messages().size() == (headerReadable ? 0u : 1u),
-          "one box for an unreadable header");
+    fuzzCheck(window.messages().size() == (headerReadable ? 0u : 1u),
+              "one box for an unreadable header");
     ::close(holder);
     return 0;
 }

@@ -7,9 +7,11 @@
 #include "smbtestserver.h"
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <csignal>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <set>
 #include <sstream>
 #include <sys/socket.h>
@@ -63,10 +65,23 @@ inline pid_t servingProcess(const SmbTestServer& server) {
 }
 
 // Has the server end the tree connection of `pid`'s client to the share, as an administrator's
-// `smbcontrol close-share` does; the session and its TCP connection stay.
-inline void closeShare(const SmbTestServer& server, pid_t pid) {
+// `smbcontrol close-share` does; the session and its TCP connection stay. smbcontrol only sends
+// the request: this waits, up to a minute, until the server logs the connection closed, and
+// answers whether it did. Reading the log costs no process, so a client held meanwhile in an
+// SmbReadGate waits no longer than the one smbcontrol takes.
+inline bool closeShare(const SmbTestServer& server, pid_t pid) {
+    const std::string closed = "conn_force_tdis_done: Closing share '" + server.share() + "'";
+    const int before = server.logLines(closed);
     runToEnd({"/usr/bin/smbcontrol", "-s", server.conf(), std::to_string(pid), "close-share",
               server.share()});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (server.logLines(closed) == before) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        ::poll(nullptr, 0, 5);
+    }
+    return true;
 }
 
 // Stops every process of the server, which then accepts connections (the kernel does) and never

@@ -149,11 +149,14 @@ public:
 
     // Log-ons the server refused for a wrong password: smbd's auth audit (log level
     // auth_audit:3) writes one NT_STATUS_WRONG_PASSWORD line for each.
-    int failedLogOns() const {
+    int failedLogOns() const { return logLines("NT_STATUS_WRONG_PASSWORD"); }
+
+    // The lines of the log of all of the server's processes that hold `text`.
+    int logLines(const std::string& text) const {
         std::ifstream in(std::filesystem::path(conf_).parent_path() / "smbd.log");
         int count = 0;
         for (std::string line; std::getline(in, line);) {
-            count += line.find("NT_STATUS_WRONG_PASSWORD") != std::string::npos;
+            count += line.find(text) != std::string::npos;
         }
         return count;
     }

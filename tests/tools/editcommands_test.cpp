@@ -147,6 +147,9 @@ TEST(EditCommands, SetRefusesValuesThatDoNotFitAndWritesNothing) {
         {{"1", "--station", "12abc"}, "--station must be"},
         {{"0", "--tally", "1"}, "ROW must be"},
         {{"uno", "--tally", "1"}, "ROW must be"},
+        // Past what status, check and watch read: not 20 GB of blank records.
+        {{"1000001", "--tally", "1"}, "la fila 1000001 pasa de 1000000"},
+        {{"247483647", "--tally", "1"}, "la fila 247483647 pasa de 1000000"},
         {{"1"}, "nothing to set"},
         {{"--header", "1", "--tally", "1"}, "unexpected argument"},
         // A good value does not get the bad one written with it.

@@ -40,8 +40,9 @@ TEST(StatusCommand, JsonIsExactlyTheDocumentedObject) {
     for (const auto& [key, value] : status.items()) {
         keys.push_back(key);
     }
-    EXPECT_EQ(keys, (std::vector<std::string>{"lock", "rows", "tally"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"lock", "rows", "tally", "total"}));
     EXPECT_TRUE(status["tally"].is_number_integer());
+    EXPECT_EQ(status["total"], 2);
     EXPECT_TRUE(status["lock"].is_boolean());
     ASSERT_EQ(status["rows"].size(), 2u);
     const std::vector<std::string> rowKeys{"connected", "connection", "lc",   "name",

@@ -60,8 +60,8 @@ TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
     ChildProcess watch(stationctlPath(),
                        {"watch", file, "--interval", "50", "--prometheus", prom, "--on-change",
                         // A file per event: hooks run side by side, and cmd.exe cannot share one.
-                        "echo %ORVENDAL_EVENT% %ORVENDAL_TIME%>\"" + utf8(scratch.path()) +
-                            "\\%ORVENDAL_EVENT%.txt\""});
+                        "echo !ORVENDAL_EVENT! !ORVENDAL_TIME!>\"" + utf8(scratch.path()) +
+                            "\\!ORVENDAL_EVENT!.txt\""});
     // Generous: a process starts slowly under Wine on a busy machine.
     for (int i = 0; i < 400 && contents(prom).empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -106,6 +106,28 @@ TEST(WatchOnWindows, ATextfileThatIsTheStationFileIsRefused) {
         EXPECT_EQ(refused.second, 2u) << prom << ": " << refused.first;
         EXPECT_NE(refused.first.find("nunca escribe"), std::string::npos) << refused.first;
         EXPECT_EQ(contents(file), before) << prom;
+    }
+}
+
+// cmd.exe expands %VAR% before it parses & | < >: a hook that reads a station's text so would run
+// it. Refused before the watcher starts, with the way that is safe.
+TEST(WatchOnWindows, HooksThatReadOurVariablesBetweenPercentSignsAreRefused) {
+    TempFolder scratch;
+    const std::string file = scratch.file(L"MARLOVEN.SIT");
+    ASSERT_EQ(run({"create", file, "--stations", "1"}).second, 0u);
+    const struct {
+        std::string hook;
+        std::string advice;
+    } cases[] = {
+        {"echo %ORVENDAL_NAME%", "Escriba !ORVENDAL_NAME!"},
+        {"echo %orvendal_Connection:~0,3%>x.txt", "Escriba !orvendal_Connection!"},
+        {"call echo %%^ORVENDAL_NAME%%", "Escriba !ORVENDAL_NAME!"},
+    };
+    for (const auto& c : cases) {
+        const auto refused = run({"watch", file, "--on-change", c.hook});
+        EXPECT_EQ(refused.second, 2u) << c.hook;
+        EXPECT_NE(refused.first.find(c.advice), std::string::npos) << refused.first;
+        EXPECT_NE(refused.first.find("cmd.exe /V:ON"), std::string::npos) << refused.first;
     }
 }
 

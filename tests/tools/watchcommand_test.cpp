@@ -1,3 +1,6 @@
+#include "lockholder.h"
+#include "puestobloquedos.h"
+#include "sleepingthread.h"
 #include "stationctlrun.h"
 #include "stationfiles.h"
 #include "tempdir.h"
@@ -12,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <thread>
+#include <utility>
 
 using namespace orvendal;
 using namespace orvendal::testing;
@@ -80,6 +84,32 @@ std::vector<int> recs(const json& sessions) {
     }
     std::sort(found.begin(), found.end());
     return found;
+}
+
+// RFC 4180 records: quoted fields with doubled quotes, CRLF between records.
+std::vector<std::vector<std::string>> parseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::string> record;
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted && c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+            field += '"';
+            ++i;
+        } else if (c == '"' && (quoted || field.empty())) {
+            quoted = !quoted;
+        } else if (!quoted && c == ',') {
+            record.push_back(std::exchange(field, {}));
+        } else if (!quoted && c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            record.push_back(std::exchange(field, {}));
+            records.push_back(std::exchange(record, {}));
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    return records;
 }
 
 TEST(WatchCommand, EventsAndTheJournalFollowRealLocks) {
@@ -156,6 +186,119 @@ TEST(WatchCommand, EventsAndTheJournalFollowRealLocks) {
               "rec,station,connection,name,start,at_start,end,ended,seconds\r\n");
 }
 
+TEST(WatchCommand, HistoryShowsHostileStationTextsInertInTheTableAndTheCsv) {
+    using namespace std::string_literals;
+    const struct {
+        std::u16string name;
+        std::u16string connection;
+        std::string tableName; // as the table shows it
+        std::string csvName;   // the CSV field once read back
+    } cases[] = {
+        // A clipboard write (OSC 52) ended by BEL.
+        {u"\x1b]52;c;cHduZWQ=\x07"
+         u"fin",
+         u"\x1b[2J",
+         "\uFFFD]52;c;cHduZWQ=\uFFFD"
+         "fin",
+         "\x1b]52;c;cHduZWQ=\x07"
+         "fin"},
+        {u"a\0b"s, u"TERM", "a\uFFFDb", "a\0b"s},
+        {u"=HYPERLINK(\"http://x\",\"y\")", u"@x", "=HYPERLINK(\"http://x\",\"y\")",
+         "'=HYPERLINK(\"http://x\",\"y\")"},
+        {u"+1+cmd|' /C calc'!A0", u"TERM", "+1+cmd|' /C calc'!A0", "'+1+cmd|' /C calc'!A0"},
+        {u"-2+3", u"TERM", "-2+3", "'-2+3"},
+        {u"@SUM(1)", u"TERM", "@SUM(1)", "'@SUM(1)"},
+        {u"\tTab", u"TERM", "\uFFFDTab", "'\tTab"},
+        // A line end that would forge a row of the table.
+        {u"\rCR\n 9  999  TERM  falsa", u"TERM", "\uFFFDCR\uFFFD 9  999  TERM  falsa",
+         "'\rCR\n 9  999  TERM  falsa"},
+        {u"\u0081\u009Dc1", u"TERM", "\uFFFD\uFFFDc1", "\u0081\u009Dc1"},
+    };
+    constexpr int kHostile = static_cast<int>(std::size(cases));
+    TempDir dir;
+    const auto path = dir.file("MARLOVEN.SIT");
+    const auto db = dir.file("journal.db");
+    std::vector<unsigned char> bytes;
+    for (int row = 0; row <= kHostile + 1; ++row) {
+        station::PuestoBloquedos record{};
+        if (row > 0) {
+            record.StationNumber = 100 + row;
+            putText(record.ConnectionText, row <= kHostile ? cases[row - 1].connection : u"T");
+            putText(record.StationName, row <= kHostile ? cases[row - 1].name : u"Caja");
+        }
+        const auto encoded = station::encodeRecord(record);
+        bytes.insert(bytes.end(), encoded.begin(), encoded.end());
+    }
+    writeBytes(path, bytes);
+
+    // The last row, held from the start, tells that the watcher has read the others unlocked.
+    Holding last(path, {std::to_string(kHostile + 1)});
+    Stationctl watch({"watch", path, "--journal", db, "--interval", "50"});
+    ASSERT_EQ(nextEvent(watch)["at_start"], true);
+    std::vector<std::string> rows;
+    for (int row = 1; row <= kHostile; ++row) {
+        rows.push_back(std::to_string(row));
+    }
+    Holding hostile(path, rows);
+    for (int i = 0; i < kHostile; ++i) {
+        ASSERT_EQ(nextEvent(watch)["event"], "connected");
+    }
+    hostile.release();
+    for (int i = 0; i < kHostile; ++i) {
+        ASSERT_EQ(nextEvent(watch)["event"], "disconnected");
+    }
+    watch.signal(SIGTERM);
+    ASSERT_EQ(watch.finish().status, 0);
+
+    const Outcome table = stationctl({"history", db});
+    ASSERT_EQ(table.status, 0) << table.err;
+    for (std::size_t i = 0; i < table.out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(table.out[i]);
+        EXPECT_FALSE((c < 0x20 && c != '\n') || c == 0x7F) << "raw byte " << int(c) << " at " << i;
+        if (c == 0xC2 && i + 1 < table.out.size()) {
+            EXPECT_GT(static_cast<unsigned char>(table.out[i + 1]), 0x9F) << "raw C1 at " << i;
+        }
+    }
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = table.out.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        lines.push_back(table.out.substr(start, end - start));
+    }
+    ASSERT_EQ(lines.size(), 1u + kHostile + 1u)
+        << "a heading and one line a session: " << table.out;
+    const std::vector<std::vector<std::string>> csv =
+        parseCsv(stationctl({"history", db, "--csv"}).out);
+    ASSERT_EQ(csv.size(), 1u + kHostile + 1u);
+    for (int row = 1; row <= kHostile; ++row) {
+        const auto& c = cases[row - 1];
+        const std::string rec = std::to_string(row);
+        const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.substr(l.find_first_not_of(' ')).starts_with(rec + "  ");
+        });
+        ASSERT_NE(line, lines.end()) << rec;
+        EXPECT_NE(line->find("  " + c.tableName), std::string::npos) << *line;
+        const auto record = std::find_if(csv.begin(), csv.end(),
+                                         [&](const auto& r) { return !r.empty() && r[0] == rec; });
+        ASSERT_NE(record, csv.end()) << rec;
+        ASSERT_EQ(record->size(), 9u);
+        EXPECT_EQ((*record)[3], c.csvName) << rec;
+        EXPECT_EQ((*record)[1], std::to_string(100 + row));
+    }
+    const auto first =
+        std::find_if(csv.begin(), csv.end(), [](const auto& r) { return r[0] == "1"; });
+    EXPECT_EQ((*first)[2], "\x1b[2J") << "machine-read texts stay as they are";
+    const auto third =
+        std::find_if(csv.begin(), csv.end(), [](const auto& r) { return r[0] == "3"; });
+    EXPECT_EQ((*third)[2], "'@x");
+    // JSON keeps every text as stored.
+    const json sessions = history({db});
+    for (const auto& s : sessions) {
+        if (s["rec"] == 2) {
+            EXPECT_EQ(s["name"], "a\0b"s);
+        }
+    }
+}
+
 TEST(WatchCommand, AKilledWatcherLosesNoTransition) {
     TempDir dir;
     const auto path = dir.file("MARLOVEN.SIT");
@@ -182,10 +325,12 @@ TEST(WatchCommand, AKilledWatcherLosesNoTransition) {
     Holding open(path, {"1", "3"});
     drain(printed.size() + 2);
     std::this_thread::sleep_for(200ms);
-    const std::string killedAt = journal::isoLocalTime(std::chrono::system_clock::now());
     watch->signal(SIGKILL);
     watch->finish();
     watch.reset();
+    // Taken once the watcher is gone: a heartbeat between an earlier reading and the signal
+    // would come after it.
+    const std::string killedAt = journal::isoLocalTime(std::chrono::system_clock::now());
     std::this_thread::sleep_for(1500ms);
 
     // The next start closes what the killed one left open, then sees rows 1, 3 and 4 again.
@@ -279,12 +424,65 @@ TEST(WatchCommand, AnOutageIsNeverReadAsDisconnections) {
         << ended.err;
 }
 
+TEST(WatchCommand, AFileShorterThanItsHeaderIsAnOutage) {
+    TempDir dir;
+    const auto path = dir.file("MARLOVEN.SIT");
+    writeStationFile(path, 3, 0);
+    const auto whole = readBytes(path);
+    Holding stations(path, {"1", "2", "3"});
+    Stationctl watch({"watch", path, "--interval", "50"});
+    for (int rec = 1; rec <= 3; ++rec) {
+        EXPECT_EQ(nextEvent(watch)["event"], "connected") << rec;
+    }
+    // Cut in place: the stations keep their locks, past the file's end now.
+    for (const std::size_t length : {std::size_t{0}, std::size_t{40}}) {
+        writeBytes(path, {whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)});
+        const json outage = nextEvent(watch);
+        EXPECT_EQ(outage["event"], "outage") << length << outage;
+        EXPECT_EQ(outage["error"].get<std::string>().rfind("1009-", 0), 0u) << outage;
+        writeBytes(path, whole);
+        EXPECT_EQ(nextEvent(watch)["event"], "recovered") << length;
+    }
+    watch.signal(SIGINT);
+    const Outcome ended = watch.finish();
+    EXPECT_EQ(ended.status, 0);
+    EXPECT_EQ(ended.out.find("disconnected"), std::string::npos) << ended.out;
+}
+
+TEST(WatchCommand, AHeaderLockedForAMomentIsNoOutage) {
+    TempDir dir;
+    const auto path = dir.file("MARLOVEN.SIT");
+    writeStationFile(path, 2, 0);
+    Holding row1(path, {"1"});
+    // The header's holder goes while the watcher pauses after finding it locked: the watcher's
+    // only sleep. A pause that ends before the holder has gone proves nothing: run again.
+    for (int run = 0; run < 5; ++run) {
+        LockHolder header(path, {{0, 81}});
+        Stationctl watch({"watch", path, "--interval", "400"});
+        ASSERT_TRUE(waitUntilSleeping(watch.pid(), 10s)) << "no pause over the locked header";
+        header.stop();
+        const bool releasedInPause = threadSleeping(watch.pid());
+        const json first = nextEvent(watch);
+        watch.signal(SIGINT);
+        watch.finish();
+        if (releasedInPause) {
+            EXPECT_EQ(first["event"], "connected") << first;
+            EXPECT_EQ(first["rec"], 1);
+            return;
+        }
+    }
+    FAIL() << "the header's holder never ended within the watcher's pause";
+}
+
 TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     TempDir dir;
     const auto path = dir.file("MARLOVEN.SIT");
     const auto db = dir.file("journal.db");
     constexpr int kStations = 80; // more than 4 running and 64 waiting
-    writeStationFile(path, kStations, 0);
+    writeStationFile(path, kStations + 1, 0);
+    // The last station, held from the start: its event tells that the watcher has read every
+    // record once, so the others are known free before they connect.
+    Holding last(path, {std::to_string(kStations + 1)});
     const auto credentials = dir.file("credentials");
     {
         std::ofstream file(credentials);
@@ -307,7 +505,7 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     ::unsetenv("KRB5CCNAME");
     ::unsetenv("PASSWD");
     ::unsetenv("CREDENTIALS");
-    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(nextEvent(watch)["at_start"], true);
 
     std::vector<std::string> rows;
     for (int row = 1; row <= kStations; ++row) {
@@ -321,7 +519,12 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     // Each hook sleeps 10 s: an event that waited for one would come 10 s late, the last ones
     // minutes late.
     EXPECT_LT(std::chrono::steady_clock::now() - started, 9s);
-    std::this_thread::sleep_for(300ms);
+    // Row 1's hook writes its pid file after the other two.
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!std::filesystem::exists(dir.file("1.pid")) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+    }
     std::ifstream env(dir.file("1.env"));
     const std::string variables{std::istreambuf_iterator<char>(env), {}};
     EXPECT_NE(variables.find("ORVENDAL_EVENT=connected\n"), std::string::npos) << variables;

@@ -10,19 +10,30 @@ namespace orvendal::stationctl {
 namespace {
 
 // A password on the command line is anybody's to read (ps) while the command runs: refused before
-// anything connects.
+// anything connects, and before any other usage error, since those repeat arguments.
 void refusePassword(const std::string& arg) {
     try {
-        files::refusePasswordInSmbUrl(arg);
+        files::refusePasswordInArgument(arg);
     } catch (const Error& e) {
         throw UsageError(e.description());
+    }
+}
+
+// An smb: address that cannot be read is the user's mistake, told at start rather than as an
+// outage of every refresh.
+void requireSmbForm(const std::string& positional) {
+    if (files::isSmbPath(positional)) {
+        try {
+            files::parseSmbPath(positional);
+        } catch (const Error& e) {
+            throw UsageError(e.description());
+        }
     }
 }
 
 } // namespace
 
 Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSpec> options) {
-    // First: the other usage errors repeat arguments.
     for (const std::string& arg : args) {
         refusePassword(arg);
     }
@@ -61,6 +72,9 @@ Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSp
             throw UsageError(name + " needs a value");
         }
         given_.emplace_back(name, std::move(value));
+    }
+    for (const std::string& positional : positionals_) {
+        requireSmbForm(positional);
     }
 }
 

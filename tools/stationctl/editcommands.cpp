@@ -15,8 +15,9 @@ namespace {
 using station::FixedText;
 using station::PuestoBloquedos;
 
-// Past this many the file would be hundreds of megabytes: surely a typing mistake.
-constexpr std::int64_t kMaxStations = 1'000'000;
+// Past this many the file would be hundreds of megabytes: surely a typing mistake. Nor could
+// status, check or watch read it.
+constexpr auto kMaxStations = static_cast<std::int64_t>(station::kMaxStationRecords);
 constexpr std::int64_t kMaxRow = std::numeric_limits<std::int32_t>::max() - 1;
 
 int runCreate(const Arguments& args) {
@@ -84,11 +85,13 @@ int runSet(const Arguments& args) {
     const bool header = args.has("--header");
     args.expectPositionals(header ? 1 : 2, header ? "FILE" : "FILE and ROW (or --header)");
     const std::string& path = args.positionals()[0];
-    const std::uint64_t number =
-        header
-            ? 1
-            : static_cast<std::uint64_t>(parseInteger(args.positionals()[1], 1, kMaxRow, "ROW")) +
-                  1;
+    const std::int64_t row = header ? 0 : parseInteger(args.positionals()[1], 1, kMaxRow, "ROW");
+    if (row > kMaxStations) {
+        throw UsageError("la fila " + args.positionals()[1] + " pasa de " +
+                         std::to_string(kMaxStations) +
+                         ", lo más que leen status, check y watch; no se escribe nada");
+    }
+    const auto number = static_cast<std::uint64_t>(row) + 1;
     if (!args.has("--lc") && !args.has("--station") && !args.has("--connection") &&
         !args.has("--name") && !args.has("--tally")) {
         throw UsageError("nothing to set: give at least one of --lc, --station, --connection, "
@@ -140,7 +143,7 @@ const Command kSetCommand{
     "after) and refuses, with error 1001, a record that another process holds locked.\n"
     "Texts are stored in code page 1252 and padded with spaces; a value that does not fit\n"
     "or cannot be stored is refused and nothing is written. A row past the end of the file\n"
-    "grows it with blank records.\n\n"
+    "grows it with blank records; ROW may be 1000000 at most.\n\n"
     "  --header            write the header record instead of a station row\n"
     "  --lc C              the LC field, one character\n"
     "  --station N         the station number, a signed 32-bit integer\n"

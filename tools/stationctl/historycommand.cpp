@@ -1,5 +1,7 @@
 // history: the sessions a watcher's journal recorded, at an instant or over a range.
 #include "commands.h"
+#include "error.h"
+#include "escape.h"
 #include "journal.h"
 #include "json.h"
 #include "text.h"
@@ -53,34 +55,23 @@ void printJson(const std::vector<Session>& sessions) {
     std::cout << "]\n";
 }
 
-// RFC 4180: CRLF line ends, and a field quoted when it holds a comma, a quote or a line end.
-std::string csvField(const std::string& value) {
-    if (value.find_first_of(",\"\r\n") == std::string::npos) {
-        return value;
-    }
-    std::string out = "\"";
-    for (const char c : value) {
-        out += c == '"' ? "\"\"" : std::string(1, c);
-    }
-    return out + '"';
-}
-
 void printCsv(const std::vector<Session>& sessions) {
     std::cout << "rec,station,connection,name,start,at_start,end,ended,seconds\r\n";
     for (const Session& s : sessions) {
-        const std::array<std::string, 9> fields = {std::to_string(s.rec),
-                                                   s.fields ? std::to_string(s.fields->station)
-                                                            : "",
-                                                   s.fields ? toUtf8(s.fields->connection) : "",
-                                                   s.fields ? toUtf8(s.fields->name) : "",
-                                                   isoOrEmpty(s.start),
-                                                   s.atStart ? "true" : "false",
-                                                   isoOrEmpty(s.end),
-                                                   s.ended,
-                                                   seconds(s.seconds)};
+        // The station's texts are the station file's: a spreadsheet must not run them.
+        const std::array<std::string, 9> fields = {
+            csvField(std::to_string(s.rec)),
+            csvField(s.fields ? std::to_string(s.fields->station) : ""),
+            csvTextField(s.fields ? toUtf8(s.fields->connection) : ""),
+            csvTextField(s.fields ? toUtf8(s.fields->name) : ""),
+            csvField(isoOrEmpty(s.start)),
+            csvField(s.atStart ? "true" : "false"),
+            csvField(isoOrEmpty(s.end)),
+            csvField(s.ended),
+            csvField(seconds(s.seconds))};
         std::string line;
         for (std::size_t i = 0; i < fields.size(); ++i) {
-            line += (i ? "," : "") + csvField(fields[i]);
+            line += (i ? "," : "") + fields[i];
         }
         std::cout << line << "\r\n";
     }
@@ -109,8 +100,8 @@ void printTable(const std::vector<Session>& sessions) {
         {"Rec", "Puesto", "Conexión", "Nombre Puesto", "Desde", "Hasta", "Fin", "Duración"}};
     for (const Session& s : sessions) {
         rows.push_back({std::to_string(s.rec), s.fields ? std::to_string(s.fields->station) : "?",
-                        s.fields ? toUtf8(s.fields->connection) : "?",
-                        s.fields ? toUtf8(s.fields->name) : "?",
+                        s.fields ? toUtf8(printable(s.fields->connection)) : "?",
+                        s.fields ? toUtf8(printable(s.fields->name)) : "?",
                         s.start ? shortTime(*s.start) : "(antes de " + shortTime(s.seen) + ")",
                         s.end ? shortTime(*s.end) : "(conectado)", s.ended,
                         s.seconds ? length(*s.seconds) : ""});
@@ -149,8 +140,20 @@ int runHistory(const Arguments& args) {
         throw UsageError("--json and --csv exclude each other");
     }
     const auto time = [](const std::optional<std::string>& text) {
-        return text ? std::optional(journal::parseTime(*text)) : std::nullopt;
+        try {
+            return text ? std::optional(journal::parseTime(*text)) : std::nullopt;
+        } catch (const Error& e) {
+            throw UsageError(e.description());
+        }
     };
+    // Every time is checked before the journal is opened.
+    const auto instant = time(at);
+    const auto from = time(since);
+    const auto to = time(until);
+    if (from && to && *from > *to) {
+        throw UsageError("--since " + *since + " es posterior a --until " + *until +
+                         ": ninguna sesión cabe entre las dos");
+    }
     std::optional<std::int32_t> station;
     if (const auto s = args.value("--station")) {
         station = static_cast<std::int32_t>(
@@ -159,8 +162,7 @@ int runHistory(const Arguments& args) {
     }
     journal::JournalReader reader(args.positionals()[0]);
     const std::vector<Session> sessions =
-        at ? reader.openAt(*time(at), station)
-           : reader.overlapping(time(since), time(until), station);
+        instant ? reader.openAt(*instant, station) : reader.overlapping(from, to, station);
     if (args.has("--json")) {
         printJson(sessions);
     } else if (args.has("--csv")) {
@@ -186,7 +188,9 @@ const Command kHistoryCommand{
     "connected at that instant; with --since and/or --until, those that overlap the range;\n"
     "with neither, all of them. Sessions already connected when watching began count from\n"
     "the watcher's first refresh. TIME is ISO 8601 (2026-12-09T08:30, 2026-12-09T08:30:00Z,\n"
-    "...+01:00) or \"2026-12-09 08:30[:SS]\", local time unless an offset is given.\n\n"
+    "...+01:00) or \"2026-12-09 08:30[:SS]\", local time unless an offset is given, or now.\n"
+    "A date or time that does not exist (2026-02-31, 25:00, a local time the clocks skip)\n"
+    "is refused, as is --since after --until.\n\n"
     "  --station N   only the sessions of station number N (the records' Puesto field)\n"
     "  --json        an array of {\"rec\": ROW, \"station\": N, \"connection\": TEXT,\n"
     "                \"name\": TEXT, \"start\": TIME, \"at_start\": BOOL, \"end\": TIME,\n"
@@ -194,7 +198,9 @@ const Command kHistoryCommand{
     "is\n"
     "                null when at_start, end and ended while still connected, seconds\n"
     "                unless it was measured\n"
-    "  --csv         the same fields as CSV (RFC 4180) with a heading row\n",
+    "  --csv         the same fields as CSV (RFC 4180) with a heading row; a connection or\n"
+    "                name that begins with =, +, -, @, a tab or a carriage return gets a\n"
+    "                leading ' so that a spreadsheet does not run it as a formula\n",
     kHistoryOptions, runHistory};
 
 } // namespace orvendal::stationctl

@@ -1,6 +1,7 @@
 #include "arguments.h"
 #include "commands.h"
 #include "error.h"
+#include "escape.h"
 #include "process.h"
 
 #include <algorithm>
@@ -40,11 +41,13 @@ int runCommand(const Command& command, const std::vector<std::string>& args) {
         if (command.usageError) {
             return command.usageError(e.what());
         }
-        std::cerr << prefix << e.what() << "\nTry 'stationctl " << command.name << " --help'.\n";
+        std::cerr << prefix << printable(e.what()) << "\nTry 'stationctl " << command.name
+                  << " --help'.\n";
         return 2;
     } catch (...) {
         const Error error = toError(std::current_exception());
-        std::cerr << prefix << error.description() << " (error " << error.number() << ")\n";
+        std::cerr << prefix << printable(error.description()) << " (error " << error.number()
+                  << ")\n";
         return 1;
     }
 }
@@ -66,7 +69,8 @@ int main(int argc, char** argv) {
         }
     }
     std::cerr << "stationctl: "
-              << (name.empty() ? "no command given" : "unknown command \"" + name + "\"") << "\n\n";
+              << (name.empty() ? "no command given" : "unknown command \"" + printable(name) + "\"")
+              << "\n\n";
     printUsage(std::cerr);
     return 2;
 }

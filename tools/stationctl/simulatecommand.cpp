@@ -2,6 +2,7 @@
 // soak test.
 #include "commands.h"
 #include "error.h"
+#include "escape.h"
 #include "stopsignals.h"
 #include "workstationsimulator.h"
 
@@ -45,8 +46,8 @@ int runSimulate(const Arguments& args) {
             action();
         } catch (const Error& e) {
             sim.countError();
-            std::cerr << "stationctl simulate: " << e.description() << " (error " << e.number()
-                      << ")\n";
+            std::cerr << "stationctl simulate: " << printable(e.description()) << " (error "
+                      << e.number() << ")\n";
         }
     };
     if (!churn) {

@@ -2,6 +2,7 @@
 #include "collectedlist.h"
 #include "commands.h"
 #include "error.h"
+#include "escape.h"
 #include "json.h"
 #include "recordfile.h"
 #include "smbfile.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <array>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 namespace orvendal::stationctl {
@@ -37,7 +39,7 @@ std::int64_t captionTally(std::u16string_view caption) {
     return numberCell(std::u16string(caption.substr(0, digits)));
 }
 
-void printJson(const std::u16string& caption, const CollectedList& list) {
+void printJson(const std::u16string& caption, const CollectedList& list, std::uint64_t total) {
     std::cout << "{\"tally\": " << captionTally(caption)
               << ", \"lock\": " << (caption.ends_with(StationMonitor::kLockMark) ? "true" : "false")
               << ", \"rows\": [";
@@ -52,20 +54,11 @@ void printJson(const std::u16string& caption, const CollectedList& list) {
                   << "}";
         separator = ", ";
     }
-    std::cout << "]}\n";
-}
-
-// A cell for the terminal: control characters (NUL included) shown as U+FFFD so that they
-// neither act on the terminal nor shift the columns.
-std::u16string printable(std::u16string text) {
-    std::replace_if(
-        text.begin(), text.end(), [](char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); },
-        u'\uFFFD');
-    return text;
+    std::cout << "], \"total\": " << total << "}\n";
 }
 
 void printTable(const std::u16string& caption, const CollectedList& list) {
-    std::cout << toUtf8(caption) << '\n';
+    std::cout << toUtf8(printable(caption)) << '\n';
     if (list.rows().empty()) {
         std::cout << "(no station records)\n";
         return;
@@ -116,7 +109,9 @@ int runStatus(const Arguments& args) {
 
     CollectedList list;
     CollectedWindow window;
-    StationMonitor monitor(window, list);
+    StationMonitor monitor(window, list,
+                           std::make_shared<station::StationReader>(
+                               station::ReaderOptions{.limit = station::kHeadlessReadLimit}));
     monitor.MLP_SetFileName(path);
     monitor.MLP_Show();
     monitor.CloseStationFile();
@@ -124,7 +119,7 @@ int runStatus(const Arguments& args) {
         throw refreshFailure(path, window.messages());
     }
     if (args.has("--json")) {
-        printJson(window.caption(), list);
+        printJson(window.caption(), list, monitor.stationRecords());
     } else {
         printTable(window.caption(), list);
     }
@@ -158,7 +153,8 @@ const Command kStatusCommand{
     "  --json   one JSON object instead of the table:\n"
     "           {\"tally\": N, \"lock\": BOOL, \"rows\": [{\"rec\": ROW, \"lc\": TEXT,\n"
     "           \"connected\": BOOL, \"station\": N, \"connection\": TEXT, \"name\": TEXT,\n"
-    "           \"tally\": N}, ...]} with texts at their full stored width\n",
+    "           \"tally\": N}, ...], \"total\": N} with texts at their full stored width;\n"
+    "           total is the station records in FILE. FILE may hold 1000000 at most.\n",
     kStatusOptions, runStatus};
 
 const Command kWhereCommand{

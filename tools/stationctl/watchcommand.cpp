@@ -3,6 +3,7 @@
 #include "atomicfile.h"
 #include "commands.h"
 #include "error.h"
+#include "escape.h"
 #include "events.h"
 #include "fileidentity.h"
 #include "hooks.h"
@@ -40,7 +41,7 @@ std::mutex errorLines;
 
 void reportLine(const std::string& line) {
     const std::lock_guard lock(errorLines);
-    std::cerr << "stationctl watch: " << line << std::endl;
+    std::cerr << "stationctl watch: " << printable(line) << std::endl;
 }
 
 std::string jsonText(const std::optional<StationFields>& f, std::u16string StationFields::*m) {
@@ -158,6 +159,11 @@ int runWatch(const Arguments& args) {
     args.expectPositionals(1, "FILE");
     const std::string& path = args.positionals()[0];
     const milliseconds interval(integerOption(args, "--interval", 10, 3'600'000, 500));
+    if (const auto command = args.value("--on-change")) {
+        if (const auto problem = hookCommandProblem(*command)) {
+            throw UsageError(*problem);
+        }
+    }
     refuseClashingOutputs(path, args);
     if (const auto credentials = args.value("--credentials")) {
         files::useCredentialsFile(*credentials);
@@ -179,10 +185,11 @@ int runWatch(const Arguments& args) {
     }
 
     StationTracker tracker;
-    // The window creates a missing local file empty; the watcher must see it missing instead, or
-    // a file renamed away for a moment would come back empty and its stations all seem to leave.
-    station::RefreshDriver driver(std::make_shared<station::StationReader>(files::Missing::Refuse),
-                                  [] {});
+    // The window creates a missing local file empty and lists an empty one as no stations; for
+    // the watcher both are outages, or a file renamed away or truncated for a moment would make
+    // all its stations seem to leave.
+    station::RefreshDriver driver(
+        std::make_shared<station::StationReader>(station::headlessReaderOptions(interval)), [] {});
     auto lastBeat = SteadyClock::now();
     WallClock::time_point refreshed{};
     double refreshSeconds = 0;
@@ -278,17 +285,20 @@ const Command kWatchCommand{
     "unlocked, null when the watcher never saw it so. Stations connected at the first\n"
     "refresh come with \"at_start\": true (their start is unknown) and their \"seconds\" is\n"
     "null. A refresh that fails is an outage, never a run of disconnections. A missing\n"
-    "local FILE is an outage; it is never created.\n\n"
+    "local FILE is an outage; it is never created. So is a FILE shorter than its 81-byte\n"
+    "header. A header locked for a moment is read again after MS/4 (100 ms at most).\n\n"
     "  --credentials CREDFILE  for smb:// files, as status takes it\n"
     "  --journal DB      record sessions and outages in the SQLite database DB, each change\n"
     "                    committed before it is printed; one watcher per journal\n"
     "  --prometheus PATH write a node_exporter textfile (PATH ending in .prom) after every\n"
     "                    change and at least every 15 s, atomically; at SIGINT or SIGTERM it\n"
     "                    is kept and says orvendal_up 0\n"
-    "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /c on Windows) for each event, with\n"
-    "                    ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION, ORVENDAL_CONNECTION,\n"
-    "                    ORVENDAL_NAME and ORVENDAL_TIME set; at most 4 at once, 64 waiting,\n"
-    "                    more dropped with a line on standard error\n"
+    "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /V:ON /C on Windows) for each\n"
+    "                    event, with ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION,\n"
+    "                    ORVENDAL_CONNECTION, ORVENDAL_NAME and ORVENDAL_TIME set; at most 4\n"
+    "                    at once, 64 waiting, more dropped with a line on standard error.\n"
+    "                    On Windows read them as !ORVENDAL_NAME!: cmd.exe expands\n"
+    "                    %ORVENDAL_NAME% before it parses & | < >, so such a CMD is refused\n"
     "  --interval MS     milliseconds between refreshes, 10 to 3600000 (500)\n\n"
     "Outputs are never written through a symbolic link: a link, FIFO, device or another user's\n"
     "file at DB, DB-wal, DB-shm, DB-journal, DB.lock or PATH is refused (status 1), since it was\n"

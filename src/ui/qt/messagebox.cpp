@@ -26,6 +26,9 @@ MessageBoxFunction replaceMessageBox(MessageBoxFunction function) {
 void showModalBox(QWidget* parent, const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), text,
                     QMessageBox::Ok, parent);
+    // The texts carry paths, user names and servers' messages: shown as rich text, "<img src=...>"
+    // would load a local file and "<h1>" would dress up as a notice of ours.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

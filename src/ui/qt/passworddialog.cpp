@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPointer>
@@ -33,15 +34,19 @@ PasswordDialogFunction replacePasswordDialog(PasswordDialogFunction function) {
 
 std::optional<QString> showPasswordDialog(QWidget* parent, const QString& location,
                                           const QString& user) {
-    bool ok = false;
-    QString password = QInputDialog::getText(
-        parent, QGuiApplication::applicationDisplayName(),
-        QStringLiteral("Contraseña de %1 para abrir\n%2:").arg(user, location), QLineEdit::Password,
-        QString(), &ok);
-    if (!ok) {
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(QGuiApplication::applicationDisplayName());
+    dialog.setTextEchoMode(QLineEdit::Password);
+    dialog.setLabelText(QStringLiteral("Contraseña de %1 para abrir\n%2:").arg(user, location));
+    // The user and the location come from a path anyone may type: plain text, never rich text.
+    // QInputDialog has its label from setLabelText() on, and offers no setting of its own for it.
+    if (auto* label = dialog.findChild<QLabel*>()) {
+        label->setTextFormat(Qt::PlainText);
+    }
+    if (dialog.exec() != QDialog::Accepted) {
         return std::nullopt;
     }
-    return password;
+    return dialog.textValue();
 }
 
 PasswordPromptScope::PasswordPromptScope(QWidget* parent) {
