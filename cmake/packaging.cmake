@@ -4,13 +4,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/man/orvendal.1 ${PROJECT_SOURCE_DIR}/do
 install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/README.md
     ${PROJECT_SOURCE_DIR}/packaging/orvendal-alerts.yml DESTINATION share/doc/orvendal)
 
-# The watcher as a service (stationctl watch): its unit, its settings, its user, and its write
-# access to node_exporter's textfile folder. The package's postinst creates the user.
+# The watcher as a service (stationctl watch): its unit, its settings and its user. The package's
+# postinst creates the user and links node_exporter's textfile folder to the watcher's textfile;
+# its postrm takes the link away.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.service DESTINATION lib/systemd/system)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.sysusers DESTINATION lib/sysusers.d
     RENAME orvendal.conf)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.tmpfiles DESTINATION lib/tmpfiles.d
-    RENAME orvendal-watch.conf)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.default DESTINATION /etc/default
     RENAME orvendal-watch)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

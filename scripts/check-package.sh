@@ -27,7 +27,6 @@ expected=(
     usr/share/doc/orvendal/orvendal-alerts.yml
     usr/lib/systemd/system/orvendal-watch.service
     usr/lib/sysusers.d/orvendal.conf
-    usr/lib/tmpfiles.d/orvendal-watch.conf
     etc/default/orvendal-watch
 )
 for size in 16 32 48 256; do
@@ -66,7 +65,8 @@ dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/orv
 
 # The maintainer scripts parse, and on a systemd machine stop the watcher before it is removed
 # and restart it after an upgrade, as dh_installsystemd's do. They run in a mount namespace whose
-# /run has systemd's marker, with the tools they call recorded instead of run.
+# /run has systemd's marker and /var/lib is empty, with the tools they call recorded instead of
+# run.
 dpkg-deb --ctrl-tarfile "$deb" | tar -x -C "$root" ./postinst ./prerm ./postrm
 shims=$root/shims
 mkdir "$shims"
@@ -80,7 +80,8 @@ calls() {
     : >"$root/calls"
     # shellcheck disable=SC2016 # expanded by the inner shell
     CALLS=$root/calls PATH=$shims:$PATH unshare -m sh -c \
-        'mount -t tmpfs tmpfs /run && mkdir -p /run/systemd/system && exec "$@"' \
+        'mount -t tmpfs tmpfs /run && mount -t tmpfs tmpfs /var/lib &&
+            mkdir -p /run/systemd/system && exec "$@"' \
         sh "$root/$1" "${@:2}" >/dev/null
     cat "$root/calls"
 }
@@ -100,6 +101,65 @@ run=$(calls postrm remove) || fail "postrm remove fails"
 [[ $run == *"deb-systemd-helper mask $name"* ]] || fail "postrm remove does not mask $name: $run"
 run=$(calls postrm purge) || fail "postrm purge fails"
 [[ $run == *"deb-systemd-helper purge $name"* ]] || fail "postrm purge does not purge $name: $run"
+
+# The service writes nothing but its state folder, and node_exporter reaches its textfile
+# through the postinst's link: run the package's own scripts on a scratch root that has
+# node_exporter's folder as Debian makes it (dpkg --root passes DPKG_ROOT the same way).
+service=$root/usr/lib/systemd/system/orvendal-watch.service
+state=/var/lib/$(sed -n 's/^StateDirectory=//p' "$service")
+textfile=$(sed -n 's/^PROMETHEUS=//p' "$root/etc/default/orvendal-watch")
+[[ $textfile == "$state"/*.prom ]] ||
+    fail "PROMETHEUS=$textfile is not in the service's state folder $state"
+grep -q '^ReadWritePaths=' "$service" && fail "the service may write outside its state folder"
+grep -qx 'LimitCORE=0' "$service" || fail "the service may dump core with the password"
+mkdir -p "$root/etc" "$root/var/lib/prometheus/node-exporter"
+link=$root/var/lib/prometheus/node-exporter/orvendal.prom
+DPKG_ROOT=$root "$root/postinst" configure || fail "the postinst fails"
+[[ $(readlink "$link") == "$textfile" ]] ||
+    fail "node_exporter's link points to '$(readlink "$link")', not to $textfile"
+grep -q '^orvendal:' "$root/etc/passwd" || fail "the postinst does not create the user orvendal"
+DPKG_ROOT=$root "$root/postinst" configure || fail "the postinst fails when run again"
+DPKG_ROOT=$root "$root/postrm" remove || fail "the postrm fails"
+[[ -e $link || -L $link ]] && fail "the postrm leaves the link behind"
+# The real node_exporter serves, through that link, the textfile the unpacked stationctl writes
+# as the service's user would, in a mount namespace whose /var/lib is the scratch root's.
+DPKG_ROOT=$root "$root/postinst" configure || fail "the postinst fails"
+chmod 755 "$root"
+mkdir -p "$root$state"
+chown nobody "$root$state"
+chmod "$(sed -n 's/^StateDirectoryMode=//p' "$service")" "$root$state"
+"$root/usr/bin/stationctl" create "$root/MARLOVEN.SIT" --stations 3 >/dev/null
+port=$((20000 + RANDOM % 20000))
+# shellcheck disable=SC2016 # expanded by the inner shell
+scrape=$(timeout 60 unshare -m sh -c '
+    set -e
+    root=$1 port=$2 textfile=$3
+    mount --bind "$root/var/lib" /var/lib
+    umask "$(sed -n "s/^UMask=//p" "$root/usr/lib/systemd/system/orvendal-watch.service")"
+    setpriv --reuid=nobody --regid=nogroup --clear-groups "$root/usr/bin/stationctl" watch \
+        "$root/MARLOVEN.SIT" --prometheus "$textfile" >/dev/null &
+    watcher=$!
+    until [ -s "$textfile" ]; do sleep 0.1; done
+    kill "$watcher"
+    prometheus-node-exporter --collector.disable-defaults --collector.textfile \
+        --collector.textfile.directory=/var/lib/prometheus/node-exporter \
+        --web.listen-address="127.0.0.1:$port" 2>/dev/null &
+    exporter=$!
+    until /usr/bin/python3 -c "import sys, urllib.request
+sys.stdout.write(urllib.request.urlopen(sys.argv[1]).read().decode())" \
+        "http://127.0.0.1:$port/metrics" 2>/dev/null; do sleep 0.1; done
+    kill "$exporter"
+' sh "$root" "$port" "$textfile") || fail "the watcher or node_exporter does not run"
+stations=$'\norvendal_stations{file="'$root/MARLOVEN.SIT$'"} 3\n'
+[[ $scrape == *"$stations"* && $scrape == *$'\nnode_textfile_scrape_error 0\n'* ]] ||
+    fail "node_exporter does not serve the service's textfile through the link"
+[[ $(stat -c %a "$root$textfile") == 644 ]] || fail "the textfile is not readable by node_exporter"
+
+rm -f "$link"
+chown nobody "$root/var/lib/prometheus/node-exporter"
+DPKG_ROOT=$root "$root/postinst" configure 2>/dev/null &&
+    fail "the postinst writes in a textfile folder that is not root's"
+[[ -L $link ]] && fail "the postinst made a link in a textfile folder that is not root's"
 
 if ((failures > 0)); then
     exit 1

@@ -23,7 +23,8 @@ station::StationReading readingOf(int stations, int connected) {
 // before the watcher prints it.
 void transitionWithJournal(benchmark::State& state) {
     testing::TempDir dir;
-    Journal journal = Journal::open(dir.file("journal.db"), "MARLOVEN.SIT", WallClock::now());
+    Journal journal =
+        Journal::open(dir.file("journal.db"), "MARLOVEN.SIT", WallClock::now(), Milliseconds(500));
     Event connected;
     connected.kind = EventKind::Connected;
     connected.rec = 7;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvendal::files {
@@ -44,6 +45,11 @@ void writeFileAtomically(const std::string& path, std::string_view text) {
         throw Error::fromErrno(errno, "no se puede crear " + temporary);
     }
     try {
+        // Readable by all whatever the umask (the service's is 0027): node_exporter, which reads
+        // it, runs as another user.
+        if (::fchmod(fd, 0644) != 0) {
+            throw Error::fromErrno(errno, temporary);
+        }
         writeAll(fd, text, temporary);
         const int closed = ::close(fd);
         fd = -1;

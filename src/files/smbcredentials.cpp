@@ -1,5 +1,6 @@
 #include "error.h"
 #include "smbfile.h"
+#include "smbsecrets.h"
 
 #include <algorithm>
 #include <cctype>
@@ -58,6 +59,7 @@ SmbCredentials readCredentialsFile(const std::string& path) {
         throw fail(EPERM, "el fichero de credenciales puede leerlo o cambiarlo otro usuario "
                           "(quítele los permisos con chmod 600)");
     }
+    keepSecretsOutOfCoreDumps();
     char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);

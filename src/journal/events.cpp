@@ -59,10 +59,12 @@ std::size_t StationTracker::connectedCount() const {
 }
 
 Event StationTracker::sessionEnd(EventKind kind, std::size_t index, WallClock::time_point now,
-                                 SteadyClock::time_point monotonic) {
+                                 SteadyClock::time_point monotonic,
+                                 std::optional<WallClock::time_point> after) {
     Station& s = stations_[index];
     Event event = makeEvent(kind, now, static_cast<std::int64_t>(index + 1), s.sessionFields);
-    if (s.since) {
+    event.changedAfter = after;
+    if (s.since && !after) {
         event.seconds = std::chrono::duration<double>(monotonic - *s.since).count();
     }
     s.connected = false;
@@ -84,14 +86,21 @@ std::vector<Event> StationTracker::update(const station::StationReading& reading
         }
         return events;
     }
+    // After an outage a station found locked or unlocked came or left at some unseen instant
+    // since the last good reading: its start or end is that interval, its length not measured.
+    std::optional<WallClock::time_point> after;
     if (std::exchange(outage_, false)) {
         events.push_back(makeEvent(EventKind::Recovered, now));
+        if (started_) {
+            after = lastGood_;
+        }
     }
+    lastGood_ = now;
     const bool first = !std::exchange(started_, true);
     // Records that the file no longer has end their sessions as if unlocked.
     for (std::size_t i = reading.stations.size(); i < stations_.size(); ++i) {
         if (stations_[i].connected) {
-            events.push_back(sessionEnd(EventKind::Disconnected, i, now, monotonic));
+            events.push_back(sessionEnd(EventKind::Disconnected, i, now, monotonic, after));
         }
     }
     stations_.resize(reading.stations.size());
@@ -109,12 +118,13 @@ std::vector<Event> StationTracker::update(const station::StationReading& reading
             Event event =
                 makeEvent(EventKind::Connected, now, static_cast<std::int64_t>(i + 1), s.lastSeen);
             event.atStart = first;
-            if (!first) {
+            event.changedAfter = after;
+            if (!first && !after) {
                 s.since = monotonic;
             }
             events.push_back(std::move(event));
         } else if (!locked && s.connected) {
-            events.push_back(sessionEnd(EventKind::Disconnected, i, now, monotonic));
+            events.push_back(sessionEnd(EventKind::Disconnected, i, now, monotonic, after));
         }
     }
     return events;

@@ -44,8 +44,12 @@ struct Event {
     std::optional<StationFields> fields;
     // Already connected when watching began: the session's real start is unknown.
     bool atStart = false;
-    // The session's length on the monotonic clock; none for a session that began at_start.
+    // The session's length on the monotonic clock; none for a session that began at_start, or
+    // that ended unseen during an outage.
     std::optional<double> seconds;
+    // A change found by the first good reading after an outage: it happened after this, the
+    // last good reading before the outage, and before `time`.
+    std::optional<WallClock::time_point> changedAfter;
     // "<number>-<description>" of an outage.
     std::string error;
 };
@@ -81,11 +85,13 @@ public:
 
 private:
     Event sessionEnd(EventKind kind, std::size_t index, WallClock::time_point now,
-                     SteadyClock::time_point monotonic);
+                     SteadyClock::time_point monotonic,
+                     std::optional<WallClock::time_point> after = std::nullopt);
 
     std::vector<Station> stations_;
     bool started_ = false;
     bool outage_ = false;
+    WallClock::time_point lastGood_;
 };
 
 } // namespace orvendal::journal

@@ -1,10 +1,15 @@
 #include "error.h"
 #include "hooks.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <optional>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,7 +34,15 @@ std::optional<std::string> hookCommandProblem(const std::string&) {
     return std::nullopt;
 }
 
-int runShellCommand(const std::string& command, const Environment& environment) {
+struct ShellProcess::Os {
+    pid_t pid = 0;
+    // Readable once the shell has ended; poll() on it waits with a limit, which waitpid cannot.
+    int ended = -1;
+    std::optional<int> status;
+};
+
+ShellProcess::ShellProcess(const std::string& command, const Environment& environment)
+    : os_(std::make_unique<Os>()) {
     std::vector<std::string> entries;
     for (const auto& [name, value] : environment) {
         entries.push_back(name + "=" + value);
@@ -59,24 +72,77 @@ int runShellCommand(const std::string& command, const Environment& environment) 
     }
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A group of its own: what the shell starts is ended with it, and a Ctrl+C at the terminal
+    // reaches the watcher only, which then ends its hooks itself.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                              POSIX_SPAWN_SETPGROUP);
 
     std::string shell = "/bin/sh", dashC = "-c", text = command;
     char* argv[] = {shell.data(), dashC.data(), text.data(), nullptr};
-    pid_t pid = 0;
-    const int err = ::posix_spawn(&pid, "/bin/sh", &actions, &attributes, argv, envp.data());
+    const int err = ::posix_spawn(&os_->pid, "/bin/sh", &actions, &attributes, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (err != 0) {
         throw Error::fromErrno(err, "/bin/sh");
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) {
-            throw Error::fromErrno(errno, "waitpid");
+    os_->ended = static_cast<int>(::syscall(SYS_pidfd_open, os_->pid, 0));
+    if (os_->ended < 0) {
+        const int failure = errno;
+        end(true);
+        status();
+        throw Error::fromErrno(failure, "pidfd_open");
+    }
+}
+
+ShellProcess::~ShellProcess() {
+    if (!os_->status && !waitFor(std::chrono::milliseconds(0))) {
+        end(true);
+    }
+    try {
+        status();
+    } catch (const Error&) {
+        // Nothing left to collect: the descriptor is all there is to free.
+    }
+    ::close(os_->ended);
+}
+
+bool ShellProcess::waitFor(std::chrono::milliseconds limit) {
+    if (os_->status) {
+        return true;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (true) {
+        pollfd fd{os_->ended, POLLIN, 0};
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const int ready = ::poll(&fd, 1, static_cast<int>(std::max<long long>(0, left.count())));
+        if (ready > 0) {
+            return true;
+        }
+        if (ready == 0 || errno != EINTR) {
+            return false;
         }
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void ShellProcess::end(bool now) {
+    if (!os_->status) {
+        ::kill(-os_->pid, now ? SIGKILL : SIGTERM);
+    }
+}
+
+int ShellProcess::status() {
+    if (!os_->status) {
+        int status = 0;
+        while (::waitpid(os_->pid, &status, 0) < 0) {
+            if (errno != EINTR) {
+                throw Error::fromErrno(errno, "waitpid");
+            }
+        }
+        os_->status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return *os_->status;
 }
 
 } // namespace orvendal::journal

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
+#include <optional>
 #include <vector>
 
 namespace orvendal::journal {
@@ -75,7 +78,19 @@ std::optional<std::string> hookCommandProblem(const std::string& command) {
            name + "! en su lugar: los hooks corren con cmd.exe /V:ON, que lo sustituye después";
 }
 
-int runShellCommand(const std::string& command, const Environment& environment) {
+struct ShellProcess::Os {
+    HANDLE process = nullptr;
+    // The job holds the shell and all it starts, so that ending it ends them all.
+    HANDLE job = nullptr;
+    std::optional<int> status;
+};
+
+ShellProcess::ShellProcess(const std::string& command, const Environment& environment)
+    : os_(std::make_unique<Os>()) {
+    os_->job = ::CreateJobObjectW(nullptr, nullptr);
+    if (os_->job == nullptr) {
+        throw lastError("CreateJobObject");
+    }
     std::wstring block;
     for (const auto& [name, value] : environment) {
         block += wide(name) + L"=" + wide(value);
@@ -117,10 +132,11 @@ int runShellCommand(const std::string& command, const Environment& environment) 
     startup.StartupInfo.hStdError = errors.handle;
     startup.lpAttributeList = listed ? attributes : nullptr;
     PROCESS_INFORMATION process{};
+    // Suspended until it is in the job: nothing it starts can escape the job.
     const BOOL started =
         listed && ::CreateProcessW(shell.c_str(), line.data(), nullptr, nullptr, !passed.empty(),
                                    CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW |
-                                       EXTENDED_STARTUPINFO_PRESENT,
+                                       EXTENDED_STARTUPINFO_PRESENT | CREATE_SUSPENDED,
                                    block.data(), nullptr, &startup.StartupInfo, &process);
     const Error failure = lastError("CreateProcessW (cmd.exe)");
     if (listed) {
@@ -130,14 +146,51 @@ int runShellCommand(const std::string& command, const Environment& environment) 
         ::CloseHandle(input);
     }
     if (!started) {
+        ::CloseHandle(os_->job);
         throw failure;
     }
+    os_->process = process.hProcess;
+    if (!::AssignProcessToJobObject(os_->job, process.hProcess)) {
+        const Error unassigned = lastError("AssignProcessToJobObject");
+        ::TerminateProcess(process.hProcess, 1);
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+        ::CloseHandle(os_->job);
+        throw unassigned;
+    }
+    ::ResumeThread(process.hThread);
     ::CloseHandle(process.hThread);
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 1;
-    ::GetExitCodeProcess(process.hProcess, &status);
-    ::CloseHandle(process.hProcess);
-    return static_cast<int>(status);
+}
+
+ShellProcess::~ShellProcess() {
+    if (!waitFor(std::chrono::milliseconds(0))) {
+        end(true);
+    }
+    status();
+    ::CloseHandle(os_->process);
+    ::CloseHandle(os_->job);
+}
+
+bool ShellProcess::waitFor(std::chrono::milliseconds limit) {
+    return ::WaitForSingleObject(os_->process,
+                                 static_cast<DWORD>(std::max<long long>(
+                                     0, std::min<long long>(limit.count(), INFINITE - 1)))) ==
+           WAIT_OBJECT_0;
+}
+
+void ShellProcess::end(bool) {
+    // Windows has no request to end that a console program is sure to get: the job ends at once.
+    ::TerminateJobObject(os_->job, 1);
+}
+
+int ShellProcess::status() {
+    if (!os_->status) {
+        ::WaitForSingleObject(os_->process, INFINITE);
+        DWORD code = 1;
+        ::GetExitCodeProcess(os_->process, &code);
+        os_->status = static_cast<int>(code);
+    }
+    return *os_->status;
 }
 
 } // namespace orvendal::journal

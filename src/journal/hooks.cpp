@@ -25,6 +25,14 @@ struct HookRunner::State {
     std::size_t running = 0;
     std::size_t workers = 0;
     bool closing = false;
+    std::chrono::milliseconds timeout{};
+    // The hooks' shells while they run, for finish() to end; only touched under `mutex`.
+    std::set<ShellProcess*> shells;
+    // Hooks dropped since the last report, and when the first of them was.
+    std::size_t dropped = 0;
+    WallClock::time_point firstDropped;
+    std::chrono::milliseconds reportEvery{0};
+    SteadyClock::time_point reported;
 };
 
 std::optional<std::string> percentReference(std::string_view command) {
@@ -51,6 +59,18 @@ std::string cmdCommandLine(std::string_view shell, std::string_view command) {
     line.append(shell).append("\" /V:ON /C ").append(command);
     return line;
 }
+
+namespace {
+
+// What a hook asked to end gets before it is killed.
+constexpr std::chrono::seconds kEndGrace{2};
+
+// --hook-timeout takes whole seconds.
+std::string seconds(std::chrono::milliseconds time) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(time).count()) + " s";
+}
+
+} // namespace
 
 Environment eventEnvironment(const Event& event) {
     const bool station =
@@ -86,8 +106,12 @@ Environment hookBaseEnvironment() {
     return base;
 }
 
-HookRunner::HookRunner(std::string command, Report report, std::size_t parallel, std::size_t queued)
+HookRunner::HookRunner(std::string command, Report report, std::size_t parallel, std::size_t queued,
+                       std::chrono::milliseconds timeout, std::chrono::milliseconds reportEvery)
     : state_(std::make_shared<State>()) {
+    state_->timeout = timeout;
+    state_->reportEvery = reportEvery;
+    state_->reported = SteadyClock::now();
     state_->command = std::move(command);
     state_->report = std::move(report);
     state_->parallel = std::max<std::size_t>(1, parallel);
@@ -112,10 +136,11 @@ void HookRunner::post(const Event& event) {
         return;
     }
     if (state_->running + state_->waiting.size() >= state_->parallel + state_->queued) {
+        if (state_->dropped++ == 0) {
+            state_->firstDropped = event.time;
+        }
         lock.unlock();
-        state_->report("hook dropped for the " + std::string(eventName(event.kind)) + " event at " +
-                       isoLocalTime(event.time) + ": " + std::to_string(state_->parallel) +
-                       " running and " + std::to_string(state_->queued) + " waiting already");
+        reportDropped(false);
         return;
     }
     state_->waiting.push_back(std::move(environment));
@@ -131,9 +156,82 @@ void HookRunner::post(const Event& event) {
 }
 
 void HookRunner::finish(std::chrono::milliseconds limit) {
+    endAfter(limit);
+    reportDropped(true);
+}
+
+void HookRunner::endAfter(std::chrono::milliseconds limit) {
     std::unique_lock lock(state_->mutex);
-    state_->idle.wait_for(lock, limit,
-                          [this] { return state_->waiting.empty() && state_->running == 0; });
+    const auto idle = [this] { return state_->waiting.empty() && state_->running == 0; };
+    if (state_->idle.wait_for(lock, limit, idle)) {
+        return;
+    }
+    state_->closing = true;
+    state_->waiting.clear();
+    const std::size_t left = state_->shells.size();
+    for (ShellProcess* shell : state_->shells) {
+        shell->end(true);
+    }
+    state_->wake.notify_all();
+    if (left > 0) {
+        lock.unlock();
+        state_->report(std::to_string(left) +
+                       " órdenes de --on-change seguían en marcha al terminar: se matan con "
+                       "lo que hubieran lanzado");
+        lock.lock();
+    }
+    // Their workers collect them now, so that none is left a zombie or unreported.
+    state_->idle.wait_for(lock, limit, [this] { return state_->running == 0; });
+}
+
+void HookRunner::reportDropped() {
+    reportDropped(false);
+}
+
+void HookRunner::reportDropped(bool now) {
+    std::unique_lock lock(state_->mutex);
+    const auto at = SteadyClock::now();
+    if (state_->dropped == 0 || (!now && at - state_->reported < state_->reportEvery)) {
+        return;
+    }
+    const std::size_t count = std::exchange(state_->dropped, 0);
+    const WallClock::time_point since = state_->firstDropped;
+    state_->reported = at;
+    lock.unlock();
+    state_->report(std::to_string(count) + (count == 1 ? " hook" : " hooks") + " dropped since " +
+                   isoLocalTime(since) + ": " + std::to_string(state_->parallel) + " running and " +
+                   std::to_string(state_->queued) + " waiting already");
+}
+
+std::string HookRunner::runHook(State& state, const Environment& environment) {
+    ShellProcess shell(state.command, environment);
+    {
+        const std::lock_guard lock(state.mutex);
+        if (state.closing) {
+            shell.end(true);
+        }
+        state.shells.insert(&shell);
+    }
+    const bool timedOut = !shell.waitFor(state.timeout);
+    bool ended = !timedOut;
+    if (timedOut) {
+        shell.end(false);
+        ended = shell.waitFor(kEndGrace);
+    }
+    {
+        // Out of finish()'s reach before it is collected: its number may be reused after.
+        const std::lock_guard lock(state.mutex);
+        state.shells.erase(&shell);
+        if (!ended) {
+            shell.end(true);
+        }
+    }
+    const int status = shell.status();
+    if (timedOut) {
+        return "exited with status " + std::to_string(status) + ": ran longer than " +
+               seconds(state.timeout) + " (--hook-timeout) and was ended";
+    }
+    return status != 0 ? "exited with status " + std::to_string(status) : std::string();
 }
 
 void HookRunner::work(const std::shared_ptr<State>& state) {
@@ -151,10 +249,7 @@ void HookRunner::work(const std::shared_ptr<State>& state) {
                                         [](const auto& v) { return v.first == "ORVENDAL_EVENT"; });
         std::string failure;
         try {
-            const int status = runShellCommand(state->command, environment);
-            if (status != 0) {
-                failure = "exited with status " + std::to_string(status);
-            }
+            failure = runHook(*state, environment);
         } catch (...) {
             failure = "could not start: " + toError(std::current_exception()).text('-');
         }

@@ -15,6 +15,12 @@ namespace orvendal::journal {
 // Numbers of SQLite's failures: its result code plus this, apart from errno's range.
 inline constexpr long kSqliteErrorBase = 2000;
 
+// Whether `number` says the journal is no database, or a damaged one (SQLITE_CORRUPT,
+// SQLITE_NOTADB): an open moves such a journal aside.
+constexpr bool corruptJournal(long number) {
+    return number == kSqliteErrorBase + 11 || number == kSqliteErrorBase + 26;
+}
+
 // The watcher's record of sessions and outages in an SQLite database (WAL), one watcher at a
 // time. Every call commits before it returns, so what the watcher printed after it survives a
 // kill -9. The schema is written down in docs/user-guide.md.
@@ -22,9 +28,10 @@ class Journal {
 public:
     // Opens or creates the journal and takes it for this watcher: refused while another watcher
     // holds it. Sessions and outages a killed watcher left open are closed as "unknown" at its
-    // last heartbeat. Throws Error.
+    // last heartbeat, a session no sooner than one `interval` after the refresh that saw it.
+    // Throws Error.
     static Journal open(const std::string& path, const std::string& stationFile,
-                        WallClock::time_point now);
+                        WallClock::time_point now, Milliseconds interval);
 
     Journal(Journal&&) noexcept;
     Journal& operator=(Journal&&) noexcept;
@@ -39,6 +46,21 @@ public:
 
     // How many sessions and outages this open closed as "unknown".
     int closedAsUnknown() const;
+    // Where this open moved a corrupt journal it found (its "-wal" and "-shm" beside it) before
+    // it began a new one; none when it found none.
+    std::optional<std::string> movedAside() const;
+    // Whether the journal's path no longer names the file this journal writes: deleted, or
+    // renamed away and maybe replaced.
+    bool replaced() const;
+
+    struct Pruned {
+        long long sessions = 0;
+        long long outages = 0;
+    };
+    // Deletes the sessions and outages that ended before `before`, and the watches left with
+    // neither; open ones stay whatever their age. In batches, each committed, so that readers
+    // and the write-ahead log never meet one huge transaction. SQLite reuses the freed pages.
+    Pruned prune(WallClock::time_point before);
 
     struct Handle;
 
@@ -58,7 +80,18 @@ struct Session {
     std::optional<WallClock::time_point> end;
     // "disconnected", "stopped" or "unknown"; empty while still connected.
     std::string ended;
+    // Began or ended unseen during an outage: after this, before `start` or `end`.
+    std::optional<WallClock::time_point> startedAfter;
+    std::optional<WallClock::time_point> endedAfter;
     std::optional<double> seconds;
+};
+
+// A stretch the journal cannot speak for: no watcher ran (a gap), or the watcher could not read
+// the station file (an outage, with its "<number>-<description>"). Open ends are none.
+struct Blind {
+    std::optional<WallClock::time_point> from;
+    std::optional<WallClock::time_point> to;
+    std::string error;
 };
 
 // The files a journal at `path` is made of: the database, then SQLite's "-wal", "-shm" and
@@ -78,6 +111,13 @@ public:
     std::vector<Session> overlapping(std::optional<WallClock::time_point> since,
                                      std::optional<WallClock::time_point> until,
                                      std::optional<std::int32_t> station);
+    // Times no watcher covered that overlap [since, until] (either end open): between two
+    // watches, after a killed watcher's last heartbeat, after the last watch stopped, and before
+    // the first one when `since` is given.
+    std::vector<Blind> gaps(std::optional<WallClock::time_point> since,
+                            std::optional<WallClock::time_point> until);
+    std::vector<Blind> outages(std::optional<WallClock::time_point> since,
+                               std::optional<WallClock::time_point> until);
 
     struct Handle;
 

@@ -29,6 +29,11 @@ std::string labelValue(std::string_view text) {
     return escaped;
 }
 
+// The label every series carries: file="STATIONFILE".
+std::string fileLabel(std::string_view stationFile) {
+    return "file=\"" + labelValue(stationFile) + '"';
+}
+
 } // namespace
 
 std::string renderMetrics(const StationTracker& tracker, std::string_view stationFile,
@@ -36,7 +41,7 @@ std::string renderMetrics(const StationTracker& tracker, std::string_view statio
     std::ostringstream out;
     out.imbue(std::locale::classic());
     out.precision(6);
-    const std::string file = "file=\"" + labelValue(stationFile) + '"';
+    const std::string file = fileLabel(stationFile);
     const std::string alone = '{' + file + "} ";
     const auto& stations = tracker.stations();
     family(out, "orvendal_build_info", "gauge", "The watcher's version, in its label.");
@@ -68,6 +73,14 @@ std::string renderMetrics(const StationTracker& tracker, std::string_view statio
         << static_cast<double>(epochMilliseconds(lastRefresh)) / 1000.0 << '\n';
     family(out, "orvendal_refresh_duration_seconds", "gauge", "How long the last refresh took.");
     out << "orvendal_refresh_duration_seconds" << alone << refreshSeconds << '\n';
+    return out.str();
+}
+
+std::string renderJournalMetrics(std::string_view stationFile, bool up) {
+    std::ostringstream out;
+    family(out, "orvendal_journal_up", "gauge",
+           "1 when the journal has committed every change, 0 while it fails.");
+    out << "orvendal_journal_up{" << fileLabel(stationFile) << "} " << (up ? 1 : 0) << '\n';
     return out.str();
 }
 

@@ -15,4 +15,8 @@ namespace orvendal::journal {
 std::string renderMetrics(const StationTracker& tracker, std::string_view stationFile,
                           WallClock::time_point lastRefresh, double refreshSeconds, bool running);
 
+// Whether the watcher's journal has committed every transition so far, for a watcher that keeps
+// one: 0 while it fails and they wait in memory. Labelled with the station file as above.
+std::string renderJournalMetrics(std::string_view stationFile, bool up);
+
 } // namespace orvendal::journal

@@ -114,7 +114,8 @@ TEST(ConnectCommand, TheHeaderAndRowsPastTheEndCanBeLocked) {
     ASSERT_EQ(header.readLine(), "connected 0");
     const Outcome status = stationctl({"status", path, "--json"});
     EXPECT_EQ(status.status, 1);
-    EXPECT_NE(status.err.find("registro bloqueado por otro proceso"), std::string::npos) << status.err;
+    EXPECT_NE(status.err.find("registro bloqueado por otro proceso"), std::string::npos)
+        << status.err;
     EXPECT_EQ(status.out, "");
 }
 

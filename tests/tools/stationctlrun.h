@@ -196,4 +196,42 @@ inline void createStationFile(const std::string& path, int stations) {
     }
 }
 
+// A watcher's next event, parsed; fails the test when none comes in time.
+inline nlohmann::json nextEvent(Stationctl& watch,
+                                std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto line = watch.readLineWithin(limit);
+    if (!line) {
+        throw std::runtime_error("no event from watch within the limit");
+    }
+    return nlohmann::json::parse(*line);
+}
+
+// Holds rows locked in another process, as a connected workstation does.
+struct Holding {
+    Stationctl process;
+    Holding(const std::string& path, const std::vector<std::string>& rows)
+        : process([&] {
+              std::vector<std::string> args{"connect", path};
+              args.insert(args.end(), rows.begin(), rows.end());
+              return args;
+          }()) {
+        if (process.readLine().rfind("connected", 0) != 0) {
+            throw std::runtime_error("connect failed");
+        }
+    }
+    void release() { process.finish(); }
+};
+
+// `stationctl history ARGS... --json`, parsed; fails the test when history fails.
+inline nlohmann::json historyJson(const std::vector<std::string>& args) {
+    std::vector<std::string> all{"history"};
+    all.insert(all.end(), args.begin(), args.end());
+    all.push_back("--json");
+    const Outcome run = stationctl(all);
+    if (run.status != 0) {
+        throw std::runtime_error("history failed: " + run.err);
+    }
+    return nlohmann::json::parse(run.out);
+}
+
 } // namespace orvendal::testing

@@ -6,6 +6,7 @@
 #include "json.h"
 #include "text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <iostream>
@@ -16,7 +17,15 @@
 namespace orvendal::stationctl {
 namespace {
 
+using journal::Blind;
 using journal::Session;
+
+// What a range of the journal holds: its sessions, and the times it cannot speak for.
+struct History {
+    std::vector<Session> sessions;
+    std::vector<Blind> gaps;
+    std::vector<Blind> outages;
+};
 
 std::string seconds(const std::optional<double>& value) {
     if (!value) {
@@ -31,47 +40,131 @@ std::string isoOrEmpty(const std::optional<journal::WallClock::time_point>& t) {
     return t ? journal::isoLocalTime(*t) : "";
 }
 
-void printJson(const std::vector<Session>& sessions) {
+// A session that began or ended during an outage has no exact start or end: only the interval
+// it fell in.
+std::optional<journal::WallClock::time_point> exactStart(const Session& s) {
+    return s.startedAfter ? std::nullopt : s.start;
+}
+std::optional<journal::WallClock::time_point> exactEnd(const Session& s) {
+    return s.endedAfter ? std::nullopt : s.end;
+}
+
+// "A/B": an ISO 8601 interval, for CSV.
+std::string interval(const std::optional<journal::WallClock::time_point>& after,
+                     const std::optional<journal::WallClock::time_point>& before) {
+    return after ? isoOrEmpty(after) + "/" + isoOrEmpty(before) : "";
+}
+
+std::string jsonQuoted(const std::string& value) {
+    return value.empty() ? std::string("null") : jsonString(fromUtf8(value));
+}
+
+void printJson(const History& history) {
     const auto text = [](const Session& s, std::u16string journal::StationFields::*m) {
         return s.fields ? jsonString(s.fields.value().*m) : std::string("null");
     };
-    const auto quoted = [](const std::string& value) {
-        return value.empty() ? std::string("null") : jsonString(fromUtf8(value));
+    const auto time = [](const std::optional<journal::WallClock::time_point>& t) {
+        return jsonQuoted(isoOrEmpty(t));
     };
-    std::cout << '[';
+    std::cout << "{\"sessions\": [";
     const char* separator = "";
-    for (const Session& s : sessions) {
+    for (const Session& s : history.sessions) {
         std::cout << separator << "{\"rec\": " << s.rec
                   << ", \"station\": " << (s.fields ? std::to_string(s.fields->station) : "null")
                   << ", \"connection\": " << text(s, &journal::StationFields::connection)
                   << ", \"name\": " << text(s, &journal::StationFields::name)
-                  << ", \"start\": " << quoted(isoOrEmpty(s.start))
+                  << ", \"start\": " << time(exactStart(s)) << ", \"started_between\": "
+                  << (s.startedAfter ? "[" + time(s.startedAfter) + ", " + time(s.start) + "]"
+                                     : "null")
+                  << ", \"seen\": " << time(s.seen)
                   << ", \"at_start\": " << (s.atStart ? "true" : "false")
-                  << ", \"end\": " << quoted(isoOrEmpty(s.end))
-                  << ", \"ended\": " << quoted(s.ended)
+                  << ", \"end\": " << time(exactEnd(s)) << ", \"ended_between\": "
+                  << (s.endedAfter ? "[" + time(s.endedAfter) + ", " + time(s.end) + "]" : "null")
+                  << ", \"ended\": " << jsonQuoted(s.ended)
                   << ", \"seconds\": " << (s.seconds ? seconds(s.seconds) : "null") << '}';
         separator = ", ";
     }
-    std::cout << "]\n";
+    std::cout << "], \"gaps\": [";
+    separator = "";
+    for (const Blind& b : history.gaps) {
+        std::cout << separator << "{\"from\": " << time(b.from) << ", \"to\": " << time(b.to)
+                  << '}';
+        separator = ", ";
+    }
+    std::cout << "], \"outages\": [";
+    separator = "";
+    for (const Blind& b : history.outages) {
+        std::cout << separator << "{\"from\": " << time(b.from) << ", \"to\": " << time(b.to)
+                  << ", \"error\": " << jsonString(fromUtf8(b.error)) << '}';
+        separator = ", ";
+    }
+    std::cout << "]}\n";
 }
 
-void printCsv(const std::vector<Session>& sessions) {
-    std::cout << "rec,station,connection,name,start,at_start,end,ended,seconds\r\n";
-    for (const Session& s : sessions) {
-        // The station's texts are the station file's: a spreadsheet must not run them.
-        const std::array<std::string, 9> fields = {
-            csvField(std::to_string(s.rec)),
-            csvField(s.fields ? std::to_string(s.fields->station) : ""),
-            csvTextField(s.fields ? toUtf8(s.fields->connection) : ""),
-            csvTextField(s.fields ? toUtf8(s.fields->name) : ""),
-            csvField(isoOrEmpty(s.start)),
-            csvField(s.atStart ? "true" : "false"),
-            csvField(isoOrEmpty(s.end)),
-            csvField(s.ended),
-            csvField(seconds(s.seconds))};
+// The history's lines in time order: sessions by when they were seen, gaps and outages by their
+// start (an open start first). Each names what it is: "session", "gap" or "outage".
+struct Line {
+    std::optional<journal::WallClock::time_point> when;
+    const char* kind;
+    const Session* session;
+    const Blind* blind;
+};
+
+std::vector<Line> inTimeOrder(const History& history) {
+    std::vector<Line> lines;
+    for (const Session& s : history.sessions) {
+        lines.push_back({s.seen, "session", &s, nullptr});
+    }
+    for (const Blind& b : history.gaps) {
+        lines.push_back({b.from, "gap", nullptr, &b});
+    }
+    for (const Blind& b : history.outages) {
+        lines.push_back({b.from, "outage", nullptr, &b});
+    }
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const Line& a, const Line& b) { return a.when < b.when; });
+    return lines;
+}
+
+// Columns after "seconds" came later and stay at the end, so that older readers keep theirs. A
+// gap's or outage's times are in start and end; started_between and ended_between are ISO 8601
+// intervals "A/B".
+void printCsv(const History& history) {
+    std::cout << "rec,station,connection,name,start,at_start,end,ended,seconds,seen,"
+                 "started_between,ended_between,error,kind\r\n";
+    for (const Line& l : inTimeOrder(history)) {
+        std::array<std::string, 14> fields;
+        if (const Session* s = l.session) {
+            fields = {std::to_string(s->rec),
+                      s->fields ? std::to_string(s->fields->station) : "",
+                      s->fields ? toUtf8(s->fields->connection) : "",
+                      s->fields ? toUtf8(s->fields->name) : "",
+                      isoOrEmpty(exactStart(*s)),
+                      s->atStart ? "true" : "false",
+                      isoOrEmpty(exactEnd(*s)),
+                      s->ended,
+                      seconds(s->seconds),
+                      journal::isoLocalTime(s->seen),
+                      interval(s->startedAfter, s->start),
+                      interval(s->endedAfter, s->end),
+                      "",
+                      l.kind};
+        } else {
+            // Its instants where a session's start and end are, its error before the kind.
+            fields[4] = isoOrEmpty(l.blind->from);
+            fields[6] = isoOrEmpty(l.blind->to);
+            fields[fields.size() - 2] = l.blind->error;
+            fields.back() = l.kind;
+        }
+        // The station's texts and the error are the outside world's: a spreadsheet must not run
+        // them.
+        constexpr std::array<bool, 14> kOutsideText = {false, false, true,  true,  false,
+                                                       false, false, false, false, false,
+                                                       false, false, true,  false};
         std::string line;
         for (std::size_t i = 0; i < fields.size(); ++i) {
-            line += (i ? "," : "") + fields[i];
+            line +=
+                (i ? "," : "") + (kOutsideText[i] ? csvTextField(fields[i]) : csvField(fields[i]));
         }
         std::cout << line << "\r\n";
     }
@@ -91,20 +184,63 @@ std::string length(double total) {
     return text;
 }
 
-void printTable(const std::vector<Session>& sessions) {
-    if (sessions.empty()) {
+// "de A a B", "desde A", "hasta B" or nothing, for a gap's or outage's line.
+std::string span(const Blind& b) {
+    if (b.from && b.to) {
+        return " de " + shortTime(*b.from) + " a " + shortTime(*b.to);
+    }
+    if (b.from) {
+        return " desde " + shortTime(*b.from);
+    }
+    return b.to ? " hasta " + shortTime(*b.to) : "";
+}
+
+// An outage's error is the journal's text, which another user may have written: no control
+// character of it reaches the terminal.
+void printTable(const History& history) {
+    const std::vector<Line> lines = inTimeOrder(history);
+    if (lines.empty()) {
         std::cout << "(no sessions)\n";
         return;
     }
+    // A gap's or outage's line stands alone, between the sessions' rows in time order.
     std::vector<std::array<std::string, 8>> rows = {
         {"Rec", "Puesto", "Conexión", "Nombre Puesto", "Desde", "Hasta", "Fin", "Duración"}};
-    for (const Session& s : sessions) {
+    std::vector<std::string> notes(1);
+    for (const Line& l : lines) {
+        if (const Blind* b = l.blind) {
+            rows.push_back({});
+            notes.push_back(b->error.empty() ? "(sin vigilancia" + span(*b) + ")"
+                                             : "(fallo de lectura" + span(*b) + ": " +
+                                                   printable(b->error) + ")");
+            continue;
+        }
+        const Session& s = *l.session;
+        const auto between = [](journal::WallClock::time_point after,
+                                journal::WallClock::time_point before) {
+            return "(entre " + shortTime(after) + " y " + shortTime(before) + ")";
+        };
+        const std::string start = s.startedAfter ? between(*s.startedAfter, *s.start)
+                                  : s.start      ? shortTime(*s.start)
+                                                 : "(antes de " + shortTime(s.seen) + ")";
+        const std::string end = s.endedAfter ? between(*s.endedAfter, *s.end)
+                                : s.end      ? shortTime(*s.end)
+                                             : "(conectado)";
         rows.push_back({std::to_string(s.rec), s.fields ? std::to_string(s.fields->station) : "?",
                         s.fields ? toUtf8(printable(s.fields->connection)) : "?",
                         s.fields ? toUtf8(printable(s.fields->name)) : "?",
                         s.start ? shortTime(*s.start) : "(antes de " + shortTime(s.seen) + ")",
                         s.end ? shortTime(*s.end) : "(conectado)", s.ended,
                         s.seconds ? length(*s.seconds) : ""});
+        notes.emplace_back();
+    }
+    if (history.sessions.empty()) {
+        for (const std::string& note : notes) {
+            if (!note.empty()) {
+                std::cout << note << '\n';
+            }
+        }
+        return;
     }
     // Widths in characters, not bytes: the headings and names hold accented letters.
     const auto width = [](const std::string& cell) { return fromUtf8(cell).size(); };
@@ -114,7 +250,12 @@ void printTable(const std::vector<Session>& sessions) {
             widths[c] = std::max(widths[c], width(row[c]));
         }
     }
-    for (const auto& row : rows) {
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (!notes[r].empty()) {
+            std::cout << notes[r] << '\n';
+            continue;
+        }
+        const auto& row = rows[r];
         std::string line;
         for (std::size_t c = 0; c < row.size(); ++c) {
             const std::string pad(widths[c] - width(row[c]), ' ');
@@ -161,14 +302,16 @@ int runHistory(const Arguments& args) {
                          std::numeric_limits<std::int32_t>::max(), "--station"));
     }
     journal::JournalReader reader(args.positionals()[0]);
-    const std::vector<Session> sessions =
-        instant ? reader.openAt(*instant, station) : reader.overlapping(from, to, station);
+    const History history{instant ? reader.openAt(*instant, station)
+                                  : reader.overlapping(from, to, station),
+                          reader.gaps(instant ? instant : from, instant ? instant : to),
+                          reader.outages(instant ? instant : from, instant ? instant : to)};
     if (args.has("--json")) {
-        printJson(sessions);
+        printJson(history);
     } else if (args.has("--csv")) {
-        printCsv(sessions);
+        printCsv(history);
     } else {
-        printTable(sessions);
+        printTable(history);
     }
     return 0;
 }
@@ -187,19 +330,33 @@ const Command kHistoryCommand{
     "Lists the sessions that stationctl watch --journal DB recorded: with --at, those\n"
     "connected at that instant; with --since and/or --until, those that overlap the range;\n"
     "with neither, all of them. Sessions already connected when watching began count from\n"
-    "the watcher's first refresh. TIME is ISO 8601 (2026-12-09T08:30, 2026-12-09T08:30:00Z,\n"
-    "...+01:00) or \"2026-12-09 08:30[:SS]\", local time unless an offset is given, or now.\n"
-    "A date or time that does not exist (2026-02-31, 25:00, a local time the clocks skip)\n"
-    "is refused, as is --since after --until.\n\n"
+    "the watcher's first refresh, with the fields their record last had in the journal.\n"
+    "Beside them, in time order, the times the journal cannot speak for: when no watcher\n"
+    "ran, \"(sin vigilancia de A a B)\" (between watches, after a killed watcher's last\n"
+    "heartbeat), and outages, \"(fallo de lectura de A a B: ERROR)\". A session that began\n"
+    "or ended during an outage shows \"(entre A y B)\". TIME is ISO 8601 (2026-12-09T08:30,\n"
+    "2026-12-09T08:30:00Z, ...+01:00) or \"2026-12-09 08:30[:SS]\", local time unless an\n"
+    "offset is given, or now. A date or time that does not exist (2026-02-31, 25:00, a local\n"
+    "time the clocks skip) is refused, as is --since after --until. The journal is only\n"
+    "read: a folder or copy you cannot write will do.\n\n"
     "  --station N   only the sessions of station number N (the records' Puesto field)\n"
-    "  --json        an array of {\"rec\": ROW, \"station\": N, \"connection\": TEXT,\n"
-    "                \"name\": TEXT, \"start\": TIME, \"at_start\": BOOL, \"end\": TIME,\n"
-    "                \"ended\": \"disconnected\"|\"stopped\"|\"unknown\", \"seconds\": S}; start "
-    "is\n"
-    "                null when at_start, end and ended while still connected, seconds\n"
-    "                unless it was measured\n"
-    "  --csv         the same fields as CSV (RFC 4180) with a heading row; a connection or\n"
-    "                name that begins with =, +, -, @, a tab or a carriage return gets a\n"
+    "  --json        an object (formerly an array of sessions):\n"
+    "                {\"sessions\": [{\"rec\": ROW, \"station\": N, \"connection\": TEXT,\n"
+    "                \"name\": TEXT, \"start\": TIME, \"started_between\": [TIME, TIME],\n"
+    "                \"seen\": TIME, \"at_start\": BOOL,\n"
+    "                \"end\": TIME, \"ended_between\": [TIME, TIME],\n"
+    "                \"ended\": \"disconnected\"|\"stopped\"|\"unknown\", \"seconds\": S}],\n"
+    "                \"gaps\": [{\"from\": TIME, \"to\": TIME}],\n"
+    "                \"outages\": [{\"from\": TIME, \"to\": TIME, \"error\": TEXT}]};\n"
+    "                start is null when at_start; end and ended while still connected;\n"
+    "                start or end when it began or ended during an outage, then\n"
+    "                started_between or ended_between holds the interval (null\n"
+    "                otherwise); seconds unless it was measured; an open end of a gap or\n"
+    "                outage\n"
+    "  --csv         the same as CSV (RFC 4180) with a heading row; the columns seen,\n"
+    "                started_between and ended_between (A/B), error and kind (session,\n"
+    "                gap or outage) follow the first nine; a connection, name or error\n"
+    "                that begins with =, +, -, @, a tab or a carriage return gets a\n"
     "                leading ' so that a spreadsheet does not run it as a formula\n",
     kHistoryOptions, runHistory};
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace orvendal::stationctl {
 
@@ -11,7 +12,11 @@ namespace orvendal::stationctl {
 // locks or writes a file always finishes what it does and reports before it ends.
 class StopSignals {
 public:
-    StopSignals();
+    // What SIGHUP asks: a stop, as for a command run from a terminal that closes, or, for a
+    // service, to reopen its files as daemons do after a log rotation.
+    enum class Hangup { Stops, Reopens };
+
+    explicit StopSignals(Hangup hangup = Hangup::Stops);
     ~StopSignals();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
@@ -21,11 +26,15 @@ public:
     bool wait(std::optional<std::chrono::milliseconds> timeout, bool watchInput = false);
 
     bool stopped() const { return stopped_; }
+    // With Hangup::Reopens, whether a SIGHUP came since the last call; wait() returns early for
+    // one. Never on Windows, which has no such request.
+    bool takeReopen() { return std::exchange(reopen_, false); }
 
 private:
     struct Watch; // what the OS needs to catch the requests
     std::unique_ptr<Watch> watch_;
     bool stopped_ = false;
+    bool reopen_ = false;
 };
 
 } // namespace orvendal::stationctl

@@ -14,9 +14,11 @@ namespace orvendal::stationctl {
 struct StopSignals::Watch {
     sigset_t previous{};
     int descriptor = -1;
+    bool hangupReopens = false;
 };
 
-StopSignals::StopSignals() : watch_(std::make_unique<Watch>()) {
+StopSignals::StopSignals(Hangup hangup) : watch_(std::make_unique<Watch>()) {
+    watch_->hangupReopens = hangup == Hangup::Reopens;
     sigset_t stops;
     sigemptyset(&stops);
     sigaddset(&stops, SIGINT);
@@ -41,7 +43,7 @@ StopSignals::~StopSignals() {
 bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool watchInput) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
-    while (!stopped_) {
+    while (!stopped_ && !reopen_) {
         std::array<pollfd, 2> fds{{{watch_->descriptor, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}}};
         int wait = -1;
         if (timeout) {
@@ -59,7 +61,11 @@ bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool wa
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info{};
             while (::read(watch_->descriptor, &info, sizeof info) == sizeof info) {
-                stopped_ = true;
+                if (info.ssi_signo == SIGHUP && watch_->hangupReopens) {
+                    reopen_ = true;
+                } else {
+                    stopped_ = true;
+                }
             }
         }
         if (watchInput && fds[1].revents != 0) {
@@ -74,7 +80,7 @@ bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool wa
             return stopped_;
         }
     }
-    return true;
+    return stopped_;
 }
 
 } // namespace orvendal::stationctl

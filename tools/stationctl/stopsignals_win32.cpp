@@ -62,7 +62,7 @@ struct StopSignals::Watch {
     bool readingInput = false;
 };
 
-StopSignals::StopSignals() : watch_(std::make_unique<Watch>()) {
+StopSignals::StopSignals(Hangup) : watch_(std::make_unique<Watch>()) {
     stopRequested();
     inputEnded();
     if (!::SetConsoleCtrlHandler(onConsoleControl, TRUE)) {

@@ -8,6 +8,7 @@
 #include "fileidentity.h"
 #include "hooks.h"
 #include "journal.h"
+#include "journalkeeper.h"
 #include "json.h"
 #include "metrics.h"
 #include "plainfile.h"
@@ -36,6 +37,8 @@ constexpr milliseconds kHeartbeat{5000};
 constexpr milliseconds kTextfileRefresh{15000};
 // What the stop waits for: a refresh stuck on a silent server, and hooks still running.
 constexpr milliseconds kCloseLimit{2000};
+// The watcher runs for months: old sessions are deleted at its start and once a day.
+constexpr std::chrono::hours kDay{24};
 
 std::mutex errorLines;
 
@@ -83,14 +86,19 @@ std::string eventJson(const Event& e) {
 // The textfile's writes; a failure is told once until a write succeeds again.
 class Textfile {
 public:
-    Textfile(std::string path, std::string stationFile)
-        : path_(std::move(path)), stationFile_(std::move(stationFile)) {}
+    // `journal`, when the watcher keeps one, adds whether it works.
+    Textfile(std::string path, std::string stationFile, const JournalKeeper* journal)
+        : path_(std::move(path)), stationFile_(std::move(stationFile)), journal_(journal) {}
 
     void write(const StationTracker& tracker, WallClock::time_point refreshed, double seconds,
                SteadyClock::time_point now, bool running = true) {
         try {
-            files::writeFileAtomically(
-                path_, renderMetrics(tracker, stationFile_, refreshed, seconds, running));
+            std::string text = renderMetrics(tracker, stationFile_, refreshed, seconds, running);
+            if (journal_) {
+                journalUp_ = journal_->up();
+                text += renderJournalMetrics(stationFile_, journalUp_);
+            }
+            files::writeFileAtomically(path_, text);
             failing_ = false;
         } catch (...) {
             if (!std::exchange(failing_, true)) {
@@ -101,12 +109,17 @@ public:
         written_ = now;
     }
     bool due(SteadyClock::time_point now) const {
-        return !written_ || now - *written_ >= kTextfileRefresh;
+        return !written_ || now - *written_ >= kTextfileRefresh ||
+               (journal_ && journal_->up() != journalUp_);
     }
+    // SIGHUP: written again at once, wherever its folder's files went.
+    void reopen() { written_.reset(); }
 
 private:
     std::string path_;
     std::string stationFile_;
+    const JournalKeeper* journal_;
+    bool journalUp_ = true;
     std::optional<SteadyClock::time_point> written_;
     bool failing_ = false;
 };
@@ -155,6 +168,20 @@ void refuseClashingOutputs(const std::string& stationFile, const Arguments& args
     }
 }
 
+// Deletes what ended more than `days` ago (0 keeps everything) and tells what it deleted.
+void pruneJournal(JournalKeeper& journal, std::int64_t days) {
+    if (days == 0) {
+        return;
+    }
+    const auto before = WallClock::now() - kDay * days;
+    const Journal::Pruned pruned = journal.prune(before);
+    if (pruned.sessions > 0 || pruned.outages > 0) {
+        reportLine("journal: deleted " + std::to_string(pruned.sessions) + " sessions and " +
+                   std::to_string(pruned.outages) + " outages that ended before " +
+                   isoLocalTime(before) + " (--retain " + std::to_string(days) + ")");
+    }
+}
+
 int runWatch(const Arguments& args) {
     args.expectPositionals(1, "FILE");
     const std::string& path = args.positionals()[0];
@@ -164,24 +191,28 @@ int runWatch(const Arguments& args) {
             throw UsageError(*problem);
         }
     }
+    const std::int64_t retainDays = integerOption(args, "--retain", 0, 36'500, 400);
     refuseClashingOutputs(path, args);
     if (const auto credentials = args.value("--credentials")) {
         files::useCredentialsFile(*credentials);
     }
 
     // Before any thread starts, so that every thread blocks the stop signals it waits for.
-    StopSignals stops;
-    std::optional<Journal> journal;
+    StopSignals stops(StopSignals::Hangup::Reopens);
+    std::optional<JournalKeeper> journal;
     if (const auto db = args.value("--journal")) {
-        journal.emplace(Journal::open(*db, path, WallClock::now()));
+        journal.emplace(*db, path, reportLine, WallClock::now(), interval);
+        pruneJournal(*journal, retainDays);
     }
+    auto lastPrune = SteadyClock::now();
     std::optional<Textfile> textfile;
     if (const auto prometheus = args.value("--prometheus")) {
-        textfile.emplace(*prometheus, path);
+        textfile.emplace(*prometheus, path, journal ? &*journal : nullptr);
     }
     std::optional<HookRunner> hooks;
     if (const auto command = args.value("--on-change")) {
-        hooks.emplace(*command, reportLine);
+        hooks.emplace(*command, reportLine, 4, 64,
+                      std::chrono::seconds(integerOption(args, "--hook-timeout", 1, 86'400, 60)));
     }
 
     StationTracker tracker;
@@ -193,6 +224,8 @@ int runWatch(const Arguments& args) {
     auto lastBeat = SteadyClock::now();
     WallClock::time_point refreshed{};
     double refreshSeconds = 0;
+    // A reader of the events that went away (watch | head -1) ends the watcher as a stop does.
+    bool outputClosed = false;
 
     const auto handle = [&](const station::StationReading& reading) {
         const auto now = WallClock::now();
@@ -200,7 +233,7 @@ int runWatch(const Arguments& args) {
         const std::vector<Event> events = tracker.update(reading, now, monotonic);
         refreshed = now;
         if (journal && !events.empty()) {
-            journal->record(events, now);
+            journal->record(events, now, monotonic);
             lastBeat = monotonic;
         }
         // The textfile before the lines: whoever reads an event finds the metrics up to date.
@@ -211,6 +244,7 @@ int runWatch(const Arguments& args) {
             std::cout << eventJson(e) << '\n';
         }
         std::cout.flush();
+        outputClosed = outputClosed || !std::cout;
         if (hooks) {
             for (const Event& e : events) {
                 hooks->post(e);
@@ -218,7 +252,7 @@ int runWatch(const Arguments& args) {
         }
     };
 
-    while (!stops.stopped()) {
+    while (!stops.stopped() && !outputClosed) {
         const auto tick = SteadyClock::now();
         if (auto late = driver.take()) {
             handle(*late);
@@ -233,15 +267,30 @@ int runWatch(const Arguments& args) {
             }
         }
         const auto now = SteadyClock::now();
-        if (journal && now - lastBeat >= kHeartbeat) {
-            journal->heartbeat(WallClock::now());
+        if (journal && (now - lastBeat >= kHeartbeat || !journal->up())) {
+            journal->heartbeat(WallClock::now(), now);
             lastBeat = now;
         }
         if (textfile && textfile->due(now) && refreshed != WallClock::time_point{}) {
             textfile->write(tracker, refreshed, refreshSeconds, now);
         }
+        if (journal && now - lastPrune >= kDay) {
+            pruneJournal(*journal, retainDays);
+            lastPrune = now;
+        }
+        if (hooks) {
+            hooks->reportDropped();
+        }
         const auto left = tick + interval - SteadyClock::now();
         stops.wait(std::max(milliseconds(0), std::chrono::ceil<milliseconds>(left)));
+        if (stops.takeReopen()) {
+            if (journal) {
+                journal->reopen(WallClock::now());
+            }
+            if (textfile) {
+                textfile->reopen();
+            }
+        }
     }
 
     driver.close(kCloseLimit);
@@ -252,8 +301,7 @@ int runWatch(const Arguments& args) {
     if (journal) {
         const auto now = WallClock::now();
         const std::vector<Event> ended = tracker.stopAll(now, SteadyClock::now());
-        journal->record(ended, now);
-        journal->stop(now);
+        journal->stop(ended, now);
     }
     if (hooks) {
         hooks->finish(kCloseLimit);
@@ -264,18 +312,20 @@ int runWatch(const Arguments& args) {
 constexpr std::array kWatchOptions = {
     OptionSpec{"--credentials", true}, OptionSpec{"--journal", true},
     OptionSpec{"--prometheus", true},  OptionSpec{"--on-change", true},
-    OptionSpec{"--interval", true},
+    OptionSpec{"--interval", true},    OptionSpec{"--hook-timeout", true},
+    OptionSpec{"--retain", true},
 };
 
 } // namespace
 
 const Command kWatchCommand{
     "watch", "watch a station file headless: events, journal, metrics, hooks",
-    "Usage: stationctl watch FILE [--credentials CREDFILE] [--journal DB]\n"
-    "                        [--prometheus PATH] [--on-change CMD] [--interval MS]\n"
-    "Refreshes FILE as the monitor does every MS milliseconds (500) until SIGINT or SIGTERM,\n"
-    "and prints one JSON object per line for each change, \"time\" in local ISO 8601 with\n"
-    "milliseconds and the UTC offset:\n"
+    "Usage: stationctl watch FILE [--credentials CREDFILE] [--journal DB] [--retain DAYS]\n"
+    "                        [--prometheus PATH] [--on-change CMD] [--hook-timeout S]\n"
+    "                        [--interval MS]\n"
+    "Refreshes FILE as the monitor does every MS milliseconds (500) until SIGINT, SIGTERM or\n"
+    "the close of standard output (watch | head -1), and prints one JSON object per line\n"
+    "for each change, \"time\" in local ISO 8601 with milliseconds and the UTC offset:\n"
     "  {\"time\": T, \"event\": \"connected\", \"rec\": ROW, \"lc\": TEXT, \"station\": N,\n"
     "   \"connection\": TEXT, \"name\": TEXT, \"tally\": N, \"at_start\": BOOL}\n"
     "  {\"time\": T, \"event\": \"disconnected\", ...the same fields..., \"seconds\": S}\n"
@@ -284,21 +334,35 @@ const Command kWatchCommand{
     "A connected record reads blank: its fields are those read the last time it was\n"
     "unlocked, null when the watcher never saw it so. Stations connected at the first\n"
     "refresh come with \"at_start\": true (their start is unknown) and their \"seconds\" is\n"
-    "null. A refresh that fails is an outage, never a run of disconnections. A missing\n"
+    "null, as is that of a station that came or left during an outage. A refresh that fails\n"
+    "is an outage, never a run of disconnections. A missing\n"
     "local FILE is an outage; it is never created. So is a FILE shorter than its 81-byte\n"
-    "header. A header locked for a moment is read again after MS/4 (100 ms at most).\n\n"
+    "header. A header locked for a moment is read again after MS/4 (100 ms at most).\n"
+    "SIGHUP never stops the watcher: it begins a new journal when DB was renamed away (log\n"
+    "rotation) and rewrites the textfile.\n\n"
     "  --credentials CREDFILE  for smb:// files, as status takes it\n"
     "  --journal DB      record sessions and outages in the SQLite database DB, each change\n"
-    "                    committed before it is printed; one watcher per journal\n"
+    "                    committed before it is printed; one watcher per journal, whatever\n"
+    "                    path or link names it. A journal that fails (full disk, deleted,\n"
+    "                    read-only, corrupt) is told on standard error and retried each second\n"
+    "                    while events go on; up to 100000 transitions wait in memory for it. A\n"
+    "                    corrupt one at the start is moved to DB.corrupt-YYYYMMDDTHHMMSS\n"
+    "                    and the textfile gets orvendal_journal_up 0 until all is written\n"
+    "  --retain DAYS     delete from the journal, at the start and once a day, sessions and\n"
+    "                    outages that ended more than DAYS days ago, 0 to 36500 (400); 0\n"
+    "                    keeps everything\n"
     "  --prometheus PATH write a node_exporter textfile (PATH ending in .prom) after every\n"
     "                    change and at least every 15 s, atomically; at SIGINT or SIGTERM it\n"
     "                    is kept and says orvendal_up 0\n"
     "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /V:ON /C on Windows) for each\n"
     "                    event, with ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION,\n"
     "                    ORVENDAL_CONNECTION, ORVENDAL_NAME and ORVENDAL_TIME set; at most 4\n"
-    "                    at once, 64 waiting, more dropped with a line on standard error.\n"
-    "                    On Windows read them as !ORVENDAL_NAME!: cmd.exe expands\n"
-    "                    %ORVENDAL_NAME% before it parses & | < >, so such a CMD is refused\n"
+    "                    at once, 64 waiting, more dropped and counted on standard error at\n"
+    "                    most once a minute. On Windows read them as !ORVENDAL_NAME!: cmd.exe\n"
+    "                    expands %ORVENDAL_NAME% before it parses & | < >, so such a CMD is\n"
+    "                    refused\n"
+    "  --hook-timeout S  end a hook still running after S seconds, 1 to 86400 (60), with all\n"
+    "                    it started; at the watcher's stop, hooks still running are killed\n"
     "  --interval MS     milliseconds between refreshes, 10 to 3600000 (500)\n\n"
     "Outputs are never written through a symbolic link: a link, FIFO, device or another user's\n"
     "file at DB, DB-wal, DB-shm, DB-journal, DB.lock or PATH is refused (status 1), since it was\n"

@@ -1,0 +1,193 @@
+#include "journalkeeper.h"
+
+#include "error.h"
+
+#include <cerrno>
+#include <vector>
+
+namespace orvendal::journal {
+namespace {
+
+constexpr std::chrono::seconds kRetry{1};
+
+// Failures retrying cannot mend, refused at the start: another watcher holds the journal, a
+// link, special file or another user's file stands at its place, or the build has no journal.
+// Anything else (a full disk, a read-only file system, SQLite's errors) is retried.
+bool lasting(const Error& error) {
+    const long n = error.number();
+    return n == EAGAIN || n == ELOOP || n == EPERM || n == ENOSYS || n == errc::NotRegularFile;
+}
+
+} // namespace
+
+void JournalKeeper::OpenState::apply(const Event& event) {
+    switch (event.kind) {
+    case EventKind::Connected:
+        sessions[event.rec] = event;
+        break;
+    case EventKind::Disconnected:
+    case EventKind::Stopped:
+        sessions.erase(event.rec);
+        break;
+    case EventKind::Outage:
+        outage = event;
+        break;
+    case EventKind::Recovered:
+        outage.reset();
+        break;
+    }
+}
+
+JournalKeeper::JournalKeeper(std::string path, std::string stationFile, Report report,
+                             WallClock::time_point now, Milliseconds interval, std::size_t kept)
+    : path_(std::move(path)), stationFile_(std::move(stationFile)), report_(std::move(report)),
+      interval_(interval), limit_(kept) {
+    try {
+        open(now);
+    } catch (const Error& error) {
+        if (lasting(error)) {
+            throw;
+        }
+        failed(error.text('-'));
+    }
+}
+
+void JournalKeeper::record(std::span<const Event> events, WallClock::time_point now,
+                           SteadyClock::time_point monotonic) {
+    keep(events);
+    commit(now, false, monotonic);
+}
+
+void JournalKeeper::heartbeat(WallClock::time_point now, SteadyClock::time_point monotonic) {
+    commit(now, false, monotonic);
+}
+
+void JournalKeeper::reopen(WallClock::time_point now) {
+    commit(now, true, SteadyClock::now());
+}
+
+void JournalKeeper::stop(std::span<const Event> ended, WallClock::time_point now) {
+    keep(ended);
+    if (commit(now, true, SteadyClock::now())) {
+        try {
+            journal_->stop(now);
+            return;
+        } catch (...) {
+            failed(toError(std::current_exception()).text('-'));
+        }
+    }
+    report_("el diario " + path_ + " sigue fallando al terminar: se pierden " +
+            std::to_string(kept_.size() + dropped_) + " transiciones que no pudo guardar");
+}
+
+void JournalKeeper::keep(std::span<const Event> events) {
+    for (const Event& event : events) {
+        if (kept_.size() < limit_) {
+            kept_.push_back(event);
+        } else if (dropped_++ == 0) {
+            report_("el diario " + path_ + " falla y ya hay " + std::to_string(limit_) +
+                    " transiciones en memoria: las siguientes se descartan hasta que vuelva");
+        }
+    }
+}
+
+bool JournalKeeper::commit(WallClock::time_point now, bool force,
+                           SteadyClock::time_point monotonic) {
+    if (failure_ && !force && lastTry_ && monotonic - *lastTry_ < kRetry) {
+        return false;
+    }
+    lastTry_ = monotonic;
+    try {
+        if (journal_ && journal_->replaced()) {
+            switchFiles(now);
+        }
+        if (!journal_) {
+            open(now);
+        }
+        journal_->record(kept_, now);
+        for (const Event& event : kept_) {
+            committed_.apply(event);
+        }
+        kept_.clear();
+    } catch (...) {
+        const Error error = toError(std::current_exception());
+        // Damaged under the watcher: the next try opens it again, which moves it aside.
+        if (corruptJournal(error.number())) {
+            journal_.reset();
+        }
+        failed(error.text('-'));
+        return false;
+    }
+    if (failure_) {
+        report_("el diario " + path_ + " vuelve a funcionar" +
+                (dropped_ ? "; se descartaron " + std::to_string(dropped_) +
+                                " transiciones que no cabían en memoria"
+                          : std::string()));
+        failure_.reset();
+        dropped_ = 0;
+    }
+    return true;
+}
+
+void JournalKeeper::switchFiles(WallClock::time_point now) {
+    report_("el diario " + path_ +
+            " ya no es el fichero que se escribía (borrado o movido): se empieza uno nuevo");
+    std::vector<Event> ended;
+    for (const auto& [rec, connected] : committed_.sessions) {
+        Event stopped = connected;
+        stopped.kind = EventKind::Stopped;
+        stopped.time = now;
+        stopped.seconds.reset();
+        ended.push_back(stopped);
+    }
+    try {
+        journal_->record(ended, now);
+        journal_->stop(now);
+    } catch (...) {
+        // The old file may be gone or failing: it is closed as it is, and the new one gets all.
+    }
+    journal_.reset();
+    open(now);
+}
+
+void JournalKeeper::open(WallClock::time_point now) {
+    journal_.emplace(Journal::open(path_, stationFile_, now, interval_));
+    if (const auto aside = journal_->movedAside()) {
+        report_("el diario " + path_ + " estaba dañado: se ha apartado como " + *aside +
+                " y se empieza uno nuevo");
+    }
+    // A new file knows nothing of what is still open: it begins with it, before what is kept.
+    std::vector<Event> carried;
+    for (const auto& [rec, connected] : committed_.sessions) {
+        carried.push_back(connected);
+    }
+    if (committed_.outage) {
+        carried.push_back(*committed_.outage);
+    }
+    kept_.insert(kept_.begin(), carried.begin(), carried.end());
+    committed_ = OpenState{};
+}
+
+Journal::Pruned JournalKeeper::prune(WallClock::time_point before) {
+    if (!journal_ || failure_) {
+        return {};
+    }
+    try {
+        return journal_->prune(before);
+    } catch (...) {
+        failed(toError(std::current_exception()).text('-'));
+        return {};
+    }
+}
+
+void JournalKeeper::failed(const std::string& what) {
+    if (!failure_) {
+        report_("el diario " + path_ + " falla (" + what +
+                "): los eventos, las métricas y las órdenes siguen, y las transiciones se guardan "
+                "en memoria (hasta " +
+                std::to_string(limit_) + ") para escribirlas cuando vuelva a funcionar");
+    }
+    failure_ = what;
+}
+
+} // namespace orvendal::journal

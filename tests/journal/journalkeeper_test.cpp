@@ -1,0 +1,60 @@
+#include "fulldisk.h"
+#include "journalkeeper.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace orvendal;
+using namespace orvendal::journal;
+using namespace orvendal::testing;
+
+namespace {
+
+std::size_t count(const std::vector<std::string>& lines, const std::string& part) {
+    return static_cast<std::size_t>(std::count_if(lines.begin(), lines.end(), [&](const auto& l) {
+        return l.find(part) != std::string::npos;
+    }));
+}
+
+TEST(JournalKeeper, TransitionsWaitInMemoryUpToTheirBoundWhileTheDiskIsFull) {
+    TempDir dir;
+    const SmallDisk small(dir.file("small"), "256k");
+    if (!small.mounted()) {
+        GTEST_SKIP() << "mounting a small tmpfs is not permitted here: " << small.refusal();
+    }
+    const std::string db = small.file("journal.db");
+    std::vector<std::string> lines;
+    const auto now = WallClock::now();
+    JournalKeeper keeper(
+        db, "MARLOVEN.SIT", [&](const std::string& l) { lines.push_back(l); }, now,
+        Milliseconds(500), 3);
+    ASSERT_TRUE(keeper.up());
+
+    small.fill();
+    for (int rec = 0; rec < 5; ++rec) {
+        Event connected;
+        connected.time = now + std::chrono::seconds(rec);
+        connected.rec = rec;
+        keeper.record({&connected, 1}, connected.time, SteadyClock::now());
+        EXPECT_FALSE(keeper.up()) << "rec " << rec;
+    }
+    small.free();
+    keeper.reopen(now + std::chrono::seconds(6));
+    EXPECT_TRUE(keeper.up());
+    keeper.stop({}, now + std::chrono::seconds(7));
+
+    EXPECT_EQ(count(lines, " falla ("), 1u) << "told once for the episode";
+    EXPECT_EQ(count(lines, "las siguientes se descartan"), 1u);
+    EXPECT_EQ(count(lines, "vuelve a funcionar; se descartaron 2 transiciones"), 1u)
+        << ::testing::PrintToString(lines);
+    std::vector<std::int64_t> recs;
+    for (const Session& s :
+         JournalReader(db).overlapping(std::nullopt, std::nullopt, std::nullopt)) {
+        recs.push_back(s.rec);
+    }
+    EXPECT_EQ(recs, (std::vector<std::int64_t>{0, 1, 2})) << "the first three, in their order";
+}
+
+} // namespace
