@@ -455,9 +455,10 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
                              "for f in /proc/$$/fd/*; do readlink \"$f\"; done > \"" +
                              dir.file("") +
                              "$ORVENDAL_REC.fd\"; "
-                             "exec >/dev/null 2>&1; exec sleep 10";
+                             "exec >/dev/null 2>&1; echo $$ > \"" +
+                             dir.file("") + "$ORVENDAL_REC.pid\"; exec sleep 10";
     Stationctl watch({"watch", path, "--journal", db, "--credentials", credentials, "--interval",
-                      "50", "--on-change", hook, "--prometheus", textfile});
+                      "50", "--on-change", hook});
     ::unsetenv("KRB5CCNAME");
     ::unsetenv("PASSWD");
     ::unsetenv("CREDENTIALS");
