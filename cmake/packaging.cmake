@@ -2,7 +2,7 @@
 install(FILES ${PROJECT_SOURCE_DIR}/docs/man/orvendal.1 ${PROJECT_SOURCE_DIR}/docs/man/stationctl.1
     DESTINATION share/man/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/README.md
-    DESTINATION share/doc/orvendal)
+    ${PROJECT_SOURCE_DIR}/packaging/orvendal-alerts.yml DESTINATION share/doc/orvendal)
 
 # The watcher as a service (stationctl watch): its unit, its settings and its user. The package's
 # postinst creates the user and links node_exporter's textfile folder to the watcher's textfile;
@@ -13,8 +13,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.sysusers DESTINATIO
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.default DESTINATION /etc/default
     RENAME orvendal-watch)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm
-    ${PROJECT_SOURCE_DIR}/packaging/conffiles)
+    ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm
+    ${PROJECT_SOURCE_DIR}/packaging/postrm ${PROJECT_SOURCE_DIR}/packaging/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_GENERATOR DEB)

@@ -24,6 +24,7 @@ expected=(
     usr/share/man/man1/orvendal.1
     usr/share/man/man1/stationctl.1
     usr/share/doc/orvendal/user-guide.md
+    usr/share/doc/orvendal/orvendal-alerts.yml
     usr/lib/systemd/system/orvendal-watch.service
     usr/lib/sysusers.d/orvendal.conf
     etc/default/orvendal-watch
@@ -61,10 +62,45 @@ sed "s#/usr/bin/stationctl#$root/usr/bin/stationctl#" \
 systemd-analyze verify --man=no "$unit" || fail "systemd-analyze verify rejects orvendal-watch.service"
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/default/orvendal-watch ||
     fail "/etc/default/orvendal-watch is not a conffile"
-for script in postinst postrm; do
+
+# The maintainer scripts parse, and on a systemd machine stop the watcher before it is removed
+# and restart it after an upgrade, as dh_installsystemd's do. They run in a mount namespace whose
+# /run has systemd's marker and /var/lib is empty, with the tools they call recorded instead of
+# run.
+dpkg-deb --ctrl-tarfile "$deb" | tar -x -C "$root" ./postinst ./prerm ./postrm
+shims=$root/shims
+mkdir "$shims"
+for tool in deb-systemd-invoke deb-systemd-helper systemctl systemd-sysusers systemd-tmpfiles; do
+    # shellcheck disable=SC2016 # expanded by the shim
+    printf '#!/bin/sh\necho "%s $*" >>"$CALLS"\n' "$tool" >"$shims/$tool"
+    chmod 755 "$shims/$tool"
+done
+# The calls of `SCRIPT ARGS...`, one a line.
+calls() {
+    : >"$root/calls"
+    # shellcheck disable=SC2016 # expanded by the inner shell
+    CALLS=$root/calls PATH=$shims:$PATH unshare -m sh -c \
+        'mount -t tmpfs tmpfs /run && mount -t tmpfs tmpfs /var/lib &&
+            mkdir -p /run/systemd/system && exec "$@"' \
+        sh "$root/$1" "${@:2}" >/dev/null
+    cat "$root/calls"
+}
+for script in postinst prerm postrm; do
     dpkg-deb --ctrl-tarfile "$deb" | tar -tv "./$script" | grep -q '^-rwxr-xr-x' ||
         fail "the $script is not executable"
+    sh -n "$root/$script" || fail "the $script does not parse"
 done
+name=orvendal-watch.service
+run=$(calls prerm remove) || fail "prerm remove fails"
+[[ $run == *"deb-systemd-invoke stop $name"* ]] || fail "prerm remove does not stop $name: $run"
+run=$(calls prerm upgrade 0.0.1) || fail "prerm upgrade fails"
+[[ $run != *deb-systemd-invoke* ]] || fail "prerm upgrade stops $name, which the postinst restarts"
+run=$(calls postinst configure 0.0.1) || fail "postinst configure (an upgrade) fails"
+[[ $run == *"deb-systemd-invoke restart $name"* ]] || fail "an upgrade does not restart $name: $run"
+run=$(calls postrm remove) || fail "postrm remove fails"
+[[ $run == *"deb-systemd-helper mask $name"* ]] || fail "postrm remove does not mask $name: $run"
+run=$(calls postrm purge) || fail "postrm purge fails"
+[[ $run == *"deb-systemd-helper purge $name"* ]] || fail "postrm purge does not purge $name: $run"
 
 # The service writes nothing but its state folder, and node_exporter reaches its textfile
 # through the postinst's link: run the package's own scripts on a scratch root that has
@@ -76,7 +112,6 @@ textfile=$(sed -n 's/^PROMETHEUS=//p' "$root/etc/default/orvendal-watch")
     fail "PROMETHEUS=$textfile is not in the service's state folder $state"
 grep -q '^ReadWritePaths=' "$service" && fail "the service may write outside its state folder"
 grep -qx 'LimitCORE=0' "$service" || fail "the service may dump core with the password"
-dpkg-deb --ctrl-tarfile "$deb" | tar -x -C "$root" ./postinst ./postrm
 mkdir -p "$root/etc" "$root/var/lib/prometheus/node-exporter"
 link=$root/var/lib/prometheus/node-exporter/orvendal.prom
 DPKG_ROOT=$root "$root/postinst" configure || fail "the postinst fails"
@@ -115,7 +150,8 @@ sys.stdout.write(urllib.request.urlopen(sys.argv[1]).read().decode())" \
         "http://127.0.0.1:$port/metrics" 2>/dev/null; do sleep 0.1; done
     kill "$exporter"
 ' sh "$root" "$port" "$textfile") || fail "the watcher or node_exporter does not run"
-[[ $scrape == *$'\norvendal_stations 3\n'* && $scrape == *$'\nnode_textfile_scrape_error 0\n'* ]] ||
+stations=$'\norvendal_stations{file="'$root/MARLOVEN.SIT$'"} 3\n'
+[[ $scrape == *"$stations"* && $scrape == *$'\nnode_textfile_scrape_error 0\n'* ]] ||
     fail "node_exporter does not serve the service's textfile through the link"
 [[ $(stat -c %a "$root$textfile") == 644 ]] || fail "the textfile is not readable by node_exporter"
 

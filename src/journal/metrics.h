@@ -3,17 +3,20 @@
 #include "events.h"
 
 #include <string>
+#include <string_view>
 
 namespace orvendal::journal {
 
 // The watcher's state in Prometheus's text exposition format, as node_exporter's and
-// windows_exporter's textfile collectors read it. During an outage orvendal_up is 0 and the
-// stations keep the values of the last good reading.
-std::string renderMetrics(const StationTracker& tracker, WallClock::time_point lastRefresh,
-                          double refreshSeconds);
+// windows_exporter's textfile collectors read it. Every series carries file="STATIONFILE", so
+// the textfiles of several watchers can share one collector. During an outage orvendal_up is 0
+// and the stations keep the values of the last good reading; once the watcher stops (`running`
+// false) orvendal_up and orvendal_running are 0.
+std::string renderMetrics(const StationTracker& tracker, std::string_view stationFile,
+                          WallClock::time_point lastRefresh, double refreshSeconds, bool running);
 
 // Whether the watcher's journal has committed every transition so far, for a watcher that keeps
-// one: 0 while it fails and they wait in memory.
-std::string renderJournalMetrics(bool up);
+// one: 0 while it fails and they wait in memory. Labelled with the station file as above.
+std::string renderJournalMetrics(std::string_view stationFile, bool up);
 
 } // namespace orvendal::journal

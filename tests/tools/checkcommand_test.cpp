@@ -159,8 +159,9 @@ TEST(CheckCommand, EveryStationCountsPastTheWindowsRows) {
         // Written before the lines that told the events.
         std::ifstream in(textfile);
         const std::string metrics((std::istreambuf_iterator<char>(in)), {});
-        EXPECT_NE(metrics.find("\norvendal_stations 10005\n"), std::string::npos);
-        EXPECT_NE(metrics.find("\norvendal_stations_connected 2\n"), std::string::npos);
+        const std::string file = "{file=\"" + path + "\"} ";
+        EXPECT_NE(metrics.find("\norvendal_stations" + file + "10005\n"), std::string::npos);
+        EXPECT_NE(metrics.find("\norvendal_stations_connected" + file + "2\n"), std::string::npos);
         watch.signal(SIGINT);
         EXPECT_EQ(watch.finish().status, 0);
     }

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -105,23 +106,79 @@ TEST(WatchPrometheus, NodeExporterServesTheTextfile) {
 
     NodeExporter exporter(textfiles.string());
     const std::string page = exporter.metrics();
-    for (const char* line :
-         {"\norvendal_up 1\n", "\norvendal_stations 3\n", "\norvendal_stations_connected 1\n",
-          "\norvendal_station_connected{rec=\"2\"} 1\n",
-          "\norvendal_station_connected{rec=\"1\"} 0\n",
-          "\norvendal_station_connects_total{rec=\"2\"} 1\n",
-          "\n# TYPE orvendal_station_connects_total counter\n",
-          "\norvendal_last_refresh_timestamp_seconds ", "\norvendal_refresh_duration_seconds ",
-          "\nnode_textfile_scrape_error 0\n"}) {
+    const std::string file = "file=\"" + path + '"';
+    for (const std::string& line :
+         {"\norvendal_up{" + file + "} 1\n", "\norvendal_stations{" + file + "} 3\n",
+          "\norvendal_stations_connected{" + file + "} 1\n",
+          "\norvendal_station_connected{" + file + ",rec=\"2\"} 1\n",
+          "\norvendal_station_connected{" + file + ",rec=\"1\"} 0\n",
+          "\norvendal_station_connects_total{" + file + ",rec=\"2\"} 1\n",
+          std::string("\n# TYPE orvendal_station_connects_total counter\n"),
+          "\norvendal_last_refresh_timestamp_seconds{" + file + "} ",
+          "\norvendal_refresh_duration_seconds{" + file + "} ",
+          std::string("\nnode_textfile_scrape_error 0\n")}) {
         EXPECT_NE(page.find(line), std::string::npos) << line << "\n" << page;
     }
 
     // An outage shows as orvendal_up 0 at once.
     std::filesystem::rename(path, dir.file("away"));
     ASSERT_TRUE(watch.readLineWithin(10s)) << "the outage event";
-    EXPECT_NE(exporter.metrics().find("\norvendal_up 0\n"), std::string::npos);
+    EXPECT_NE(exporter.metrics().find("\norvendal_up{" + file + "} 0\n"), std::string::npos);
     watch.signal(SIGTERM);
     EXPECT_EQ(watch.finish().status, 0);
+}
+
+// Two watchers share one node_exporter: every series names its station file, so neither set
+// hides the other, also for a name that must be escaped (quote, backslash, line feed, a byte
+// that is no UTF-8). A watcher stopped by SIGTERM leaves a textfile that says it is down.
+TEST(WatchPrometheus, TwoWatchersShareNodeExporterAndAStoppedOneSaysSo) {
+    TempDir dir;
+    const auto textfiles = dir.path() / "textfile";
+    std::filesystem::create_directory(textfiles);
+    const std::string plain = dir.file("MARLOVEN.SIT");
+    const std::string odd = dir.file("a\"b\\c\nd\xff.SIT");
+    writeStationFile(plain, 3, 0);
+    writeStationFile(odd, 2, 0);
+    Stationctl plainHolder({"connect", plain, "2"});
+    ASSERT_EQ(plainHolder.readLine(), "connected 2");
+    Stationctl oddHolder({"connect", odd, "1"});
+    ASSERT_EQ(oddHolder.readLine(), "connected 1");
+    const std::string oddProm = (textfiles / "odd.prom").string();
+    Stationctl first(
+        {"watch", plain, "--prometheus", (textfiles / "plain.prom").string(), "--interval", "50"});
+    Stationctl second({"watch", odd, "--prometheus", oddProm, "--interval", "50"});
+    // Each textfile is written before its first event is printed.
+    ASSERT_TRUE(first.readLineWithin(10s)) << "the connected event";
+    ASSERT_TRUE(second.readLineWithin(10s)) << "the connected event";
+
+    NodeExporter exporter(textfiles.string());
+    const std::string plainFile = "{file=\"" + plain + '"';
+    const std::string oddFile = "{file=\"" + dir.file("a\\\"b\\\\c\\nd\xef\xbf\xbd.SIT") + '"';
+    const auto expectLines = [](const std::string& page, const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) {
+            EXPECT_NE(page.find("\n" + line + "\n"), std::string::npos) << line << "\n" << page;
+        }
+    };
+    const std::string version = ",version=\"" ORVENDAL_VERSION "\"} 1";
+    expectLines(
+        exporter.metrics(),
+        {"orvendal_up" + plainFile + "} 1", "orvendal_running" + plainFile + "} 1",
+         "orvendal_build_info" + plainFile + version, "orvendal_stations" + plainFile + "} 3",
+         "orvendal_station_connected" + plainFile + ",rec=\"2\"} 1",
+         "orvendal_up" + oddFile + "} 1", "orvendal_running" + oddFile + "} 1",
+         "orvendal_build_info" + oddFile + version, "orvendal_stations" + oddFile + "} 2",
+         "orvendal_station_connected" + oddFile + ",rec=\"1\"} 1", "node_textfile_scrape_error 0"});
+
+    second.signal(SIGTERM);
+    EXPECT_EQ(second.finish().status, 0);
+    std::ifstream kept(oddProm);
+    const std::string left((std::istreambuf_iterator<char>(kept)), {});
+    expectLines(left, {"orvendal_up" + oddFile + "} 0", "orvendal_running" + oddFile + "} 0"});
+    expectLines(exporter.metrics(),
+                {"orvendal_up" + oddFile + "} 0", "orvendal_up" + plainFile + "} 1",
+                 "node_textfile_scrape_error 0"});
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.finish().status, 0);
 }
 
 } // namespace

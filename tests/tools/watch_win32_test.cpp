@@ -66,14 +66,22 @@ TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
     for (int i = 0; i < 400 && contents(prom).empty(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_NE(contents(prom).find("\norvendal_up 1\n"), std::string::npos) << contents(prom);
-    EXPECT_NE(contents(prom).find("\norvendal_stations 2\n"), std::string::npos);
+    // Every series names its station file, each backslash of the path doubled.
+    std::string label = "{file=\"";
+    for (const char c : file) {
+        label += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    }
+    label += "\"} ";
+    EXPECT_NE(contents(prom).find("\norvendal_up" + label + "1\n"), std::string::npos)
+        << contents(prom);
+    EXPECT_NE(contents(prom).find("\norvendal_stations" + label + "2\n"), std::string::npos);
 
     ASSERT_TRUE(::MoveFileW(wide(file).c_str(), wide(away).c_str()));
     const std::string outage = watch.readLine();
     EXPECT_EQ(outage.rfind("{\"time\": \"", 0), 0u) << outage;
     EXPECT_NE(outage.find("\"event\": \"outage\", \"error\": \"2-"), std::string::npos) << outage;
-    EXPECT_NE(contents(prom).find("\norvendal_up 0\n"), std::string::npos) << contents(prom);
+    EXPECT_NE(contents(prom).find("\norvendal_up" + label + "0\n"), std::string::npos)
+        << contents(prom);
     ASSERT_TRUE(::MoveFileW(wide(away).c_str(), wide(file).c_str()));
     EXPECT_NE(watch.readLine().find("\"event\": \"recovered\"}"), std::string::npos);
     const std::string outages = scratch.file(L"outage.txt");

@@ -100,10 +100,10 @@ TEST(WatchDegrades, AJournalOnAFullDiskKeepsTheEventsAndWritesThemWhenSpaceComes
     const auto path = dir.file("MARLOVEN.SIT");
     const auto db = small.file("journal.db");
     const auto prom = dir.file("orvendal.prom");
+    const std::string journalUp = "orvendal_journal_up{file=\"" + path + "\"} ";
     writeStationFile(path, 6, 0);
     Stationctl watch({"watch", path, "--journal", db, "--prometheus", prom, "--interval", "50"});
-    ASSERT_TRUE(
-        becomes([&] { return contents(prom).find("orvendal_journal_up 1") != std::string::npos; }));
+    ASSERT_TRUE(becomes([&] { return contents(prom).find(journalUp + "1") != std::string::npos; }));
 
     small.fill();
     std::vector<json> printed;
@@ -113,7 +113,7 @@ TEST(WatchDegrades, AJournalOnAFullDiskKeepsTheEventsAndWritesThemWhenSpaceComes
             printed.push_back(nextEvent(watch));
         }
         EXPECT_TRUE(becomes([&] {
-            return contents(prom).find("orvendal_journal_up 0") != std::string::npos;
+            return contents(prom).find(journalUp + "0") != std::string::npos;
         })) << contents(prom);
     }
     for (int i = 0; i < 3; ++i) {
@@ -121,8 +121,7 @@ TEST(WatchDegrades, AJournalOnAFullDiskKeepsTheEventsAndWritesThemWhenSpaceComes
         EXPECT_EQ(printed.back()["event"], "disconnected") << printed.back();
     }
     small.free();
-    EXPECT_TRUE(
-        becomes([&] { return contents(prom).find("orvendal_journal_up 1") != std::string::npos; }));
+    EXPECT_TRUE(becomes([&] { return contents(prom).find(journalUp + "1") != std::string::npos; }));
     Holding row4(path, {"4"});
     printed.push_back(nextEvent(watch));
     watch.signal(SIGTERM);

@@ -56,6 +56,9 @@ TEST(WatchOutputs, AnOutputThatIsTheStationFileOrAnotherOutputIsRefused) {
         {"MARLOVEN.SIT", {"--journal", "j.db", "--prometheus", "j.db-shm"}, "cada salida"},
         {"MARLOVEN.SIT", {"--journal", "j.db", "--prometheus", "../work/j.db.lock"}, "cada salida"},
         {"MARLOVEN.SIT", {"--journal", "j.db", "--prometheus", "./j.db"}, "cada salida"},
+        // node_exporter reads only *.prom, with that case.
+        {"MARLOVEN.SIT", {"--prometheus", "orvendal.txt"}, "solo leen los ficheros *.prom"},
+        {"MARLOVEN.SIT", {"--prometheus", "orvendal.PROM"}, "solo leen los ficheros *.prom"},
     };
     for (const Case& c : cases) {
         TempDir dir;

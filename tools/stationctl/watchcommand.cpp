@@ -87,16 +87,16 @@ std::string eventJson(const Event& e) {
 class Textfile {
 public:
     // `journal`, when the watcher keeps one, adds whether it works.
-    Textfile(std::string path, const JournalKeeper* journal)
-        : path_(std::move(path)), journal_(journal) {}
+    Textfile(std::string path, std::string stationFile, const JournalKeeper* journal)
+        : path_(std::move(path)), stationFile_(std::move(stationFile)), journal_(journal) {}
 
     void write(const StationTracker& tracker, WallClock::time_point refreshed, double seconds,
-               SteadyClock::time_point now) {
+               SteadyClock::time_point now, bool running = true) {
         try {
-            std::string text = renderMetrics(tracker, refreshed, seconds);
+            std::string text = renderMetrics(tracker, stationFile_, refreshed, seconds, running);
             if (journal_) {
                 journalUp_ = journal_->up();
-                text += renderJournalMetrics(journalUp_);
+                text += renderJournalMetrics(stationFile_, journalUp_);
             }
             files::writeFileAtomically(path_, text);
             failing_ = false;
@@ -117,6 +117,7 @@ public:
 
 private:
     std::string path_;
+    std::string stationFile_;
     const JournalKeeper* journal_;
     bool journalUp_ = true;
     std::optional<SteadyClock::time_point> written_;
@@ -158,6 +159,11 @@ void refuseClashingOutputs(const std::string& stationFile, const Arguments& args
     }
     // A link or special file there now is refused at the start; later ones at each write.
     if (const auto prometheus = args.value("--prometheus")) {
+        if (!prometheus->ends_with(".prom")) {
+            throw UsageError("--prometheus: " + *prometheus +
+                             " no termina en .prom: node_exporter y windows_exporter solo leen los "
+                             "ficheros *.prom de su carpeta");
+        }
         files::requirePlainFileOrNothing(*prometheus, files::Owner::Us);
     }
 }
@@ -201,7 +207,7 @@ int runWatch(const Arguments& args) {
     auto lastPrune = SteadyClock::now();
     std::optional<Textfile> textfile;
     if (const auto prometheus = args.value("--prometheus")) {
-        textfile.emplace(*prometheus, journal ? &*journal : nullptr);
+        textfile.emplace(*prometheus, path, journal ? &*journal : nullptr);
     }
     std::optional<HookRunner> hooks;
     if (const auto command = args.value("--on-change")) {
@@ -288,6 +294,10 @@ int runWatch(const Arguments& args) {
     }
 
     driver.close(kCloseLimit);
+    // Kept, not removed: a file that says the watcher stopped tells more than a missing one.
+    if (textfile) {
+        textfile->write(tracker, refreshed, refreshSeconds, SteadyClock::now(), false);
+    }
     if (journal) {
         const auto now = WallClock::now();
         const std::vector<Event> ended = tracker.stopAll(now, SteadyClock::now());
@@ -342,7 +352,8 @@ const Command kWatchCommand{
     "                    outages that ended more than DAYS days ago, 0 to 36500 (400); 0\n"
     "                    keeps everything\n"
     "  --prometheus PATH write a node_exporter textfile (PATH ending in .prom) after every\n"
-    "                    change and at least every 15 s, atomically\n"
+    "                    change and at least every 15 s, atomically; at SIGINT or SIGTERM it\n"
+    "                    is kept and says orvendal_up 0\n"
     "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /V:ON /C on Windows) for each\n"
     "                    event, with ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION,\n"
     "                    ORVENDAL_CONNECTION, ORVENDAL_NAME and ORVENDAL_TIME set; at most 4\n"
