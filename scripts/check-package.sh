@@ -155,6 +155,19 @@ stations=$'\norvendal_stations{file="'$root/MARLOVEN.SIT$'"} 3\n'
     fail "node_exporter does not serve the service's textfile through the link"
 [[ $(stat -c %a "$root$textfile") == 644 ]] || fail "the textfile is not readable by node_exporter"
 
+# node_exporter installed after the package: its folder comes with it, and the package's file
+# trigger on that folder runs the postinst, which makes the link.
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./triggers |
+    grep -qx 'interest-noawait /var/lib/prometheus/node-exporter' ||
+    fail "no trigger on node_exporter's textfile folder"
+rm -rf "$root/var/lib/prometheus"
+DPKG_ROOT=$root "$root/postinst" configure || fail "the postinst fails without node_exporter"
+[[ -e $root/var/lib/prometheus ]] && fail "the postinst makes node_exporter's folder"
+mkdir -p "$root/var/lib/prometheus/node-exporter"
+DPKG_ROOT=$root "$root/postinst" triggered /var/lib/prometheus/node-exporter ||
+    fail "the postinst fails when node_exporter comes later"
+[[ $(readlink "$link") == "$textfile" ]] || fail "node_exporter installed later gets no link"
+
 rm -f "$link"
 chown nobody "$root/var/lib/prometheus/node-exporter"
 DPKG_ROOT=$root "$root/postinst" configure 2>/dev/null &&
