@@ -71,7 +71,7 @@ TEST_F(StationctlTest, CreateSetAndStatus) {
                   "\", \"tally\": 3}, {\"rec\": 2, \"lc\": \" \", \"connected\": false, "
                   "\"station\": 0, \"connection\": \"" +
                   std::string(20, ' ') + "\", \"name\": \"" + std::string(50, ' ') +
-                  "\", \"tally\": 0}]}\n");
+                  "\", \"tally\": 0}], \"total\": 2}\n");
 
     const Finished table = stationctl({"status", file});
     EXPECT_EQ(table.status, 0u) << table.output;
