@@ -122,7 +122,7 @@ TEST_F(StationctlTest, ConnectHoldsItsRowsUntilItsInputEnds) {
     holder.reset();
     const Finished second = stationctl({"connect", file, "4"});
     EXPECT_EQ(second.status, 1u);
-    EXPECT_NE(second.output.find("row 4 is locked by another process"), std::string::npos)
+    EXPECT_NE(second.output.find("la fila 4 la tiene bloqueada otro proceso"), std::string::npos)
         << second.output;
 
     const auto [output, status] = connected->finish();
