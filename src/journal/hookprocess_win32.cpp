@@ -24,7 +24,7 @@ std::string narrow(std::wstring_view text) {
 Error lastError(const std::string& context) {
     const DWORD code = ::GetLastError();
     return Error(static_cast<long>(code),
-                 context + " failed (Windows error " + std::to_string(code) + ")");
+                 context + " ha fallado (error de Windows " + std::to_string(code) + ")");
 }
 
 // An inheritable copy of one of our handles, closed when it goes.

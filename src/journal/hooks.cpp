@@ -198,9 +198,11 @@ void HookRunner::reportDropped(bool now) {
     const WallClock::time_point since = state_->firstDropped;
     state_->reported = at;
     lock.unlock();
-    state_->report(std::to_string(count) + (count == 1 ? " hook" : " hooks") + " dropped since " +
-                   isoLocalTime(since) + ": " + std::to_string(state_->parallel) + " running and " +
-                   std::to_string(state_->queued) + " waiting already");
+    state_->report(std::to_string(count) +
+                   (count == 1 ? " orden de --on-change descartada desde "
+                               : " órdenes de --on-change descartadas desde ") +
+                   isoLocalTime(since) + ": ya había " + std::to_string(state_->parallel) +
+                   " en marcha y " + std::to_string(state_->queued) + " en espera");
 }
 
 std::string HookRunner::runHook(State& state, const Environment& environment) {
@@ -228,10 +230,10 @@ std::string HookRunner::runHook(State& state, const Environment& environment) {
     }
     const int status = shell.status();
     if (timedOut) {
-        return "exited with status " + std::to_string(status) + ": ran longer than " +
-               seconds(state.timeout) + " (--hook-timeout) and was ended";
+        return "terminó con el estado " + std::to_string(status) + ": duró más de " +
+               seconds(state.timeout) + " (--hook-timeout) y se detuvo";
     }
-    return status != 0 ? "exited with status " + std::to_string(status) : std::string();
+    return status != 0 ? "terminó con el estado " + std::to_string(status) : std::string();
 }
 
 void HookRunner::work(const std::shared_ptr<State>& state) {
@@ -251,10 +253,10 @@ void HookRunner::work(const std::shared_ptr<State>& state) {
         try {
             failure = runHook(*state, environment);
         } catch (...) {
-            failure = "could not start: " + toError(std::current_exception()).text('-');
+            failure = "no se pudo lanzar: " + toError(std::current_exception()).text('-');
         }
         if (!failure.empty()) {
-            state->report("hook for the " + event->second + " event " + failure);
+            state->report("la orden de --on-change del evento " + event->second + " " + failure);
         }
         lock.lock();
         --state->running;

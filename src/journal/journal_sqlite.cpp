@@ -100,7 +100,7 @@ struct Database {
         const int code = sqlite3_open_v2(
             path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
         if (code != SQLITE_OK) {
-            const Error error = sqliteError(db, code, "cannot open the journal " + path);
+            const Error error = sqliteError(db, code, "no se puede abrir el diario " + path);
             sqlite3_close(db);
             throw error;
         }
@@ -118,7 +118,7 @@ struct Database {
         const std::string text(sql);
         const int code = sqlite3_exec(db, text.c_str(), nullptr, nullptr, nullptr);
         if (code != SQLITE_OK) {
-            throw sqliteError(db, code, "journal");
+            throw sqliteError(db, code, "diario");
         }
     }
 };
@@ -129,7 +129,7 @@ public:
         const int code =
             sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
         if (code != SQLITE_OK) {
-            throw sqliteError(db, code, "journal");
+            throw sqliteError(db, code, "diario");
         }
     }
     Statement(const Statement&) = delete;
@@ -166,7 +166,7 @@ public:
         sqlite3_reset(stmt_);
         sqlite3_clear_bindings(stmt_);
         if (code != SQLITE_DONE) {
-            throw sqliteError(db_, code, "journal");
+            throw sqliteError(db_, code, "diario");
         }
         return false;
     }
@@ -188,7 +188,7 @@ public:
 private:
     void check(int code) {
         if (code != SQLITE_OK) {
-            throw sqliteError(db_, code, "journal");
+            throw sqliteError(db_, code, "diario");
         }
     }
     sqlite3* db_;
@@ -221,9 +221,9 @@ struct flock claim(short type, bool onDatabase) {
 constexpr int kPidWidth = 20;
 
 Error inUse(const std::string& journal, const std::string& pid) {
-    return Error(EAGAIN, "the journal " + journal + " is in use by another watcher" +
+    return Error(EAGAIN, "el diario " + journal + " lo está usando otro vigilante" +
                              (pid.empty() ? "" : " (pid " + pid + ")") +
-                             ": one stationctl watch per journal");
+                             ": un solo stationctl watch por diario");
 }
 
 struct WatcherLock {
@@ -242,7 +242,7 @@ struct WatcherLock {
             if (err == EAGAIN || err == EACCES) {
                 throw inUse(journal, n > 0 ? pid : "");
             }
-            throw Error::fromErrno(err, "cannot lock " + lockPath(journal));
+            throw Error::fromErrno(err, "no se puede bloquear " + lockPath(journal));
         }
         struct flock byte = claim(F_WRLCK, true);
         if (::fcntl(database.descriptor(), F_OFD_SETLK, &byte) != 0) {
@@ -250,7 +250,7 @@ struct WatcherLock {
             if (err == EAGAIN || err == EACCES) {
                 throw inUse(journal, "");
             }
-            throw Error::fromErrno(err, "cannot lock " + journal);
+            throw Error::fromErrno(err, "no se puede bloquear " + journal);
         }
         char pid[kPidWidth + 1];
         std::snprintf(pid, sizeof pid, "%-*d\n", kPidWidth - 1, static_cast<int>(::getpid()));
@@ -385,7 +385,8 @@ std::string moveAside(const std::string& db, WallClock::time_point now) {
         const std::string from = db + suffix, to = aside + suffix;
         if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
             errno != ENOENT) {
-            throw Error::fromErrno(errno, "cannot move the corrupt journal " + from + " to " + to);
+            throw Error::fromErrno(errno,
+                                   "no se puede mover el diario dañado " + from + " a " + to);
         }
     }
     return aside;
@@ -621,21 +622,21 @@ Database openForReading(const std::string& db, bool watcherAlive) {
     }
     const int primary = code & 0xFF;
     if (primary != SQLITE_READONLY && primary != SQLITE_CANTOPEN) {
-        throw sqliteError(database.db, code, "journal");
+        throw sqliteError(database.db, code, "diario");
     }
     struct stat wal {};
     const bool walEmpty = ::stat((db + "-wal").c_str(), &wal) != 0 || wal.st_size == 0;
     if (watcherAlive || !walEmpty) {
         throw Error(kSqliteErrorBase + primary,
-                    "no se puede leer el journal " + db +
+                    "no se puede leer el diario " + db +
                         " sin escribir en su carpeta: tiene cambios en " + db +
                         "-wal y falta su índice " + db +
-                        "-shm, o un watcher lo está escribiendo; léalo con permiso de escritura "
-                        "en la carpeta o copie el journal con su -wal a una carpeta suya");
+                        "-shm, o un vigilante lo está escribiendo; léalo con permiso de escritura "
+                        "en la carpeta o copie el diario con su -wal a una carpeta suya");
     }
     Database immutable(uriPath(db) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
     if (const int again = probeJournal(immutable.db); again != SQLITE_OK) {
-        throw sqliteError(immutable.db, again, "journal");
+        throw sqliteError(immutable.db, again, "diario");
     }
     return immutable;
 }

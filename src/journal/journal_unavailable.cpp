@@ -7,8 +7,8 @@ namespace orvendal::journal {
 namespace {
 
 Error unavailable() {
-    return Error(ENOSYS, "the journal is not available in this build: it needs SQLite, which "
-                         "this Windows build does not include");
+    return Error(ENOSYS, "el diario no está disponible en esta versión: necesita SQLite, que la "
+                         "versión para Windows no incluye");
 }
 
 } // namespace

@@ -18,8 +18,8 @@ TEST(HookRunner, DroppedHooksAreCountedInOneLinePerReport) {
         std::chrono::milliseconds reportEvery;
         std::vector<std::string> lines;
     };
-    const std::string eight = "8 hooks dropped since ";
-    const std::string one = "1 hook dropped since ";
+    const std::string eight = "8 órdenes de --on-change descartadas desde ";
+    const std::string one = "1 orden de --on-change descartada desde ";
     const Case cases[] = {
         {"once an hour", 1h, {eight}},
         {"at every drop", 0ms, {one, one, one, one, one, one, one, one}},
@@ -52,7 +52,7 @@ TEST(HookRunner, DroppedHooksAreCountedInOneLinePerReport) {
         ASSERT_EQ(lines.size(), c.lines.size()) << ::testing::PrintToString(lines);
         for (std::size_t i = 0; i < lines.size(); ++i) {
             EXPECT_TRUE(lines[i].starts_with(c.lines[i])) << lines[i];
-            EXPECT_NE(lines[i].find(": 1 running and 1 waiting already"), std::string::npos)
+            EXPECT_NE(lines[i].find(": ya había 1 en marcha y 1 en espera"), std::string::npos)
                 << lines[i];
         }
     }

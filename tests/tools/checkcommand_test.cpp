@@ -42,6 +42,10 @@ TEST(CheckCommand, ThresholdsAtTheirEdges) {
         {{"-w", "4", "-c", "5"}, 1},
         {{"-w", "4", "-c", "4"}, 2},
         {{"-c", "@0:5"}, 2},
+        // The long forms, alone and with the other's short one.
+        {{"--warning", "4"}, 1},
+        {{"--warning=5", "--critical", "4"}, 2},
+        {{"-w", "4", "--critical=@0:4"}, 1},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args{"check", path};
@@ -50,13 +54,23 @@ TEST(CheckCommand, ThresholdsAtTheirEdges) {
         EXPECT_EQ(run.status, c.status) << testing::PrintToString(c.ranges) << run.out;
         static const char* words[] = {"OK", "WARNING", "CRITICAL"};
         EXPECT_EQ(run.out.rfind(std::string("ORVENDAL ") + words[c.status] +
-                                    " - 5 de 12 estaciones conectadas | connected=5;",
+                                    " - 5 de 12 puestos conectados | connected=5;",
                                 0),
                   0u)
             << run.out;
     }
     const Outcome example = stationctl({"check", path, "-w", "8", "-c", "10"});
-    EXPECT_EQ(example.out, "ORVENDAL OK - 5 de 12 estaciones conectadas | connected=5;8;10;0;12\n");
+    EXPECT_EQ(example.out, "ORVENDAL OK - 5 de 12 puestos conectados | connected=5;8;10;0;12\n");
+    EXPECT_EQ(stationctl({"check", path, "--warning", "8", "--critical", "10"}).out, example.out);
+    // One threshold given twice, in its two forms, is a mistake rather than a choice.
+    for (const auto& both : {std::vector<std::string>{"-w", "1", "--warning", "2"},
+                             std::vector<std::string>{"--critical=1", "-c", "1"}}) {
+        std::vector<std::string> args{"check", path};
+        args.insert(args.end(), both.begin(), both.end());
+        const Outcome run = stationctl(args);
+        EXPECT_EQ(run.status, 3) << run.out;
+        EXPECT_NE(run.out.find("son la misma opción"), std::string::npos) << run.out;
+    }
 }
 
 TEST(CheckCommand, UnknownWhenItCannotTell) {
@@ -119,7 +133,7 @@ TEST(CheckCommand, AHeaderLockedForAMomentIsReadAgain) {
         const Outcome result = check.finish();
         if (releasedInPause) {
             EXPECT_EQ(result.status, 0) << result.out;
-            EXPECT_EQ(result.out.rfind("ORVENDAL OK - 1 de 3 estaciones conectadas", 0), 0u)
+            EXPECT_EQ(result.out.rfind("ORVENDAL OK - 1 de 3 puestos conectados", 0), 0u)
                 << result.out;
             return;
         }
@@ -138,7 +152,7 @@ TEST(CheckCommand, EveryStationCountsPastTheWindowsRows) {
         ASSERT_EQ(holder.readLine(), "connected 10004 10005");
 
         EXPECT_EQ(stationctl({"check", path}).out,
-                  "ORVENDAL OK - 2 de 10005 estaciones conectadas | connected=2;;;0;10005\n");
+                  "ORVENDAL OK - 2 de 10005 puestos conectados | connected=2;;;0;10005\n");
 
         const auto status = statusJson(path);
         EXPECT_EQ(status["total"], 10005);

@@ -89,7 +89,7 @@ TEST(ConnectCommand, ARowHeldElsewhereFailsOrIsWaitedFor) {
     const Outcome refused = stationctl({"connect", path, "1", "2"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "") << "never claims a lock it does not hold";
-    EXPECT_NE(refused.err.find("row 2 is locked by another process"), std::string::npos)
+    EXPECT_NE(refused.err.find("la fila 2 la tiene bloqueada otro proceso"), std::string::npos)
         << refused.err;
     EXPECT_FALSE(locked(path, 1)) << "the row it took first is released";
 

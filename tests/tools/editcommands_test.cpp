@@ -56,7 +56,7 @@ TEST(EditCommands, CreateMakesAHeaderAndBlankRecordsAndNeverReplaces) {
 
     const Outcome again = stationctl({"create", path, "--stations", "1"});
     EXPECT_EQ(again.status, 1);
-    EXPECT_NE(again.err.find("exists already"), std::string::npos) << again.err;
+    EXPECT_NE(again.err.find("ya existe"), std::string::npos) << again.err;
     EXPECT_EQ(readBytes(path), bytes);
 }
 
@@ -135,25 +135,25 @@ TEST(EditCommands, SetRefusesValuesThatDoNotFitAndWritesNothing) {
         std::vector<std::string> args; // after "set FILE"
         std::string message;
     } cases[] = {
-        {{"1", "--name", std::string(51, 'x')}, "at most 50 characters"},
-        {{"1", "--connection", std::string(21, 'x')}, "at most 20 characters"},
-        {{"1", "--lc", "AB"}, "at most 1 character"},
-        {{"1", "--name", "東京"}, "cannot be stored in code page 1252"},
-        {{"1", "--name", "Señor 😀"}, "cannot be stored in code page 1252"},
-        {{"1", "--connection", "\xC3("}, "not valid UTF-8"},
-        {{"1", "--tally", "256"}, "--tally must be a whole number from 0 to 255"},
-        {{"1", "--tally", "-1"}, "--tally must be"},
-        {{"1", "--station", "2147483648"}, "--station must be"},
-        {{"1", "--station", "12abc"}, "--station must be"},
-        {{"0", "--tally", "1"}, "ROW must be"},
-        {{"uno", "--tally", "1"}, "ROW must be"},
+        {{"1", "--name", std::string(51, 'x')}, "como mucho 50 caracteres"},
+        {{"1", "--connection", std::string(21, 'x')}, "como mucho 20 caracteres"},
+        {{"1", "--lc", "AB"}, "como mucho 1 carácter"},
+        {{"1", "--name", "東京"}, "no cabe en la página de códigos 1252"},
+        {{"1", "--name", "Señor 😀"}, "no cabe en la página de códigos 1252"},
+        {{"1", "--connection", "\xC3("}, "no es UTF-8 válido"},
+        {{"1", "--tally", "256"}, "--tally debe ser un número entero de 0 a 255"},
+        {{"1", "--tally", "-1"}, "--tally debe ser"},
+        {{"1", "--station", "2147483648"}, "--station debe ser"},
+        {{"1", "--station", "12abc"}, "--station debe ser"},
+        {{"0", "--tally", "1"}, "FILA debe ser"},
+        {{"uno", "--tally", "1"}, "FILA debe ser"},
         // Past what status, check and watch read: not 20 GB of blank records.
         {{"1000001", "--tally", "1"}, "la fila 1000001 pasa de 1000000"},
         {{"247483647", "--tally", "1"}, "la fila 247483647 pasa de 1000000"},
-        {{"1"}, "nothing to set"},
-        {{"--header", "1", "--tally", "1"}, "unexpected argument"},
+        {{"1"}, "no hay nada que escribir"},
+        {{"--header", "1", "--tally", "1"}, "sobra el argumento"},
         // A good value does not get the bad one written with it.
-        {{"1", "--name", "Bien", "--connection", std::string(21, 'x')}, "at most 20"},
+        {{"1", "--name", "Bien", "--connection", std::string(21, 'x')}, "como mucho 20"},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -179,7 +179,7 @@ TEST(EditCommands, SetRefusesARecordThatAnotherProcessHoldsLocked) {
 
     const Outcome refused = stationctl({"set", path, "1", "--name", "X"});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("row 1 is locked by another process"), std::string::npos)
+    EXPECT_NE(refused.err.find("la fila 1 la tiene bloqueada otro proceso"), std::string::npos)
         << refused.err;
     EXPECT_EQ(readBytes(path), before);
 

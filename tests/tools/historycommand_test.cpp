@@ -66,7 +66,7 @@ TEST(HistoryCommand, TimesNoWatcherCoveredAreNotReadAsNobodyConnected) {
     EXPECT_GE(instant(inGap["gaps"][0]["to"]), restarting) << inGap;
     const Outcome table = stationctl({"history", db, "--at", between});
     EXPECT_NE(table.out.find("(sin vigilancia de "), std::string::npos) << table.out;
-    EXPECT_EQ(table.out.find("(no sessions)"), std::string::npos) << table.out;
+    EXPECT_EQ(table.out.find("(sin sesiones)"), std::string::npos) << table.out;
     const Outcome csv = stationctl({"history", db, "--at", between, "--csv"});
     EXPECT_NE(csv.out.find(",gap\r\n"), std::string::npos) << csv.out;
 

@@ -139,7 +139,7 @@ TEST(SimulateCommand, RefusesAFileWithoutStationRecords) {
     createStationFile(path, 0);
     const Outcome run = stationctl({"simulate", path, "--seconds", "1"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("has no station records"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("no tiene registros de puesto"), std::string::npos) << run.err;
 }
 
 } // namespace

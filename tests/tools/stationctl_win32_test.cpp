@@ -85,13 +85,13 @@ TEST_F(StationctlTest, RefusesWhatIsNoStationFile) {
         std::vector<std::string> arguments;
         std::string message;
     } cases[] = {
-        {{"create", file}, "exists already; create never replaces a file"},
-        {{"status", folder + "\\missing.sit"}, "does not exist"},
-        {{"status", folder}, "is a folder, not a regular file"},
-        {{"set", folder, "1", "--station", "2"}, "is a folder, not a regular file"},
+        {{"create", file}, "ya existe; create nunca sustituye un fichero"},
+        {{"status", folder + "\\missing.sit"}, "no existe"},
+        {{"status", folder}, "es una carpeta, no un fichero normal"},
+        {{"set", folder, "1", "--station", "2"}, "es una carpeta, no un fichero normal"},
         {{"status", "NUL"}, "no es un fichero normal: NUL (error 1002)"},
-        {{"connect", "NUL", "1"}, "is a device, not a regular file"},
-        {{"simulate", file}, "unknown command \"simulate\""},
+        {{"connect", "NUL", "1"}, "es un dispositivo, no un fichero normal"},
+        {{"simulate", file}, "orden desconocida \"simulate\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1]);
@@ -122,7 +122,7 @@ TEST_F(StationctlTest, ConnectHoldsItsRowsUntilItsInputEnds) {
     holder.reset();
     const Finished second = stationctl({"connect", file, "4"});
     EXPECT_EQ(second.status, 1u);
-    EXPECT_NE(second.output.find("row 4 is locked by another process"), std::string::npos)
+    EXPECT_NE(second.output.find("la fila 4 la tiene bloqueada otro proceso"), std::string::npos)
         << second.output;
 
     const auto [output, status] = connected->finish();

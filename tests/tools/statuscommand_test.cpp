@@ -157,11 +157,11 @@ TEST(StatusCommand, RefusesWhatIsNotAStationFileAndCreatesNothing) {
     const struct {
         std::string name;
         std::string message;
-    } cases[] = {{"missing.sit", "does not exist"},
-                 {"dangling", "does not exist"},
-                 {"folder", "is a folder, not a regular file"},
+    } cases[] = {{"missing.sit", "no existe"},
+                 {"dangling", "no existe"},
+                 {"folder", "es una carpeta, no un fichero normal"},
                  // A FIFO must not hang it waiting for a writer.
-                 {"fifo", "is a FIFO, not a regular file"}};
+                 {"fifo", "es un FIFO, no un fichero normal"}};
     for (const auto& c : cases) {
         for (const char* format : {"--json", ""}) {
             std::vector<std::string> args{"status", dir.file(c.name)};

@@ -38,7 +38,7 @@ TEST(WatchOnWindows, CheckAnswersAsAPlugin) {
     ASSERT_EQ(run({"create", file, "--stations", "3"}).second, 0u);
     const auto ok = run({"check", file, "-w", "2"});
     EXPECT_EQ(ok.second, 0u);
-    EXPECT_EQ(ok.first, "ORVENDAL OK - 0 de 3 estaciones conectadas | connected=0;2;;0;3\r\n");
+    EXPECT_EQ(ok.first, "ORVENDAL OK - 0 de 3 puestos conectados | connected=0;2;;0;3\r\n");
     EXPECT_EQ(run({"check", file, "-c", "@0:0"}).second, 2u);
     EXPECT_EQ(run({"check", scratch.file(L"missing.sit")}).second, 3u);
     EXPECT_EQ(run({"check", utf8(scratch.path())}).second, 3u);
@@ -53,7 +53,7 @@ TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
 
     const auto journal = run({"watch", file, "--journal", scratch.file(L"journal.db")});
     EXPECT_EQ(journal.second, 1u);
-    EXPECT_NE(journal.first.find("the journal is not available in this build"), std::string::npos)
+    EXPECT_NE(journal.first.find("el diario no está disponible en esta versión"), std::string::npos)
         << journal.first;
 
     // Ended by the test's end: a watcher stops only on a console's stop request.

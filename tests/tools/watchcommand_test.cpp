@@ -1,3 +1,4 @@
+#include "englishwords.h"
 #include "lockholder.h"
 #include "puestobloquedos.h"
 #include "sleepingthread.h"
@@ -86,7 +87,7 @@ TEST(WatchCommand, EventsAndTheJournalFollowRealLocks) {
 
     const Outcome second = stationctl({"watch", path, "--journal", db});
     EXPECT_EQ(second.status, 1);
-    EXPECT_NE(second.err.find("in use by another watcher"), std::string::npos) << second.err;
+    EXPECT_NE(second.err.find("lo está usando otro vigilante"), std::string::npos) << second.err;
 
     Holding row1(path, {"1"});
     const json connected = nextEvent(watch);
@@ -103,6 +104,8 @@ TEST(WatchCommand, EventsAndTheJournalFollowRealLocks) {
     EXPECT_EQ(disconnected["rec"], 1);
     EXPECT_EQ(disconnected["name"], "Caja 1");
     EXPECT_GE(disconnected["seconds"].get<double>(), 0.3);
+    // Each change is committed before it is printed: now, only row 2 is still connected.
+    EXPECT_EQ(recs(history({db, "--at", "now"})), (std::vector<int>{2}));
     std::this_thread::sleep_for(300ms);
 
     watch.signal(SIGTERM);
@@ -136,6 +139,13 @@ TEST(WatchCommand, EventsAndTheJournalFollowRealLocks) {
     EXPECT_EQ(recs(history({db, "--since", "2000-01-01", "--until", "2000-01-02"})),
               (std::vector<int>{}));
     EXPECT_EQ(recs(history({db, "--station", "101"})), (std::vector<int>{1}));
+    EXPECT_EQ(recs(history({db, "--at", "now"})), (std::vector<int>{})) << "the watcher stopped";
+
+    // The table tells how each ended in words; JSON and CSV keep the journal's.
+    const Outcome table = stationctl({"history", db});
+    EXPECT_NE(table.out.find("  desconectado"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("  detenido"), std::string::npos) << table.out;
+    EXPECT_EQ(firstEnglishWord(table.out), "") << table.out;
 
     const Outcome csv = stationctl({"history", db, "--csv"});
     EXPECT_EQ(csv.out.substr(0, csv.out.find('\n') + 1),
@@ -380,7 +390,8 @@ TEST(WatchCommand, AnOutageIsNeverReadAsDisconnections) {
     watch.signal(SIGINT);
     const Outcome ended = watch.finish();
     EXPECT_EQ(ended.status, 0);
-    EXPECT_NE(ended.err.find("hook for the outage event exited with status 3"), std::string::npos)
+    EXPECT_NE(ended.err.find("la orden de --on-change del evento outage terminó con el estado 3"),
+              std::string::npos)
         << ended.err;
 }
 
@@ -505,7 +516,8 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     const Outcome ended = watch.finish();
     EXPECT_EQ(ended.status, 0);
     // More events than 4 running and 64 waiting hooks take: the drops come in one counted line.
-    EXPECT_NE(ended.err.find(" hooks dropped since "), std::string::npos) << ended.err;
+    EXPECT_NE(ended.err.find(" órdenes de --on-change descartadas desde "), std::string::npos)
+        << ended.err;
 }
 
 // Runs SQL on a journal with the sqlite3 program; its output.
@@ -574,7 +586,7 @@ TEST(WatchCommand, RetainDeletesOnlyWhatEndedLongAgo) {
         EXPECT_EQ(sqlite(db, "SELECT rec FROM sessions WHERE rec > 6 ORDER BY rec"), c.sessions);
         EXPECT_EQ(sqlite(db, "SELECT count(*) FROM outages"), c.outages);
         EXPECT_EQ(sqlite(db, "SELECT count(*) FROM watches WHERE id = 100"), c.oldWatch);
-        EXPECT_EQ(second.err.find("journal: deleted") != std::string::npos,
+        EXPECT_EQ(second.err.find("diario: se han borrado") != std::string::npos,
                   c.sessions != "7\n8\n9\n")
             << second.err;
     }

@@ -215,7 +215,7 @@ TEST(WatchDegrades, AHookThatHangsIsEndedWithWhatItStartedAndLaterHooksRun) {
     }
     watch.signal(SIGTERM);
     const Outcome ended = watch.finish();
-    EXPECT_NE(ended.err.find("ran longer than 1 s"), std::string::npos) << ended.err;
+    EXPECT_NE(ended.err.find("duró más de 1 s"), std::string::npos) << ended.err;
 
     // At the stop, a hook still running is killed with its child after the close limit.
     Stationctl again({"watch", path, "--interval", "50", "--on-change", hook});
@@ -266,7 +266,7 @@ TEST(WatchDegrades, ASecondWatcherIsRefusedWhateverNameReachesTheJournal) {
     for (const auto& name : {dir.file("other.db"), dir.file("linked/journal.db")}) {
         const Outcome second = stationctl({"watch", path, "--journal", name});
         EXPECT_EQ(second.status, 1) << name;
-        EXPECT_NE(second.err.find("in use by another watcher"), std::string::npos)
+        EXPECT_NE(second.err.find("lo está usando otro vigilante"), std::string::npos)
             << name << ": " << second.err;
     }
     watch.signal(SIGTERM);

@@ -162,7 +162,8 @@ TEST(WatchOutputs, TheTextfileIsNeverWrittenThroughALink) {
     watch.signal(SIGTERM);
     const Outcome ended = watch.finish();
     EXPECT_EQ(ended.status, 0);
-    EXPECT_NE(ended.err.find("cannot write the textfile: 40-es un enlace"), std::string::npos)
+    EXPECT_NE(ended.err.find("no se puede escribir el fichero de métricas: 40-es un enlace"),
+              std::string::npos)
         << ended.err;
     EXPECT_EQ(readBytes(victim), (std::vector<unsigned char>{'k', 'e', 'e', 'p', '\n'}));
     EXPECT_TRUE(fs::is_symlink(prom));

@@ -41,7 +41,7 @@ Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSp
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-' || (arg[1] >= '0' && arg[1] <= '9')) {
-            // A negative number is a value, so that "ROW must be ..." can say what is wrong.
+            // A negative number is a value, so that "FILA debe ser ..." can say what is wrong.
             positionals_.push_back(arg);
             continue;
         }
@@ -54,22 +54,22 @@ Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSp
         const auto option = std::find_if(options.begin(), options.end(),
                                          [&](const OptionSpec& o) { return o.name == name; });
         if (option == options.end()) {
-            throw UsageError("unknown option " + name);
+            throw UsageError("opción desconocida " + name);
         }
         if (has(name)) {
-            throw UsageError(name + " given twice");
+            throw UsageError(name + " aparece dos veces");
         }
         std::string value;
         if (!option->takesValue) {
             if (equals != std::string::npos) {
-                throw UsageError(name + " takes no value");
+                throw UsageError(name + " no lleva valor");
             }
         } else if (equals != std::string::npos) {
             value = arg.substr(equals + 1);
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            throw UsageError(name + " needs a value");
+            throw UsageError(name + " necesita un valor");
         }
         given_.emplace_back(name, std::move(value));
     }
@@ -106,10 +106,12 @@ std::optional<std::string> Arguments::value(std::string_view name) const {
 
 void Arguments::expectPositionals(std::size_t count, std::string_view what) const {
     if (positionals_.size() < count) {
-        throw UsageError("missing " + std::string(what));
+        // "falta FICHERO", "faltan FICHERO y FILA".
+        const bool several = what.find(" y ") != std::string_view::npos;
+        throw UsageError((several ? "faltan " : "falta ") + std::string(what));
     }
     if (positionals_.size() > count) {
-        throw UsageError("unexpected argument \"" + positionals_[count] + "\"");
+        throw UsageError("sobra el argumento \"" + positionals_[count] + "\"");
     }
 }
 
@@ -119,8 +121,9 @@ std::int64_t parseInteger(std::string_view text, std::int64_t min, std::int64_t 
     const char* end = text.data() + text.size();
     const auto [stop, ec] = std::from_chars(text.data(), end, value);
     if (text.empty() || ec != std::errc() || stop != end || value < min || value > max) {
-        throw UsageError(std::string(what) + " must be a whole number from " + std::to_string(min) +
-                         " to " + std::to_string(max) + ", not \"" + std::string(text) + "\"");
+        throw UsageError(std::string(what) + " debe ser un número entero de " +
+                         std::to_string(min) + " a " + std::to_string(max) + ", no \"" +
+                         std::string(text) + "\"");
     }
     return value;
 }

@@ -34,7 +34,7 @@ public:
     bool has(std::string_view name) const;
     std::optional<std::string> value(std::string_view name) const;
 
-    // Exactly `count` positionals, named in `what` for the message ("FILE", "FILE ROW").
+    // Exactly `count` positionals, named in `what` for the message ("FICHERO", "FICHERO y FILA").
     void expectPositionals(std::size_t count, std::string_view what) const;
 
 private:

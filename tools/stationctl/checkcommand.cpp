@@ -25,16 +25,21 @@ int report(Status status, const std::string& text) {
     return status;
 }
 
+// The short and the long form are one option, as in the Monitoring Plugins' guidelines.
+std::optional<Range> threshold(const Arguments& args, const std::string& shortForm,
+                               const std::string& longForm) {
+    const auto given = args.has(shortForm) ? args.value(shortForm) : args.value(longForm);
+    if (args.has(shortForm) && args.has(longForm)) {
+        throw UsageError(shortForm + " y " + longForm + " son la misma opción: indique solo una");
+    }
+    return given ? std::optional(parseRange(*given)) : std::nullopt;
+}
+
 int check(const Arguments& args) {
-    args.expectPositionals(1, "FILE");
+    args.expectPositionals(1, "FICHERO");
     const std::string& path = args.positionals()[0];
-    std::optional<Range> warning, critical;
-    if (const auto w = args.value("-w")) {
-        warning = parseRange(*w);
-    }
-    if (const auto c = args.value("-c")) {
-        critical = parseRange(*c);
-    }
+    const std::optional<Range> warning = threshold(args, "-w", "--warning");
+    const std::optional<Range> critical = threshold(args, "-c", "--critical");
     openForOneRefresh(args, path);
     station::StationReader reader(station::headlessReaderOptions(kRefreshInterval));
     const station::StationReading reading = reader.read(path);
@@ -54,9 +59,8 @@ int check(const Arguments& args) {
     // Perfdata in the C locale whatever the user's: the stream is imbued with none.
     std::ostringstream line;
     line << connected << " de " << reading.stations.size()
-         << " estaciones conectadas | connected=" << connected << ';'
-         << (warning ? warning->text : "") << ';' << (critical ? critical->text : "") << ";0;"
-         << reading.stations.size();
+         << " puestos conectados | connected=" << connected << ';' << (warning ? warning->text : "")
+         << ';' << (critical ? critical->text : "") << ";0;" << reading.stations.size();
     return report(status, line.str());
 }
 
@@ -76,23 +80,27 @@ int runCheck(const Arguments& args) {
 }
 
 constexpr std::array kCheckOptions = {OptionSpec{"--credentials", true}, OptionSpec{"-w", true},
-                                      OptionSpec{"-c", true}};
+                                      OptionSpec{"--warning", true}, OptionSpec{"-c", true},
+                                      OptionSpec{"--critical", true}};
 
 } // namespace
 
 const Command kCheckCommand{
     "check",
-    "a Nagios/Icinga plugin: the stations connected against thresholds",
-    "Usage: stationctl check FILE [--credentials CREDFILE] [-w RANGE] [-c RANGE]\n"
-    "Refreshes FILE once and prints one plugin line, for instance\n"
-    "  ORVENDAL OK - 5 de 12 estaciones conectadas | connected=5;8;10;0;12\n"
-    "Exit status: 0 OK, 1 WARNING (-w's range alerts), 2 CRITICAL (-c's range alerts),\n"
-    "3 UNKNOWN (FILE cannot be read, is missing, not a file or shorter than its 81-byte\n"
-    "header, or the arguments are wrong).\n"
-    "RANGE as the Monitoring Plugins guidelines give it: N alerts outside 0..N, N: below N,\n"
-    "~:N above N, N:M outside N..M, @N:M inside N..M (ends included).\n\n"
-    "  --credentials CREDFILE  for smb:// files, as status takes it\n"
-    "  -w RANGE, -c RANGE      warning and critical thresholds on the stations connected\n",
+    "un plugin de Nagios/Icinga: los puestos conectados frente a umbrales",
+    "Uso: stationctl check FICHERO [--credentials CREDENCIALES] [-w RANGO] [-c RANGO]\n"
+    "Refresca FICHERO una vez y escribe una línea de plugin, por ejemplo\n"
+    "  ORVENDAL OK - 5 de 12 puestos conectados | connected=5;8;10;0;12\n"
+    "Estado de salida: 0 OK, 1 WARNING (alerta el rango de -w), 2 CRITICAL (alerta el de -c),\n"
+    "3 UNKNOWN (FICHERO no se puede leer, falta, no es un fichero o es más corto que su\n"
+    "cabecera de 81 bytes, o los argumentos están mal).\n"
+    "RANGO como lo dan las pautas de los Monitoring Plugins: N alerta fuera de 0..N, N: por\n"
+    "debajo de N, ~:N por encima de N, N:M fuera de N..M, @N:M dentro de N..M (extremos\n"
+    "incluidos).\n\n"
+    "  --credentials CREDENCIALES  para ficheros smb://, como en status\n"
+    "  -w, --warning RANGO         umbral de aviso sobre los puestos conectados\n"
+    "  -c, --critical RANGO        umbral crítico sobre los puestos conectados\n",
+
     kCheckOptions,
     runCheck,
     usageError};

@@ -18,13 +18,13 @@ constexpr std::chrono::milliseconds kRetryPeriod{50};
 int runConnect(const Arguments& args) {
     const auto& positionals = args.positionals();
     if (positionals.size() < 2) {
-        throw UsageError(positionals.empty() ? "missing FILE and ROW" : "missing ROW");
+        throw UsageError(positionals.empty() ? "faltan FICHERO y FILA" : "falta FILA");
     }
     std::vector<std::uint64_t> numbers;
     for (std::size_t i = 1; i < positionals.size(); ++i) {
         numbers.push_back(
             static_cast<std::uint64_t>(parseInteger(
-                positionals[i], 0, std::numeric_limits<std::int32_t>::max() - 1, "ROW")) +
+                positionals[i], 0, std::numeric_limits<std::int32_t>::max() - 1, "FILA")) +
             1);
     }
     const bool shared = args.has("--read");
@@ -39,13 +39,14 @@ int runConnect(const Arguments& args) {
         while (!file.tryLock(numbers[i], kind)) {
             if (!wait) {
                 throw Error(errc::RecordLocked,
-                            "row " + positionals[i + 1] + " is locked by another process");
+                            "la fila " + positionals[i + 1] + " la tiene bloqueada otro proceso");
             }
             if (stops.wait(kRetryPeriod)) {
                 return 1;
             }
         }
     }
+    // The word the watcher's events use: scripts wait for it (coproc ...; read).
     std::cout << "connected";
     for (std::size_t i = 1; i < positionals.size(); ++i) {
         std::cout << ' ' << positionals[i];
@@ -65,19 +66,21 @@ constexpr std::array kConnectOptions = {OptionSpec{"--read", false}, OptionSpec{
 } // namespace
 
 const Command kConnectCommand{
-    "connect", "hold station records locked, as connected workstations do",
-    "Usage: stationctl connect FILE ROW... [--read] [--wait] [--ignore-stdin]\n"
-    "Locks the records of the given rows (row 0 is the header) as workstations do (fcntl\n"
-    "OFD write locks; LockFileEx on Windows), prints one line \"connected ROW...\" once every\n"
-    "lock is held, and holds them until it gets SIGINT, SIGTERM or SIGHUP (Ctrl+C, Ctrl+Break\n"
-    "or the console closing on Windows) or its standard input ends; then it releases them and\n"
-    "exits 0. A row that another process holds locked is an error unless --wait is given.\n"
-    "Rows past the end of the file can be locked too.\n\n"
-    "  --read          take read (shared) locks instead of write locks\n"
-    "  --wait          wait for rows that another process holds instead of failing\n"
-    "  --ignore-stdin  hold until a signal only; a shell gives background commands an empty\n"
-    "                  standard input, which would release the locks at once\n\n"
-    "Example: coproc stationctl connect MARLOVEN.SIT 3 5; read -u ${COPROC[0]} line\n",
+    "connect", "mantiene bloqueados registros de puesto, como los puestos conectados",
+    "Uso: stationctl connect FICHERO FILA... [--read] [--wait] [--ignore-stdin]\n"
+    "Bloquea los registros de las filas indicadas (la fila 0 es la cabecera) como los puestos\n"
+    "(bloqueos OFD de escritura de fcntl; LockFileEx en Windows), escribe una línea\n"
+    "\"connected FILA...\" cuando tiene todos los bloqueos y los mantiene hasta recibir SIGINT,\n"
+    "SIGTERM o SIGHUP (Ctrl+C, Ctrl+Break o el cierre de la consola en Windows) o hasta que se\n"
+    "acaba su entrada estándar; entonces los suelta y termina con 0. Una fila que otro proceso\n"
+    "tiene bloqueada es un error, salvo con --wait. También se pueden bloquear filas más allá\n"
+    "del final del fichero.\n\n"
+    "  --read          bloqueos de lectura (compartidos) en vez de escritura\n"
+    "  --wait          espera a las filas que tiene otro proceso en vez de fallar\n"
+    "  --ignore-stdin  mantiene los bloqueos hasta una señal; un shell da a las órdenes en\n"
+    "                  segundo plano una entrada estándar vacía, que los soltaría enseguida\n\n"
+    "Ejemplo: coproc stationctl connect MARLOVEN.SIT 3 5; read -u ${COPROC[0]} linea\n",
+
     kConnectOptions, runConnect};
 
 } // namespace orvendal::stationctl

@@ -21,7 +21,7 @@ constexpr auto kMaxStations = static_cast<std::int64_t>(station::kMaxStationReco
 constexpr std::int64_t kMaxRow = std::numeric_limits<std::int32_t>::max() - 1;
 
 int runCreate(const Arguments& args) {
-    args.expectPositionals(1, "FILE");
+    args.expectPositionals(1, "FICHERO");
     const std::string& path = args.positionals()[0];
     const auto stations = integerOption(args, "--stations", 0, kMaxStations, 0);
     RecordFile file = RecordFile::create(path);
@@ -40,19 +40,19 @@ int runCreate(const Arguments& args) {
 template <std::size_t N> FixedText<N> fieldText(const std::string& utf8, std::string_view option) {
     const std::u16string text = fromUtf8(utf8);
     if (toUtf8(text) != utf8) {
-        throw UsageError(std::string(option) + ": the text is not valid UTF-8; nothing written");
+        throw UsageError(std::string(option) + ": el texto no es UTF-8 válido; no se escribe nada");
     }
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (!station::encodeCp1252(text[i])) {
             const bool pair = i + 1 < text.size() && text[i] >= 0xD800 && text[i] <= 0xDBFF;
             throw UsageError(std::string(option) + ": \"" + toUtf8(text.substr(i, pair ? 2 : 1)) +
-                             "\" cannot be stored in code page 1252; nothing written");
+                             "\" no cabe en la página de códigos 1252; no se escribe nada");
         }
     }
     if (text.size() > N) {
-        throw UsageError(std::string(option) + " holds at most " + std::to_string(N) +
-                         (N == 1 ? " character" : " characters") + ", \"" + utf8 + "\" has " +
-                         std::to_string(text.size()) + "; nothing written");
+        throw UsageError(std::string(option) + " admite como mucho " + std::to_string(N) +
+                         (N == 1 ? " carácter" : " caracteres") + " y \"" + utf8 + "\" tiene " +
+                         std::to_string(text.size()) + "; no se escribe nada");
     }
     FixedText<N> field;
     field.fill(u' ');
@@ -83,9 +83,9 @@ void applyOptions(const Arguments& args, PuestoBloquedos& record) {
 
 int runSet(const Arguments& args) {
     const bool header = args.has("--header");
-    args.expectPositionals(header ? 1 : 2, header ? "FILE" : "FILE and ROW (or --header)");
+    args.expectPositionals(header ? 1 : 2, header ? "FICHERO" : "FICHERO y FILA (o --header)");
     const std::string& path = args.positionals()[0];
-    const std::int64_t row = header ? 0 : parseInteger(args.positionals()[1], 1, kMaxRow, "ROW");
+    const std::int64_t row = header ? 0 : parseInteger(args.positionals()[1], 1, kMaxRow, "FILA");
     if (row > kMaxStations) {
         throw UsageError("la fila " + args.positionals()[1] + " pasa de " +
                          std::to_string(kMaxStations) +
@@ -94,17 +94,18 @@ int runSet(const Arguments& args) {
     const auto number = static_cast<std::uint64_t>(row) + 1;
     if (!args.has("--lc") && !args.has("--station") && !args.has("--connection") &&
         !args.has("--name") && !args.has("--tally")) {
-        throw UsageError("nothing to set: give at least one of --lc, --station, --connection, "
-                         "--name, --tally");
+        throw UsageError("no hay nada que escribir: indique al menos una de --lc, --station, "
+                         "--connection, --name, --tally");
     }
     PuestoBloquedos checked = blankRecord();
     applyOptions(args, checked); // refuses bad values before the file is touched
 
     RecordFile file = RecordFile::open(path);
     if (!file.tryLock(number, RecordFile::LockKind::Write)) {
-        throw Error(errc::RecordLocked, (header ? "the header" : "row " + args.positionals()[1]) +
-                                            " is locked by another process (a connected "
-                                            "station); nothing written");
+        throw Error(
+            errc::RecordLocked,
+            (header ? "la cabecera" : "la fila " + args.positionals()[1]) +
+                " la tiene bloqueada otro proceso (un puesto conectado); no se escribe nada");
     }
     // A row past the end grows the file with blank records, not with a hole of NUL bytes.
     const auto blank = station::encodeRecord(blankRecord());
@@ -126,30 +127,33 @@ constexpr std::array kSetOptions = {OptionSpec{"--header", false}, OptionSpec{"-
 } // namespace
 
 const Command kCreateCommand{
-    "create", "make a new station file: a header and N blank station records",
-    "Usage: stationctl create FILE [--stations N]\n"
-    "Makes a new station file: a header record and N blank station records (default 0),\n"
-    "all fields spaces or zero. Never replaces an existing file.\n\n"
-    "  --stations N   station records after the header, 0 to 1000000\n",
+    "create", "crea un fichero de estaciones: una cabecera y N registros de puesto en blanco",
+    "Uso: stationctl create FICHERO [--stations N]\n"
+    "Crea un fichero de estaciones nuevo: un registro de cabecera y N registros de puesto en\n"
+    "blanco (0 si no se indica), con todos los campos en espacios o a cero. Nunca sustituye un\n"
+    "fichero que ya exista.\n\n"
+    "  --stations N   registros de puesto tras la cabecera, de 0 a 1000000\n",
     kCreateOptions, runCreate};
 
 const Command kSetCommand{
-    "set", "write fields of a station record or of the header, as a workstation does",
-    "Usage: stationctl set FILE ROW|--header [--lc C] [--station N] [--connection TEXT]\n"
-    "                      [--name TEXT] [--tally N]\n"
-    "Writes the given fields of station row ROW (record ROW + 1; rows start at 1) or, with\n"
-    "--header, of the header record, keeping the fields not given. Like a workstation it\n"
-    "locks the record while it writes (an fcntl OFD lock, LockFileEx on Windows, released\n"
-    "after) and refuses, with error 1001, a record that another process holds locked.\n"
-    "Texts are stored in code page 1252 and padded with spaces; a value that does not fit\n"
-    "or cannot be stored is refused and nothing is written. A row past the end of the file\n"
-    "grows it with blank records; ROW may be 1000000 at most.\n\n"
-    "  --header            write the header record instead of a station row\n"
-    "  --lc C              the LC field, one character\n"
-    "  --station N         the station number, a signed 32-bit integer\n"
-    "  --connection TEXT   the connection text, at most 20 characters\n"
-    "  --name TEXT         the station name, at most 50 characters\n"
-    "  --tally N           the tally, 0 to 255\n",
+    "set", "escribe campos de un registro de puesto o de la cabecera, como un puesto",
+    "Uso: stationctl set FICHERO FILA|--header [--lc C] [--station N] [--connection TEXTO]\n"
+    "                        [--name TEXTO] [--tally N]\n"
+    "Escribe los campos indicados de la fila FILA (el registro FILA + 1; las filas empiezan\n"
+    "en 1) o, con --header, del registro de cabecera, y conserva los demás. Como un puesto,\n"
+    "bloquea el registro mientras escribe (un bloqueo OFD de fcntl, LockFileEx en Windows,\n"
+    "que suelta después) y rechaza, con el error 1001, un registro que otro proceso tenga\n"
+    "bloqueado. Los textos se guardan en la página de códigos 1252 y se rellenan con\n"
+    "espacios; un valor que no cabe o no se puede guardar se rechaza y no se escribe nada.\n"
+    "Una fila más allá del final alarga el fichero con registros en blanco; FILA llega como\n"
+    "mucho a 1000000.\n\n"
+    "  --header            escribe el registro de cabecera en vez de una fila de puesto\n"
+    "  --lc C              el campo LC, un carácter\n"
+    "  --station N         el número de puesto, un entero de 32 bits con signo\n"
+    "  --connection TEXTO  el texto de conexión, como mucho 20 caracteres\n"
+    "  --name TEXTO        el nombre del puesto, como mucho 50 caracteres\n"
+    "  --tally N           el contador, de 0 a 255\n",
+
     kSetOptions, runSet};
 
 } // namespace orvendal::stationctl

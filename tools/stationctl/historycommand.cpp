@@ -195,12 +195,26 @@ std::string span(const Blind& b) {
     return b.to ? " hasta " + shortTime(*b.to) : "";
 }
 
+// How a session ended, in the table's words; JSON and CSV keep the journal's.
+std::string endedWord(const std::string& ended) {
+    if (ended == "disconnected") {
+        return "desconectado";
+    }
+    if (ended == "stopped") {
+        return "detenido";
+    }
+    if (ended == "unknown") {
+        return "desconocido";
+    }
+    return printable(ended);
+}
+
 // An outage's error is the journal's text, which another user may have written: no control
 // character of it reaches the terminal.
 void printTable(const History& history) {
     const std::vector<Line> lines = inTimeOrder(history);
     if (lines.empty()) {
-        std::cout << "(no sessions)\n";
+        std::cout << "(sin sesiones)\n";
         return;
     }
     // A gap's or outage's line stands alone, between the sessions' rows in time order.
@@ -228,8 +242,8 @@ void printTable(const History& history) {
                                              : "(conectado)";
         rows.push_back({std::to_string(s.rec), s.fields ? std::to_string(s.fields->station) : "?",
                         s.fields ? toUtf8(printable(s.fields->connection)) : "?",
-                        s.fields ? toUtf8(printable(s.fields->name)) : "?", start, end, s.ended,
-                        s.seconds ? length(*s.seconds) : ""});
+                        s.fields ? toUtf8(printable(s.fields->name)) : "?", start, end,
+                        endedWord(s.ended), s.seconds ? length(*s.seconds) : ""});
         notes.emplace_back();
     }
     if (history.sessions.empty()) {
@@ -273,10 +287,10 @@ int runHistory(const Arguments& args) {
     const auto since = args.value("--since");
     const auto until = args.value("--until");
     if (at && (since || until)) {
-        throw UsageError("--at cannot go with --since or --until");
+        throw UsageError("--at no va con --since ni con --until");
     }
     if (args.has("--json") && args.has("--csv")) {
-        throw UsageError("--json and --csv exclude each other");
+        throw UsageError("--json y --csv se excluyen: indique solo una");
     }
     const auto time = [](const std::optional<std::string>& text) {
         try {
@@ -322,40 +336,42 @@ constexpr std::array kHistoryOptions = {
 } // namespace
 
 const Command kHistoryCommand{
-    "history", "the sessions a watch journal recorded",
-    "Usage: stationctl history DB [--at TIME | --since TIME --until TIME] [--station N]\n"
-    "                          [--json | --csv]\n"
-    "Lists the sessions that stationctl watch --journal DB recorded: with --at, those\n"
-    "connected at that instant; with --since and/or --until, those that overlap the range;\n"
-    "with neither, all of them. Sessions already connected when watching began count from\n"
-    "the watcher's first refresh, with the fields their record last had in the journal.\n"
-    "Beside them, in time order, the times the journal cannot speak for: when no watcher\n"
-    "ran, \"(sin vigilancia de A a B)\" (between watches, after a killed watcher's last\n"
-    "heartbeat), and outages, \"(fallo de lectura de A a B: ERROR)\". A session that began\n"
-    "or ended during an outage shows \"(entre A y B)\". TIME is ISO 8601 (2026-12-09T08:30,\n"
-    "2026-12-09T08:30:00Z, ...+01:00) or \"2026-12-09 08:30[:SS]\", local time unless an\n"
-    "offset is given, or now. A date or time that does not exist (2026-02-31, 25:00, a local\n"
-    "time the clocks skip) is refused, as is --since after --until. The journal is only\n"
-    "read: a folder or copy you cannot write will do.\n\n"
-    "  --station N   only the sessions of station number N (the records' Puesto field)\n"
-    "  --json        an object (formerly an array of sessions):\n"
-    "                {\"sessions\": [{\"rec\": ROW, \"station\": N, \"connection\": TEXT,\n"
-    "                \"name\": TEXT, \"start\": TIME, \"started_between\": [TIME, TIME],\n"
-    "                \"seen\": TIME, \"at_start\": BOOL,\n"
-    "                \"end\": TIME, \"ended_between\": [TIME, TIME],\n"
+    "history", "las sesiones que guardó el diario de un watch",
+    "Uso: stationctl history DB [--at HORA | --since HORA --until HORA] [--station N]\n"
+    "                           [--json | --csv]\n"
+    "Lista las sesiones que guardó stationctl watch --journal DB: con --at, las conectadas\n"
+    "en ese instante; con --since o --until, o los dos, las que se solapan con el intervalo;\n"
+    "sin ninguno, todas. Las sesiones ya conectadas cuando empezó la vigilancia cuentan\n"
+    "desde el primer refresco del vigilante, con los últimos campos que tuvo su registro en\n"
+    "el diario. Junto a ellas, por orden de tiempo, los tramos de los que el diario no puede\n"
+    "responder: cuando no vigilaba nadie, \"(sin vigilancia de A a B)\" (entre vigilancias,\n"
+    "tras el último latido de un vigilante que se mató), y los fallos de lectura, \"(fallo de\n"
+    "lectura de A a B: ERROR)\". Una sesión que empezó o terminó durante un fallo de lectura\n"
+    "muestra \"(entre A y B)\". HORA es ISO 8601 (2026-12-09T08:30, 2026-12-09T08:30:00Z,\n"
+    "...+01:00) o \"2026-12-09 08:30[:SS]\", en hora local salvo que lleve la diferencia con\n"
+    "UTC, o now. Una fecha u hora que no existe (2026-02-31, 25:00, una hora local que los\n"
+    "relojes saltan) se rechaza, igual que --since posterior a --until. El diario solo se\n"
+    "lee: sirve una carpeta o una copia en la que no pueda escribir.\n\n"
+    "  --station N   solo las sesiones del número de puesto N (el campo Puesto del registro)\n"
+    "  --json        un objeto (antes, una lista de sesiones):\n"
+    "                {\"sessions\": [{\"rec\": FILA, \"station\": N, \"connection\": TEXTO,\n"
+    "                \"name\": TEXTO, \"start\": HORA, \"started_between\": [HORA, HORA],\n"
+    "                \"seen\": HORA, \"at_start\": BOOL,\n"
+    "                \"end\": HORA, \"ended_between\": [HORA, HORA],\n"
     "                \"ended\": \"disconnected\"|\"stopped\"|\"unknown\", \"seconds\": S}],\n"
-    "                \"gaps\": [{\"from\": TIME, \"to\": TIME}],\n"
-    "                \"outages\": [{\"from\": TIME, \"to\": TIME, \"error\": TEXT}]};\n"
-    "                start is null when at_start; end and ended while still connected;\n"
-    "                start or end when it began or ended during an outage, then\n"
-    "                started_between or ended_between holds the interval (null\n"
-    "                otherwise); seconds unless it was measured; an open end of a gap or\n"
-    "                outage\n"
-    "  --csv         the same as CSV (RFC 4180) with a heading row; the columns seen,\n"
-    "                started_between and ended_between (A/B), error and kind (session,\n"
-    "                gap or outage) follow the first nine; a connection, name or error\n"
-    "                that begins with =, +, -, @, a tab or a carriage return gets a\n"
-    "                leading ' so that a spreadsheet does not run it as a formula\n",
+    "                \"gaps\": [{\"from\": HORA, \"to\": HORA}],\n"
+    "                \"outages\": [{\"from\": HORA, \"to\": HORA, \"error\": TEXTO}]};\n"
+    "                start es null con at_start; end y ended, mientras sigue conectada;\n"
+    "                start o end, si empezó o terminó durante un fallo de lectura, y\n"
+    "                entonces started_between o ended_between dan el intervalo (null en\n"
+    "                otro caso); seconds, si no se midió; y el extremo abierto de un tramo\n"
+    "                sin vigilancia o de un fallo de lectura\n"
+    "  --csv         lo mismo en CSV (RFC 4180) con una fila de títulos; las columnas seen,\n"
+    "                started_between y ended_between (A/B), error y kind (session, gap u\n"
+    "                outage) van tras las nueve primeras; una conexión, nombre o error que\n"
+    "                empieza por =, +, -, @, un tabulador o un retorno de carro lleva delante\n"
+    "                un ' para que una hoja de cálculo no lo ejecute como fórmula\n",
+
     kHistoryOptions, runHistory};
 
 } // namespace orvendal::stationctl

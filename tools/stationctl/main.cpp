@@ -17,16 +17,17 @@ using namespace orvendal::stationctl;
 namespace {
 
 void printUsage(std::ostream& out) {
-    out << "Usage: stationctl COMMAND [ARGS...]\n"
-           "Makes, edits, holds and watches Orvendal station files (MARLOVEN.SIT): fixed\n"
-           "81-byte records, header first; row N is record N + 1, row 0 the header.\n\n"
-           "Commands:\n";
+    out << "Uso: stationctl ORDEN [ARGUMENTOS...]\n"
+           "Crea, edita, bloquea y vigila ficheros de estaciones de Orvendal (MARLOVEN.SIT):\n"
+           "registros fijos de 81 bytes, la cabecera primero; la fila N es el registro N + 1,\n"
+           "la fila 0 la cabecera.\n\n"
+           "Órdenes:\n";
     for (const Command* command : availableCommands()) {
         std::string name(command->name);
         name.resize(10, ' ');
         out << "  " << name << command->summary << '\n';
     }
-    out << "\nRun 'stationctl COMMAND --help' for a command's arguments.\n";
+    out << "\nLos argumentos de cada orden: 'stationctl ORDEN --help'.\n";
 }
 
 int runCommand(const Command& command, const std::vector<std::string>& args) {
@@ -41,7 +42,7 @@ int runCommand(const Command& command, const std::vector<std::string>& args) {
         if (command.usageError) {
             return command.usageError(e.what());
         }
-        std::cerr << prefix << printable(e.what()) << "\nTry 'stationctl " << command.name
+        std::cerr << prefix << printable(e.what()) << "\nPruebe 'stationctl " << command.name
                   << " --help'.\n";
         return 2;
     } catch (...) {
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
         }
     }
     std::cerr << "stationctl: "
-              << (name.empty() ? "no command given" : "unknown command \"" + printable(name) + "\"")
+              << (name.empty() ? "falta la orden" : "orden desconocida \"" + printable(name) + "\"")
+
               << "\n\n";
     printUsage(std::cerr);
     return 2;

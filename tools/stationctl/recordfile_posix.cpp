@@ -17,13 +17,13 @@ int fd(std::intptr_t handle) {
 }
 
 Error notRegular(const std::string& path, mode_t mode) {
-    const char* what = S_ISDIR(mode)                    ? "a folder"
-                       : S_ISFIFO(mode)                 ? "a FIFO"
-                       : S_ISSOCK(mode)                 ? "a socket"
-                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
-                                                        : "something else";
+    const char* what = S_ISDIR(mode)                    ? "una carpeta"
+                       : S_ISFIFO(mode)                 ? "un FIFO"
+                       : S_ISSOCK(mode)                 ? "un socket"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "un dispositivo"
+                                                        : "algo raro";
     return Error(errc::NotRegularFile,
-                 path + " is " + what + ", not a regular file: not a station file");
+                 path + " es " + what + ", no un fichero normal: no es un fichero de estaciones");
 }
 
 void requireRegularDescriptor(int fd, const std::string& path) {
@@ -48,7 +48,8 @@ bool setLock(int fd, std::uint64_t number, short type) { // false when refused
     if (errno == EAGAIN || errno == EACCES) {
         return false;
     }
-    throw Error::fromErrno(errno, (type == F_UNLCK ? "unlocking record " : "locking record ") +
+    throw Error::fromErrno(errno, (type == F_UNLCK ? "no se puede desbloquear el registro "
+                                                   : "no se puede bloquear el registro ") +
                                       std::to_string(number));
 }
 
@@ -58,7 +59,7 @@ void requireRegularFile(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) {
-            throw Error(ENOENT, path + " does not exist (or is a dangling symbolic link)");
+            throw Error(ENOENT, path + " no existe (o es un enlace simbólico roto)");
         }
         throw Error::fromErrno(errno, path);
     }
@@ -85,7 +86,7 @@ RecordFile RecordFile::create(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {
         if (errno == EEXIST) {
-            throw Error(EEXIST, path + " exists already; create never replaces a file");
+            throw Error(EEXIST, path + " ya existe; create nunca sustituye un fichero");
         }
         throw Error::fromErrno(errno, path);
     }

@@ -18,7 +18,7 @@ HANDLE native(std::intptr_t handle) {
 
 Error notRegular(const std::string& path, const char* what) {
     return Error(errc::NotRegularFile,
-                 path + " is " + what + ", not a regular file: not a station file");
+                 path + " es " + what + ", no un fichero normal: no es un fichero de estaciones");
 }
 
 OVERLAPPED at(std::uint64_t offset) {
@@ -42,12 +42,12 @@ void requireRegularFile(const std::string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
-            throw Error(static_cast<long>(code), path + " does not exist");
+            throw Error(static_cast<long>(code), path + " no existe");
         }
         throw files::lastWindowsError(path);
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        throw notRegular(path, "a folder");
+        throw notRegular(path, "una carpeta");
     }
 }
 
@@ -62,7 +62,7 @@ RecordFile RecordFile::open(const std::string& path, Access access) {
     RecordFile file(reinterpret_cast<std::intptr_t>(handle));
     // NUL, CON or COM1 open like files, and pass the attribute check, but are none.
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
-        throw notRegular(path, "a device");
+        throw notRegular(path, "un dispositivo");
     }
     return file;
 }
@@ -75,7 +75,7 @@ RecordFile RecordFile::create(const std::string& path) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
             throw Error(static_cast<long>(code),
-                        path + " exists already; create never replaces a file");
+                        path + " ya existe; create nunca sustituye un fichero");
         }
         throw files::lastWindowsError(path);
     }
@@ -111,7 +111,7 @@ bool RecordFile::tryLock(std::uint64_t number, LockKind kind) {
     if (::GetLastError() == ERROR_LOCK_VIOLATION) {
         return false;
     }
-    throw files::lastWindowsError("locking record " + std::to_string(number));
+    throw files::lastWindowsError("no se puede bloquear el registro " + std::to_string(number));
 }
 
 void RecordFile::unlock(std::uint64_t number) {
@@ -119,7 +119,8 @@ void RecordFile::unlock(std::uint64_t number) {
     // A record that was never locked is not an error, as with fcntl's F_UNLCK.
     if (!::UnlockFileEx(native(handle_), 0, station::kRecordLength, 0, &where) &&
         ::GetLastError() != ERROR_NOT_LOCKED) {
-        throw files::lastWindowsError("unlocking record " + std::to_string(number));
+        throw files::lastWindowsError("no se puede desbloquear el registro " +
+                                      std::to_string(number));
     }
 }
 

@@ -21,11 +21,11 @@ constexpr milliseconds kCalmMin{1000};
 constexpr milliseconds kCalmMax{3000};
 
 int runSimulate(const Arguments& args) {
-    args.expectPositionals(1, "FILE");
+    args.expectPositionals(1, "FICHERO");
     const auto seconds = integerOption(args, "--seconds", 1, 31 * 24 * 3600, 0);
     const bool churn = args.has("--churn");
     if (args.has("--rate") && !churn) {
-        throw UsageError("--rate is for --churn");
+        throw UsageError("--rate solo va con --churn");
     }
     const auto rate = integerOption(args, "--rate", 1, 1000, 50);
     const auto seed = static_cast<std::uint64_t>(integerOption(
@@ -36,8 +36,8 @@ int runSimulate(const Arguments& args) {
     WorkstationSimulator sim(args.positionals()[0], seed, churn);
     if (!churn && sim.stationRecords() == 0) {
         throw Error(EINVAL, args.positionals()[0] +
-                                " has no station records; make some with stationctl "
-                                "create FILE --stations N");
+                                " no tiene registros de puesto; créelos con stationctl "
+                                "create FICHERO --stations N");
     }
     const auto end = seconds ? start + std::chrono::seconds(seconds) : Clock::time_point::max();
 
@@ -83,27 +83,32 @@ constexpr std::array kSimulateOptions = {OptionSpec{"--seconds", true}, OptionSp
 } // namespace
 
 const Command kSimulateCommand{
-    "simulate", "stand in for the workstations: stations connect and disconnect",
-    "Usage: stationctl simulate FILE [--seconds S] [--seed N] [--churn [--rate N]]\n"
-    "Stands in for the workstations on FILE: every one to three seconds a station row\n"
-    "connects or disconnects. A workstation connects by locking its record (fcntl OFD lock,\n"
-    "never waiting), writing it (name, connection text, connected, tally + 1) and keeping\n"
-    "the lock; it disconnects by writing the record again and unlocking it. The header's\n"
-    "tally counts the connected stations. About half the stations connect at the start.\n"
-    "Runs until SIGINT, SIGTERM or SIGHUP, or for S seconds; then every station\n"
-    "disconnects and one line of JSON reports what was done (counts, refusals, the seed,\n"
-    "and the length and POSIX cksum of the file's content as last written, which\n"
-    "\"cksum FILE\" prints for the file). Exit status 1 when an action failed.\n\n"
-    "  --seconds S   stop after S seconds\n"
-    "  --seed N      seed of the random choices, to repeat a run (printed in the report)\n"
-    "  --churn       a soak test: many times a second, at random, workstations connect\n"
-    "                (two may want one record: a refused lock is counted), records are\n"
-    "                rewritten, the file grows and shrinks (partial records too), is\n"
-    "                replaced by rename, deleted and recreated, the header is locked for a\n"
-    "                moment, and out.vrl in the current folder comes and goes (left as it\n"
-    "                was at the end). \"refusals_unheld\" counts refused locks on records no\n"
-    "                simulated workstation held: some other process caused them.\n"
-    "  --rate N      churn actions a second, 1 to 1000 (default 50)\n",
+    "simulate", "hace de puestos de trabajo: los puestos se conectan y desconectan",
+    "Uso: stationctl simulate FICHERO [--seconds S] [--seed N] [--churn [--rate N]]\n"
+    "Hace de puestos de trabajo sobre FICHERO: cada uno a tres segundos se conecta o se\n"
+    "desconecta una fila de puesto. Un puesto se conecta bloqueando su registro (bloqueo OFD\n"
+    "de fcntl, sin esperar), escribiéndolo (nombre, texto de conexión, conectado, contador\n"
+    "+ 1) y manteniendo el bloqueo; se desconecta escribiendo otra vez el registro y\n"
+    "desbloqueándolo. El contador de la cabecera cuenta los puestos conectados. Al empezar\n"
+    "se conecta más o menos la mitad de los puestos.\n"
+    "Sigue hasta SIGINT, SIGTERM o SIGHUP, o durante S segundos; entonces se desconectan\n"
+    "todos los puestos y una línea de JSON resume lo hecho (cuentas, rechazos, la semilla,\n"
+    "y la longitud y el cksum POSIX del contenido del fichero tal como se escribió por\n"
+    "última vez, lo que \"cksum FICHERO\" da para el fichero). Termina con 1 si falló alguna\n"
+    "acción.\n\n"
+    "  --seconds S   para tras S segundos\n"
+    "  --seed N      semilla de las elecciones al azar, para repetir una ejecución (sale en\n"
+    "                el resumen)\n"
+    "  --churn       una prueba de resistencia: muchas veces por segundo, al azar, se\n"
+    "                conectan puestos (dos pueden querer un registro: se cuenta el bloqueo\n"
+    "                rechazado), se reescriben registros, el fichero crece y mengua (también\n"
+    "                en registros a medias), se sustituye con rename, se borra y se vuelve a\n"
+    "                crear, la cabecera se bloquea un momento, y out.vrl aparece y desaparece\n"
+    "                en la carpeta actual (queda al final como estaba). \"refusals_unheld\"\n"
+    "                cuenta los bloqueos rechazados en registros que no tenía ningún puesto\n"
+    "                simulado: los causó otro proceso.\n"
+    "  --rate N      acciones de --churn por segundo, de 1 a 1000 (50 si no se indica)\n",
+
     kSimulateOptions, runSimulate};
 
 } // namespace orvendal::stationctl

@@ -27,7 +27,7 @@ using station::StationMonitor;
 std::int64_t numberCell(const std::u16string& text) {
     const auto number = station::parseRowNumber(text);
     if (!number) {
-        throw Error(errc::Unexpected, "the monitor listed \"" + toUtf8(text) + "\" as a number");
+        throw Error(errc::Unexpected, "el monitor dio \"" + toUtf8(text) + "\" como número");
     }
     return *number;
 }
@@ -60,7 +60,7 @@ void printJson(const std::u16string& caption, const CollectedList& list, std::ui
 void printTable(const std::u16string& caption, const CollectedList& list) {
     std::cout << toUtf8(printable(caption)) << '\n';
     if (list.rows().empty()) {
-        std::cout << "(no station records)\n";
+        std::cout << "(sin registros de puesto)\n";
         return;
     }
     const auto& headings = list.headings();
@@ -97,12 +97,12 @@ Error refreshFailure(const std::string& path, const std::vector<std::u16string>&
     if (dash != std::string::npos && dash > 0 && box.find_first_not_of("0123456789") == dash) {
         number = std::stol(box.substr(0, dash));
     }
-    return Error(number, "cannot read " + path + ": " +
+    return Error(number, "no se puede leer " + path + ": " +
                              (dash == std::string::npos ? box : box.substr(dash + 1)));
 }
 
 int runStatus(const Arguments& args) {
-    args.expectPositionals(1, "FILE");
+    args.expectPositionals(1, "FICHERO");
     const std::string& path = args.positionals()[0];
     // The monitor creates a missing file; status only looks.
     openForOneRefresh(args, path);
@@ -138,32 +138,35 @@ constexpr std::array kStatusOptions = {OptionSpec{"--json", false},
 } // namespace
 
 const Command kStatusCommand{
-    "status", "what the monitor would list for a station file now",
-    "Usage: stationctl status FILE [--json] [--credentials CREDFILE]\n"
-    "Runs the monitor's own refresh on FILE and prints what the monitor would show now: the\n"
-    "caption (the header's tally, \" LOCK\" when out.vrl exists in the current folder) and\n"
-    "one row per station record, a record locked by another process being a connected\n"
-    "station. Never writes to FILE, and unlike the monitor never creates a missing one.\n"
-    "FILE may be smb://[DOMAIN;][USER@]SERVER[:PORT]/SHARE/PATH: the file on a Windows or\n"
-    "Samba server, read without a mount; there a connected station is a record whose read\n"
-    "the server refuses. The password comes from a Kerberos ticket or from CREDFILE.\n\n"
-    "  --credentials CREDFILE\n"
-    "           for smb:// files: username=, password= and domain= lines, as mount.cifs\n"
-    "           reads them; refused unless you own it and nobody else may read it (chmod 600)\n"
-    "  --json   one JSON object instead of the table:\n"
-    "           {\"tally\": N, \"lock\": BOOL, \"rows\": [{\"rec\": ROW, \"lc\": TEXT,\n"
-    "           \"connected\": BOOL, \"station\": N, \"connection\": TEXT, \"name\": TEXT,\n"
-    "           \"tally\": N}, ...], \"total\": N} with texts at their full stored width;\n"
-    "           total is the station records in FILE. FILE may hold 1000000 at most.\n",
+    "status", "lo que el monitor mostraría ahora de un fichero de estaciones",
+    "Uso: stationctl status FICHERO [--json] [--credentials CREDENCIALES]\n"
+    "Hace el mismo refresco que el monitor sobre FICHERO y escribe lo que este mostraría\n"
+    "ahora: el título (el contador de la cabecera, y \" LOCK\" si existe out.vrl en la carpeta\n"
+    "actual) y una fila por registro de puesto; un registro que otro proceso tiene bloqueado\n"
+    "es un puesto conectado. Nunca escribe en FICHERO y, a diferencia del monitor, nunca lo\n"
+    "crea si falta.\n"
+    "FICHERO puede ser smb://[DOMINIO;][USUARIO@]SERVIDOR[:PUERTO]/RECURSO/RUTA: el fichero\n"
+    "en un servidor Windows o Samba, leído sin montarlo; allí un puesto conectado es un\n"
+    "registro cuya lectura rechaza el servidor. La contraseña sale de un tique de Kerberos o\n"
+    "de CREDENCIALES.\n\n"
+    "  --credentials CREDENCIALES\n"
+    "           para ficheros smb://: líneas username=, password= y domain=, como las lee\n"
+    "           mount.cifs; se rechaza si no es suyo o si otro puede leerlo (chmod 600)\n"
+    "  --json   un objeto JSON en vez de la tabla:\n"
+    "           {\"tally\": N, \"lock\": BOOL, \"rows\": [{\"rec\": FILA, \"lc\": TEXTO,\n"
+    "           \"connected\": BOOL, \"station\": N, \"connection\": TEXTO, \"name\": TEXTO,\n"
+    "           \"tally\": N}, ...], \"total\": N}, con los textos en todo su ancho guardado;\n"
+    "           total son los registros de puesto de FICHERO, que admite como mucho 1000000.\n",
     kStatusOptions, runStatus};
 
 const Command kWhereCommand{
     "where",
-    "print the station file path the monitor opens",
-    "Usage: stationctl where\n"
-    "Prints the station file the monitor opens: MARLOVEN.SIT in the folder of the monitor's\n"
-    "executable. The monitor (orvendal) is installed beside stationctl, so this is\n"
-    "stationctl's own folder, as resolved from its running image (symbolic links followed).\n",
+    "escribe la ruta del fichero de estaciones que abre el monitor",
+    "Uso: stationctl where\n"
+    "Escribe el fichero de estaciones que abre el monitor: MARLOVEN.SIT en la carpeta de su\n"
+    "ejecutable. El monitor (orvendal) se instala junto a stationctl, así que es la carpeta\n"
+    "del propio stationctl, según su imagen en ejecución (siguiendo los enlaces simbólicos).\n",
+
     {},
     runWhere};
 

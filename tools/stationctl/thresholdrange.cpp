@@ -13,7 +13,7 @@ double rangeNumber(std::string_view text, std::string_view whole) {
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-        throw UsageError("invalid range \"" + std::string(whole) + "\"");
+        throw UsageError("umbral no válido \"" + std::string(whole) + "\"");
     }
     // from_chars also reads "nan" and "inf": no count of stations compares with them as meant.
     if (!std::isfinite(value)) {
@@ -44,7 +44,7 @@ Range parseRange(const std::string& text) {
         }
     }
     if (range.low > range.high) {
-        throw UsageError("invalid range \"" + text + "\": its start is past its end");
+        throw UsageError("umbral no válido \"" + text + "\": su inicio pasa de su final");
     }
     return range;
 }

@@ -102,7 +102,7 @@ public:
             failing_ = false;
         } catch (...) {
             if (!std::exchange(failing_, true)) {
-                reportLine("cannot write the textfile: " +
+                reportLine("no se puede escribir el fichero de métricas: " +
                            toError(std::current_exception()).text('-'));
             }
         }
@@ -176,14 +176,14 @@ void pruneJournal(JournalKeeper& journal, std::int64_t days) {
     const auto before = WallClock::now() - kDay * days;
     const Journal::Pruned pruned = journal.prune(before);
     if (pruned.sessions > 0 || pruned.outages > 0) {
-        reportLine("journal: deleted " + std::to_string(pruned.sessions) + " sessions and " +
-                   std::to_string(pruned.outages) + " outages that ended before " +
+        reportLine("diario: se han borrado " + std::to_string(pruned.sessions) + " sesiones y " +
+                   std::to_string(pruned.outages) + " fallos de lectura que terminaron antes de " +
                    isoLocalTime(before) + " (--retain " + std::to_string(days) + ")");
     }
 }
 
 int runWatch(const Arguments& args) {
-    args.expectPositionals(1, "FILE");
+    args.expectPositionals(1, "FICHERO");
     const std::string& path = args.positionals()[0];
     const milliseconds interval(integerOption(args, "--interval", 10, 3'600'000, 500));
     if (const auto command = args.value("--on-change")) {
@@ -319,55 +319,61 @@ constexpr std::array kWatchOptions = {
 } // namespace
 
 const Command kWatchCommand{
-    "watch", "watch a station file headless: events, journal, metrics, hooks",
-    "Usage: stationctl watch FILE [--credentials CREDFILE] [--journal DB] [--retain DAYS]\n"
-    "                        [--prometheus PATH] [--on-change CMD] [--hook-timeout S]\n"
-    "                        [--interval MS]\n"
-    "Refreshes FILE as the monitor does every MS milliseconds (500) until SIGINT, SIGTERM or\n"
-    "the close of standard output (watch | head -1), and prints one JSON object per line\n"
-    "for each change, \"time\" in local ISO 8601 with milliseconds and the UTC offset:\n"
-    "  {\"time\": T, \"event\": \"connected\", \"rec\": ROW, \"lc\": TEXT, \"station\": N,\n"
-    "   \"connection\": TEXT, \"name\": TEXT, \"tally\": N, \"at_start\": BOOL}\n"
-    "  {\"time\": T, \"event\": \"disconnected\", ...the same fields..., \"seconds\": S}\n"
-    "  {\"time\": T, \"event\": \"outage\", \"error\": \"NUMBER-DESCRIPTION\"}\n"
+    "watch", "vigila un fichero de estaciones sin ventana: eventos, diario, métricas, órdenes",
+    "Uso: stationctl watch FICHERO [--credentials CREDENCIALES] [--journal DB] [--retain DÍAS]\n"
+    "                          [--prometheus RUTA] [--on-change ORDEN] [--hook-timeout S]\n"
+    "                          [--interval MS]\n"
+    "Refresca FICHERO como el monitor cada MS milisegundos (500) hasta SIGINT, SIGTERM o el\n"
+    "cierre de la salida estándar (watch | head -1), y escribe un objeto JSON por línea para\n"
+    "cada cambio, con \"time\" en ISO 8601 local, con milisegundos y la diferencia con UTC:\n"
+    "  {\"time\": T, \"event\": \"connected\", \"rec\": FILA, \"lc\": TEXTO, \"station\": N,\n"
+    "   \"connection\": TEXTO, \"name\": TEXTO, \"tally\": N, \"at_start\": BOOL}\n"
+    "  {\"time\": T, \"event\": \"disconnected\", ...los mismos campos..., \"seconds\": S}\n"
+    "  {\"time\": T, \"event\": \"outage\", \"error\": \"NÚMERO-DESCRIPCIÓN\"}\n"
     "  {\"time\": T, \"event\": \"recovered\"}\n"
-    "A connected record reads blank: its fields are those read the last time it was\n"
-    "unlocked, null when the watcher never saw it so. Stations connected at the first\n"
-    "refresh come with \"at_start\": true (their start is unknown) and their \"seconds\" is\n"
-    "null, as is that of a station that came or left during an outage. A refresh that fails\n"
-    "is an outage, never a run of disconnections. A missing\n"
-    "local FILE is an outage; it is never created. So is a FILE shorter than its 81-byte\n"
-    "header. A header locked for a moment is read again after MS/4 (100 ms at most).\n"
-    "SIGHUP never stops the watcher: it begins a new journal when DB was renamed away (log\n"
-    "rotation) and rewrites the textfile.\n\n"
-    "  --credentials CREDFILE  for smb:// files, as status takes it\n"
-    "  --journal DB      record sessions and outages in the SQLite database DB, each change\n"
-    "                    committed before it is printed; one watcher per journal, whatever\n"
-    "                    path or link names it. A journal that fails (full disk, deleted,\n"
-    "                    read-only, corrupt) is told on standard error and retried each second\n"
-    "                    while events go on; up to 100000 transitions wait in memory for it. A\n"
-    "                    corrupt one at the start is moved to DB.corrupt-YYYYMMDDTHHMMSS\n"
-    "                    and the textfile gets orvendal_journal_up 0 until all is written\n"
-    "  --retain DAYS     delete from the journal, at the start and once a day, sessions and\n"
-    "                    outages that ended more than DAYS days ago, 0 to 36500 (400); 0\n"
-    "                    keeps everything\n"
-    "  --prometheus PATH write a node_exporter textfile (PATH ending in .prom) after every\n"
-    "                    change and at least every 15 s, atomically; at SIGINT or SIGTERM it\n"
-    "                    is kept and says orvendal_up 0\n"
-    "  --on-change CMD   run CMD with /bin/sh -c (cmd.exe /V:ON /C on Windows) for each\n"
-    "                    event, with ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION,\n"
-    "                    ORVENDAL_CONNECTION, ORVENDAL_NAME and ORVENDAL_TIME set; at most 4\n"
-    "                    at once, 64 waiting, more dropped and counted on standard error at\n"
-    "                    most once a minute. On Windows read them as !ORVENDAL_NAME!: cmd.exe\n"
-    "                    expands %ORVENDAL_NAME% before it parses & | < >, so such a CMD is\n"
-    "                    refused\n"
-    "  --hook-timeout S  end a hook still running after S seconds, 1 to 86400 (60), with all\n"
-    "                    it started; at the watcher's stop, hooks still running are killed\n"
-    "  --interval MS     milliseconds between refreshes, 10 to 3600000 (500)\n\n"
-    "Outputs are never written through a symbolic link: a link, FIFO, device or another user's\n"
-    "file at DB, DB-wal, DB-shm, DB-journal, DB.lock or PATH is refused (status 1), since it was\n"
-    "planted there. An output that is FILE (also through a hard link or another path) or\n"
-    "another output is refused with status 2 before anything is opened for writing.\n",
+    "Un registro conectado se lee en blanco: sus campos son los leídos la última vez que\n"
+    "estuvo desbloqueado, null si el vigilante nunca lo vio así. Los puestos conectados en el\n"
+    "primer refresco llevan \"at_start\": true (no se sabe cuándo empezaron) y su \"seconds\" es\n"
+    "null, como el de un puesto que llegó o se fue durante un fallo de lectura. Un refresco que\n"
+    "falla es un fallo de lectura, nunca una serie de desconexiones. Un FICHERO local que\n"
+    "falta es un fallo de lectura; nunca se crea. También lo es un FICHERO más corto que su\n"
+    "cabecera de 81 bytes. Una cabecera bloqueada un momento se vuelve a leer tras MS/4\n"
+    "(100 ms como mucho).\n"
+    "SIGHUP nunca detiene al vigilante: empieza un diario nuevo si DB se renombró (rotación\n"
+    "de registros) y reescribe el fichero de métricas.\n\n"
+    "  --credentials CREDENCIALES  para ficheros smb://, como en status\n"
+    "  --journal DB        guarda las sesiones y los fallos de lectura en la base de datos\n"
+    "                      SQLite DB, cada cambio confirmado antes de escribirlo; un vigilante\n"
+    "                      por diario, sea cual sea la ruta o el enlace que lo nombre. Un\n"
+    "                      diario que falla (disco lleno, borrado, de solo lectura, dañado) se\n"
+    "                      avisa en la salida de errores y se reintenta cada segundo mientras\n"
+    "                      siguen los eventos; hasta 100000 transiciones le esperan en\n"
+    "                      memoria. Uno dañado al empezar se aparta a\n"
+    "                      DB.corrupt-AAAAMMDDTHHMMSS y el fichero de métricas da\n"
+    "                      orvendal_journal_up 0 hasta que todo esté escrito\n"
+    "  --retain DÍAS       borra del diario, al empezar y una vez al día, las sesiones y los\n"
+    "                      fallos de lectura que terminaron hace más de DÍAS días, de 0 a\n"
+    "                      36500 (400); 0 lo guarda todo\n"
+    "  --prometheus RUTA   escribe un fichero de métricas de node_exporter (RUTA terminada en\n"
+    "                      .prom) tras cada cambio y al menos cada 15 s, de forma atómica; con\n"
+    "                      SIGINT o SIGTERM se conserva y dice orvendal_up 0\n"
+    "  --on-change ORDEN   ejecuta ORDEN con /bin/sh -c (cmd.exe /V:ON /C en Windows) por cada\n"
+    "                      evento, con ORVENDAL_EVENT, ORVENDAL_REC, ORVENDAL_STATION,\n"
+    "                      ORVENDAL_CONNECTION, ORVENDAL_NAME y ORVENDAL_TIME puestas; como\n"
+    "                      mucho 4 a la vez y 64 en espera; las demás se descartan y se cuentan\n"
+    "                      en la salida de errores como mucho una vez por minuto. En Windows\n"
+    "                      léalas como !ORVENDAL_NAME!: cmd.exe sustituye %ORVENDAL_NAME% antes\n"
+    "                      de interpretar & | < >, así que una ORDEN así se rechaza\n"
+    "  --hook-timeout S    termina una orden que sigue en marcha tras S segundos, de 1 a 86400\n"
+    "                      (60), con todo lo que lanzó; cuando el vigilante se detiene, se matan\n"
+    "                      las que sigan en marcha\n"
+    "  --interval MS       milisegundos entre refrescos, de 10 a 3600000 (500)\n\n"
+    "Las salidas nunca se escriben a través de un enlace simbólico: un enlace, FIFO,\n"
+    "dispositivo o fichero de otro usuario en DB, DB-wal, DB-shm, DB-journal, DB.lock o RUTA\n"
+    "se rechaza (estado 1), porque alguien lo puso ahí. Una salida que es FICHERO (también\n"
+    "por un enlace duro u otra ruta) u otra salida se rechaza con estado 2 antes de abrir\n"
+    "nada para escribir.\n",
+
     kWatchOptions, runWatch};
 
 } // namespace orvendal::stationctl

@@ -36,8 +36,8 @@ std::vector<std::uint8_t> readWhole(const std::string& path) {
     RecordFile file = RecordFile::open(path, RecordFile::Access::ReadOnly);
     const std::uint64_t length = file.length();
     if (station::recordCount(length) > kMaxRecords) {
-        throw Error(EFBIG, path + " has more than " + std::to_string(kMaxRecords) +
-                               " records; simulate keeps the whole file in memory");
+        throw Error(EFBIG, path + " tiene más de " + std::to_string(kMaxRecords) +
+                               " registros; simulate guarda todo el fichero en memoria");
     }
     std::vector<std::uint8_t> bytes(length);
     bytes.resize(file.readAt(0, bytes));
@@ -329,7 +329,7 @@ void WorkstationSimulator::replaceByRename() {
     if (::rename(fresh.c_str(), path_.c_str()) != 0) {
         const int err = errno;
         ::unlink(fresh.c_str());
-        throw Error::fromErrno(err, "rename to " + path_);
+        throw Error::fromErrno(err, "no se puede renombrar a " + path_);
     }
     dropAll();
     ++counts_.renames;
