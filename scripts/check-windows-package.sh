@@ -30,6 +30,11 @@ check_links() {
     done < <(find "$1" -name '*.md')
 }
 
+# The build's SQLite is made once: asked again, the script reuses it, without apt or a compiler.
+again=$(bash "$(dirname "$0")/sqlite-for-windows.sh" "$build" 2>&1)
+grep -q '^sqlite: reused ' <<<"$again" || fail "SQLite was not reused by a second build: $again"
+! grep -qE '^(Get:|Hit:|Reading package lists)' <<<"$again" || fail "a second build ran apt: $again"
+
 # Unpacked as the README says, into the folder that holds the shared station file: the programs
 # land beside it and take it for theirs, and the file is left as it was.
 share=$scratch/share
@@ -37,7 +42,7 @@ mkdir "$share"
 printf '%243s' '' >"$share/MARLOVEN.SIT"
 (cd "$share" && cmake -E tar xf "$build/$name.zip")
 expected=(stationctl.exe README.md docs/user-guide.md docs/windows.md licences/README.txt
-    licences/mingw-w64-runtime-and-winpthreads.txt licences/gcc-libstdc++-libgcc.txt)
+    licences/mingw-w64-runtime-and-winpthreads.txt licences/gcc-libstdc++-libgcc.txt licences/sqlite.txt)
 # The window's program, once the build makes it.
 [[ -f $build/src/app/orvendal.exe ]] && expected+=(orvendal.exe)
 for file in "${expected[@]}"; do

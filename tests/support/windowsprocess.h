@@ -84,7 +84,9 @@ private:
 // input is how the tests ask a holder of locks to let go.
 class ChildProcess {
 public:
-    ChildProcess(const std::wstring& program, const std::vector<std::string>& arguments) {
+    // `flags` are CreateProcessW's (CREATE_NEW_PROCESS_GROUP for one that stop() may stop).
+    ChildProcess(const std::wstring& program, const std::vector<std::string>& arguments,
+                 DWORD flags = 0) {
         std::wstring commandLine = quoted(program);
         for (const std::string& argument : arguments) {
             commandLine += L" " + quoted(wide(argument));
@@ -107,7 +109,7 @@ public:
         startup.hStdError = childOutput;
         PROCESS_INFORMATION info{};
         const BOOL started = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                              0, nullptr, nullptr, &startup, &info);
+                                              flags, nullptr, nullptr, &startup, &info);
         ::CloseHandle(childInput);
         ::CloseHandle(childOutput);
         if (!started) {
@@ -117,6 +119,7 @@ public:
         }
         ::CloseHandle(info.hThread);
         process_ = info.hProcess;
+        id_ = info.dwProcessId;
     }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
@@ -141,6 +144,17 @@ public:
             }
         }
         return line;
+    }
+
+    // Asks a process started with CREATE_NEW_PROCESS_GROUP, on this process's console, to stop
+    // as Ctrl+Break at its console does.
+    bool stop() { return ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, id_) != 0; }
+
+    // Ends the process at once, as a crash or Task Manager's End task does: nothing of its own
+    // runs after.
+    void terminate() {
+        ::TerminateProcess(process_, 9);
+        ::WaitForSingleObject(process_, INFINITE);
     }
 
     void closeInput() {
@@ -184,6 +198,7 @@ private:
     }
 
     HANDLE process_ = nullptr;
+    DWORD id_ = 0;
     HANDLE input_ = nullptr;
     HANDLE output_ = nullptr;
 };

@@ -1,4 +1,5 @@
 #include "englishwords.h"
+#include "historyqueries.h"
 #include "lockholder.h"
 #include "puestobloquedos.h"
 #include "sleepingthread.h"
@@ -128,17 +129,11 @@ TEST(WatchCommand, EventsAndTheJournalFollowRealLocks) {
             EXPECT_DOUBLE_EQ(s["seconds"].get<double>(), disconnected["seconds"].get<double>());
         }
     }
-    // Inside row 1's session, after it, and before the watcher began.
-    const auto at = [&](const json& event, int shiftMs) {
-        return journal::isoLocalTime(journal::parseTime(event["time"].get<std::string>()) +
-                                     std::chrono::milliseconds(shiftMs));
-    };
-    EXPECT_EQ(recs(history({db, "--at", at(connected, 1)})), (std::vector<int>{1, 2}));
-    EXPECT_EQ(recs(history({db, "--at", at(disconnected, 1)})), (std::vector<int>{2}));
-    EXPECT_EQ(recs(history({db, "--at", "2000-01-01 00:00"})), (std::vector<int>{}));
-    EXPECT_EQ(recs(history({db, "--since", "2000-01-01", "--until", "2000-01-02"})),
-              (std::vector<int>{}));
-    EXPECT_EQ(recs(history({db, "--station", "101"})), (std::vector<int>{1}));
+    for (const HistoryQuery& query : historyQueries(connected["time"], disconnected["time"])) {
+        std::vector<std::string> arguments{db};
+        arguments.insert(arguments.end(), query.arguments.begin(), query.arguments.end());
+        EXPECT_EQ(recs(history(arguments)), query.recs) << query.what;
+    }
     EXPECT_EQ(recs(history({db, "--at", "now"})), (std::vector<int>{})) << "the watcher stopped";
 
     // The table tells how each ended in words; JSON and CSV keep the journal's.
