@@ -7,6 +7,7 @@
 #include "recordfile.h"
 #include "smbfile.h"
 #include "smburl.h"
+#include "stationfilesetting.h"
 #include "stationmonitor.h"
 #include "stationpath.h"
 #include "text.h"
@@ -128,7 +129,11 @@ int runStatus(const Arguments& args) {
 
 int runWhere(const Arguments& args) {
     args.expectPositionals(0, "");
-    std::cout << station::defaultStationFileName() << '\n';
+    // The path alone on standard output, for scripts; where it came from on standard error.
+    const auto setting = files::configuredStationFile();
+    std::cout << (setting ? setting->stationFile : station::defaultStationFileName()) << std::endl;
+    std::cerr << (setting ? "(de " + printable(setting->settingsFile) + ")" : "(junto al programa)")
+              << '\n';
     return 0;
 }
 
@@ -160,10 +165,14 @@ const Command kStatusCommand{
 const Command kWhereCommand{
     "where",
     "print the station file path the monitor opens",
-    "Usage: stationctl where\n"
-    "Prints the station file the monitor opens: MARLOVEN.SIT in the folder of the monitor's\n"
-    "executable. The monitor (orvendal) is installed beside stationctl, so this is\n"
-    "stationctl's own folder, as resolved from its running image (symbolic links followed).\n",
+    "Uso: stationctl where\n"
+    "Escribe el fichero de estaciones que abre el monitor cuando no se le indica ninguno: el\n"
+    "que nombra la línea station-file= de ~/.config/orvendal/orvendal.conf ($XDG_CONFIG_HOME)\n"
+    "o, si esta no la tiene, de /etc/orvendal/orvendal.conf (en Linux); si ninguna lo nombra,\n"
+    "MARLOVEN.SIT en la carpeta del ejecutable del monitor, que se instala junto a stationctl:\n"
+    "la carpeta del propio stationctl, según su imagen en ejecución (enlaces simbólicos\n"
+    "seguidos). La ruta sale sola por la salida estándar; la salida de errores dice de dónde\n"
+    "viene: \"(de FICHERO)\" o \"(junto al programa)\".\n",
     {},
     runWhere};
 
