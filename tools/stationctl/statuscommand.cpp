@@ -165,14 +165,14 @@ const Command kStatusCommand{
 const Command kWhereCommand{
     "where",
     "print the station file path the monitor opens",
-    "Uso: stationctl where\n"
-    "Escribe el fichero de estaciones que abre el monitor cuando no se le indica ninguno: el\n"
-    "que nombra la línea station-file= de ~/.config/orvendal/orvendal.conf ($XDG_CONFIG_HOME)\n"
-    "o, si esta no la tiene, de /etc/orvendal/orvendal.conf (en Linux); si ninguna lo nombra,\n"
-    "MARLOVEN.SIT en la carpeta del ejecutable del monitor, que se instala junto a stationctl:\n"
-    "la carpeta del propio stationctl, según su imagen en ejecución (enlaces simbólicos\n"
-    "seguidos). La ruta sale sola por la salida estándar; la salida de errores dice de dónde\n"
-    "viene: \"(de FICHERO)\" o \"(junto al programa)\".\n",
+    "Usage: stationctl where\n"
+    "Prints the station file the monitor opens when it is given none: the one named by the\n"
+    "line station-file= of ~/.config/orvendal/orvendal.conf ($XDG_CONFIG_HOME), else of\n"
+    "/etc/orvendal/orvendal.conf (on Linux); else MARLOVEN.SIT in the folder of the monitor's\n"
+    "executable. The monitor (orvendal) is installed beside stationctl, so this is\n"
+    "stationctl's own folder, as resolved from its running image (symbolic links followed).\n"
+    "The path goes alone to standard output; standard error says where it came from:\n"
+    "\"(de FICHERO)\" or \"(junto al programa)\".\n",
     {},
     runWhere};
 
