@@ -51,7 +51,7 @@ done
 [[ $(cat "$share/MARLOVEN.SIT") == "$(printf '%243s' '')" ]] || fail "unpacking changed MARLOVEN.SIT"
 check_links "$share" "the zip"
 station_file=$(wine winepath -w "$share/MARLOVEN.SIT" </dev/null 2>/dev/null | tr -d '\r')
-where=$(cd "$scratch" && wine "$share/stationctl.exe" where </dev/null 2>&1 | tr -d '\r')
+where=$(cd "$scratch" && wine "$share/stationctl.exe" where </dev/null 2>&1 | tr -d '\r' | head -n 1)
 [[ $where == "$station_file" ]] || fail "stationctl where from the zip said $where, not $station_file"
 
 # The window's program as shipped (build-windows.sh has checked its DLLs): a window program, with
@@ -102,7 +102,8 @@ if [[ -f $build/src/app/orvendal.exe ]]; then
 fi
 wine reg query "$key" /v DisplayVersion </dev/null 2>/dev/null | grep -q "$version" ||
     fail "no uninstall entry of version $version"
-installed=$(wine "C:\\Program Files\\Orvendal\\stationctl.exe" where </dev/null 2>&1 | tr -d '\r')
+installed=$(wine "C:\\Program Files\\Orvendal\\stationctl.exe" where </dev/null 2>&1 |
+    tr -d '\r' | head -n 1)
 [[ $installed == 'C:\Program Files\Orvendal\MARLOVEN.SIT' ]] ||
     fail "the installed stationctl where said: $installed"
 

@@ -10,6 +10,7 @@ namespace orvendal::app {
 // What the program was given: orvendal [--credentials FILE] [STATION-FILE].
 struct CommandLine {
     bool help = false;
+    bool version = false;
     std::optional<std::string> credentialsFile;
     std::optional<std::string> stationFile;
 };
@@ -21,6 +22,8 @@ public:
 };
 
 extern const char* const kUsage;
+// "orvendal 0.1.0": what --version prints.
+extern const char* const kVersionLine;
 
 // Parses the arguments after the program's name, Qt's own already taken out. Throws UsageError.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
@@ -31,6 +34,12 @@ bool asksForHelp(const std::vector<std::string>& args);
 // Throws UsageError for an smb:// URL with a password among the arguments: while the program
 // runs, its command line is anybody's to read (ps), so it is refused before anything starts.
 void refusePasswords(const std::vector<std::string>& args);
+
+// Takes Qt's own documented options (-platform NAME, -display HOST:N, -style NAME, -reverse...,
+// also written with two dashes) out of `args`, up to a "--", and returns them in their order for
+// QApplication. So the whole command line is checked before Qt starts, and a usage error is told
+// even where Qt would abort for want of a display. Throws UsageError for one without its value.
+std::vector<std::string> takeQtOptions(std::vector<std::string>& args);
 
 // Parses the arguments and hands a credentials file to the smb:// layer, which may refuse it
 // (on Windows it always does); every refusal is a UsageError.

@@ -20,13 +20,15 @@ namespace {
 
 // On Windows the station file is a local or UNC path; the system signs in to file servers itself.
 constexpr const char* kUsage =
-    "Usage: orvendal.exe [STATION-FILE]\n"
-    "Shows which workstations are connected to a station file: each refresh lists its records,\n"
-    "a record locked by a workstation being a connected station.\n\n"
-    "  STATION-FILE  the station file to watch, a local or UNC path such as\n"
-    "                \\\\SERVER\\SHARE\\APP\\MARLOVEN.SIT; by default MARLOVEN.SIT beside the\n"
-    "                program.\n"
-    "  -h, --help    this text\n";
+    "Uso: orvendal.exe [FICHERO-DE-ESTACIONES]\n"
+    "Muestra qué puestos están conectados a un fichero de estaciones: cada refresco lista sus\n"
+    "registros, y un registro que un puesto tiene bloqueado es una estación conectada.\n\n"
+    "  FICHERO-DE-ESTACIONES\n"
+    "                el fichero de estaciones que se vigila, una ruta local o UNC como\n"
+    "                \\\\SERVIDOR\\RECURSO\\APLICACION\\MARLOVEN.SIT; si no se da, MARLOVEN.SIT\n"
+    "                junto al programa.\n"
+    "  -h, --help    este texto\n"
+    "  --version     la versión del programa\n";
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide strings are UTF-16");
 
@@ -41,7 +43,7 @@ std::vector<std::string> arguments() {
     std::unique_ptr<LPWSTR, LocalFreeDeleter> argv(
         ::CommandLineToArgvW(::GetCommandLineW(), &count));
     if (!argv) {
-        throw orvendal::app::UsageError("the command line cannot be read");
+        throw orvendal::app::UsageError("no se puede leer la línea de órdenes");
     }
     std::vector<std::string> args;
     for (int i = 1; i < count; ++i) {
@@ -75,6 +77,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
             return 0;
         }
         line = app::takeCommandLine(args);
+        if (line.version) {
+            usageBox(app::kVersionLine);
+            return 0;
+        }
         // Windows has no smb:// client: the file layer refuses the URL with the advice to give
         // the UNC path, here at start-up as it refuses a credentials file, not at the first
         // refresh.

@@ -70,5 +70,40 @@ TEST(CommandLine, RefusesAPasswordInTheUrlAtStart) {
     EXPECT_THROW(takeCommandLine({"smb:///d/MARLOVEN.SIT"}), UsageError);
 }
 
+// Qt's own options go to QApplication, in their order; the rest stays ours, all of it after "--".
+TEST(CommandLine, TakesQtsOwnOptionsOut) {
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> qt;
+        std::vector<std::string> rest;
+    };
+    const Case cases[] = {
+        {{"-platform", "offscreen", "M.SIT"}, {"-platform", "offscreen"}, {"M.SIT"}},
+        {{"--display", ":1", "-style=Fusion", "-reverse", "--bogus"},
+         {"--display", ":1", "-style=Fusion", "-reverse"},
+         {"--bogus"}},
+        {{"a", "-style", "Fusion", "--stylesheet=x.qss", "b"},
+         {"-style", "Fusion", "--stylesheet=x.qss"},
+         {"a", "b"}},
+        // A value is taken whatever it looks like, as Qt takes it.
+        {{"-qwindowtitle", "--help"}, {"-qwindowtitle", "--help"}, {}},
+        {{"--", "-reverse", "-platform"}, {}, {"--", "-reverse", "-platform"}},
+        {{"-platforms", "-styles", "-"}, {}, {"-platforms", "-styles", "-"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        std::vector<std::string> args = c.args;
+        EXPECT_EQ(takeQtOptions(args), c.qt);
+        EXPECT_EQ(args, c.rest);
+    }
+    for (const char* option : {"-platform", "--display", "-style"}) {
+        std::vector<std::string> args{"M.SIT", option};
+        EXPECT_THROW(takeQtOptions(args), UsageError) << option;
+    }
+    const CommandLine line = parseCommandLine({"--version", "M.SIT"});
+    EXPECT_TRUE(line.version);
+    EXPECT_EQ(line.stationFile, "M.SIT");
+}
+
 } // namespace
 } // namespace orvendal::app

@@ -64,6 +64,10 @@ int main(int argc, char** argv) {
         printUsage(std::cout);
         return 0;
     }
+    if (name == "--version") {
+        std::cout << "stationctl " ORVENDAL_VERSION "\n";
+        return 0;
+    }
     for (const Command* command : availableCommands()) {
         if (command->name == name) {
             return runCommand(*command, args);

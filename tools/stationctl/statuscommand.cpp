@@ -7,6 +7,7 @@
 #include "recordfile.h"
 #include "smbfile.h"
 #include "smburl.h"
+#include "stationfilesetting.h"
 #include "stationmonitor.h"
 #include "stationpath.h"
 #include "text.h"
@@ -128,7 +129,11 @@ int runStatus(const Arguments& args) {
 
 int runWhere(const Arguments& args) {
     args.expectPositionals(0, "");
-    std::cout << station::defaultStationFileName() << '\n';
+    // The path alone on standard output, for scripts; where it came from on standard error.
+    const auto setting = files::configuredStationFile();
+    std::cout << (setting ? setting->stationFile : station::defaultStationFileName()) << std::endl;
+    std::cerr << (setting ? "(de " + printable(setting->settingsFile) + ")" : "(junto al programa)")
+              << '\n';
     return 0;
 }
 
@@ -162,11 +167,22 @@ const Command kStatusCommand{
 const Command kWhereCommand{
     "where",
     "escribe la ruta del fichero de estaciones que abre el monitor",
-    "Uso: stationctl where\n"
-    "Escribe el fichero de estaciones que abre el monitor: MARLOVEN.SIT en la carpeta de su\n"
-    "ejecutable. El monitor (orvendal) se instala junto a stationctl, así que es la carpeta\n"
-    "del propio stationctl, según su imagen en ejecución (siguiendo los enlaces simbólicos).\n",
-
+    "Uso: stationctl where
+"
+    "Escribe el fichero de estaciones que abre el monitor cuando no se le da ninguno: el que
+"
+    "nombra la línea station-file= de ~/.config/orvendal/orvendal.conf ($XDG_CONFIG_HOME) o, si
+"
+    "no, la de /etc/orvendal/orvendal.conf (en Linux); si no, MARLOVEN.SIT en la carpeta del
+"
+    "ejecutable del monitor. El monitor (orvendal) se instala junto a stationctl, así que es la
+"
+    "carpeta del propio stationctl, según su imagen en ejecución (siguiendo los enlaces
+"
+    "simbólicos). La ruta sale sola por la salida estándar; la salida de errores dice de dónde
+"
+    "viene: \"(de FICHERO)\" o \"(junto al programa)\".
+",
     {},
     runWhere};
 

@@ -11,8 +11,9 @@
 #                   status 0, and no folder was made
 #   default-file    no station file given: MARLOVEN.SIT beside the program is created empty and
 #                   the window comes up as "Conexiones activas: 0"; Alt+F4 closes it, status 0
-#   usage           --help, an unknown option, a credentials file and an smb:// URL: the usage in
-#                   a box, answered with Return; status 0 for help, 2 for the others
+#   usage           --help, --version, an unknown option, a credentials file and an smb:// URL:
+#                   the usage (or the version) in a box, answered with Return; status 0 for help
+#                   and the version, 2 for the others
 # Either way no process or window of the program is left once it has ended. Exits 77 (skipped)
 # without a display or without xdotool and xprop.
 #   tests/app/win32/smoke_test.sh window|missing-folder|default-file|usage ORVENDAL_EXE STATIONCTL_EXE
@@ -253,8 +254,9 @@ default-file)
     ;;
 usage)
     # A window program has no console: help and command line errors come in a box.
-    run_with_box 0 'L"Usage: orvendal.exe [STATION-FILE]\n' --help
-    run_with_box 2 'L"orvendal: unknown option --bogus-\00f1\n\nUsage: orvendal.exe ' --bogus-ñ
+    run_with_box 0 'L"Uso: orvendal.exe [FICHERO-DE-ESTACIONES]\n' --help
+    run_with_box 0 'L"orvendal 0.1.0\n' --version
+    run_with_box 2 'L"orvendal: opci\00f3n desconocida: --bogus-\00f1\n\nUso: orvendal.exe ' --bogus-ñ
     # Windows reaches a server's file by its UNC path: a credentials file is refused.
     printf 'username=ana\npassword=secreta\n' >"$scratch/credentials"
     run_with_box 2 'L"orvendal: en Windows el fichero de un servidor se indica con su ruta UNC' \

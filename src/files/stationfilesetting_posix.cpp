@@ -1,0 +1,128 @@
+#include "stationfilesetting.h"
+
+#include "atomicfile.h"
+#include "error.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvendal::files {
+namespace {
+
+constexpr std::size_t kMaxSettingsSize = 64 * 1024;
+constexpr const char* kSystemSettingsFile = "/etc/orvendal/orvendal.conf";
+
+// The user's folder of settings files: $XDG_CONFIG_HOME, or ~/.config when it is unset or, as
+// the XDG base directory rules say, not an absolute path.
+std::string userConfigFolder() {
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && config[0] == '/') {
+        return config;
+    }
+    std::string home;
+    if (const char* variable = std::getenv("HOME"); variable && variable[0] == '/') {
+        home = variable;
+    } else if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) {
+        home = entry->pw_dir;
+    }
+    if (home.empty() || home.front() != '/') {
+        throw Error(ENOENT, "no se sabe cuál es la carpeta personal del usuario (HOME no está "
+                            "definida): no se puede buscar su orvendal.conf");
+    }
+    return home + "/.config";
+}
+
+std::string userSettingsFile() {
+    return userConfigFolder() + "/orvendal/orvendal.conf";
+}
+
+// The text of the settings file `path`, nothing when it does not exist. A link to a regular file
+// is read (a user's settings may live elsewhere); a FIFO or device never makes it wait.
+std::optional<std::string> readSettingsFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ENOENT) {
+            return std::nullopt;
+        }
+        throw Error(err, "no se puede abrir el fichero de configuración (" +
+                             std::string(std::strerror(err)) + "): " + path);
+    }
+    const auto fail = [&](int err, const std::string& why) {
+        ::close(fd);
+        return Error(err, "el fichero de configuración " + why + ": " + path);
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        throw fail(errno, "no se puede consultar (" + std::string(std::strerror(errno)) + ")");
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw fail(errc::NotRegularFile, "no es un fichero normal");
+    }
+    const std::string tooLarge = "pasa de " + std::to_string(kMaxSettingsSize) + " bytes";
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxSettingsSize) {
+        throw fail(EFBIG, tooLarge);
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            throw fail(errno, "no se puede leer (" + std::string(std::strerror(errno)) + ")");
+        }
+        if (n == 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+        // It may have grown since fstat.
+        if (text.size() > kMaxSettingsSize) {
+            throw fail(EFBIG, tooLarge);
+        }
+    }
+    ::close(fd);
+    return text;
+}
+
+// Makes the folder `path` when it is missing, readable by this user only.
+void makeFolder(const std::string& path) {
+    if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        const int err = errno;
+        throw Error(err, "no se puede crear la carpeta (" + std::string(std::strerror(err)) +
+                             "): " + path);
+    }
+}
+
+} // namespace
+
+std::optional<StationFileSetting> configuredStationFile() {
+    for (const std::string& path : {userSettingsFile(), std::string(kSystemSettingsFile)}) {
+        if (const auto text = readSettingsFile(path)) {
+            if (auto stationFile = parseStationFileSetting(*text, path)) {
+                return StationFileSetting{std::move(*stationFile), path};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+std::string rememberStationFile(const std::string& stationFile) {
+    const std::string config = userConfigFolder();
+    makeFolder(config);
+    makeFolder(config + "/orvendal");
+    const std::string path = userSettingsFile();
+    const std::string text =
+        withStationFileSetting(readSettingsFile(path).value_or(std::string()), stationFile);
+    // Never written as the reader would refuse it.
+    parseStationFileSetting(text, path);
+    writeFileAtomically(path, text);
+    return path;
+}
+
+} // namespace orvendal::files
