@@ -10,12 +10,12 @@
 
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <mutex>
+#include <optional>
+#include <streambuf>
 
 namespace orvendal::stationctl {
 namespace {
@@ -71,39 +71,65 @@ DWORD WINAPI onControl(DWORD control, DWORD, void*, void*) {
     }
 }
 
-// A service has no console. Its standard output (the JSON lines, which nobody reads here) goes
-// to NUL: a write that failed would end the watcher as a closed pipe does. Its standard error,
-// and so the watcher's and the hooks' reports, goes line by line to the Event Log.
+// Discards what is written to it, as NUL does.
+class DiscardBuffer : public std::streambuf {
+protected:
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// Writes what it is given to a pipe, unbuffered.
+class PipeBuffer : public std::streambuf {
+public:
+    explicit PipeBuffer(HANDLE pipe) : pipe_(pipe) {}
+
+protected:
+    int_type overflow(int_type c) override {
+        const char byte = traits_type::to_char_type(c);
+        return traits_type::eq_int_type(c, traits_type::eof()) || xsputn(&byte, 1) == 1
+                   ? traits_type::not_eof(c)
+                   : traits_type::eof();
+    }
+    std::streamsize xsputn(const char* data, std::streamsize n) override {
+        DWORD written = 0;
+        return ::WriteFile(pipe_, data, static_cast<DWORD>(n), &written, nullptr) ? written : 0;
+    }
+
+private:
+    HANDLE pipe_;
+};
+
+// A service has no console, and the C runtime's streams stay on the invalid handles it started
+// with; the streams of the watcher are redirected where it writes them, in its iostreams. Its
+// standard output (the JSON lines, which nobody reads here) is discarded: a write that failed
+// would end the watcher as a closed pipe does. Its standard error, and so the watcher's reports
+// and those of the hooks (which inherit the process's standard error handle), goes line by line
+// to the Event Log.
 class ServiceStreams {
 public:
     explicit ServiceStreams(EventLog& log) : log_(log) {
-        const int nul = ::_wopen(L"NUL", _O_WRONLY | _O_BINARY);
-        HANDLE read = nullptr;
-        HANDLE write = nullptr;
-        if (nul < 0 || ::_dup2(nul, 1) != 0 || !::CreatePipe(&read, &write, nullptr, 0)) {
+        if (!::CreatePipe(&read_, &write_, nullptr, 0)) {
             throw files::lastWindowsError("CreatePipe");
         }
-        ::_close(nul);
-        ::clearerr(stdout);
-        read_ = read;
-        const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(write), _O_WRONLY | _O_BINARY);
-        if (fd < 0 || ::_dup2(fd, 2) != 0) {
-            throw files::lastWindowsError("_dup2");
-        }
-        ::_close(fd);
-        ::clearerr(stderr);
-        ::setvbuf(stderr, nullptr, _IONBF, 0);
-        ::SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(::_get_osfhandle(2)));
+        errors_.emplace(write_);
         reader_ = ::CreateThread(nullptr, 0, readLines, this, 0, nullptr);
         if (reader_ == nullptr) {
-            throw files::lastWindowsError("CreateThread");
+            const Error error = files::lastWindowsError("CreateThread");
+            ::CloseHandle(read_);
+            ::CloseHandle(write_);
+            throw error;
         }
+        output_ = std::cout.rdbuf(&discard_);
+        std::cout.clear();
+        reports_ = std::cerr.rdbuf(&*errors_);
+        ::SetStdHandle(STD_ERROR_HANDLE, write_);
     }
     // Closes our end of standard error and lets the reader report what is left.
     ~ServiceStreams() {
-        ::fflush(stderr);
+        std::cerr.rdbuf(reports_);
+        std::cout.rdbuf(output_);
         ::SetStdHandle(STD_ERROR_HANDLE, nullptr);
-        ::_close(2);
+        ::CloseHandle(write_);
         ::WaitForSingleObject(reader_, kReaderLimit);
         ::CloseHandle(reader_);
     }
@@ -138,7 +164,12 @@ private:
 
     EventLog& log_;
     HANDLE read_ = nullptr;
+    HANDLE write_ = nullptr;
     HANDLE reader_ = nullptr;
+    DiscardBuffer discard_;
+    std::optional<PipeBuffer> errors_;
+    std::streambuf* output_ = nullptr;
+    std::streambuf* reports_ = nullptr;
 };
 
 std::string describe(std::exception_ptr failure) {
