@@ -12,12 +12,15 @@ build=${1:-$root/build/windows}
 cd "$root"
 
 bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 nsis sqlite3 unixodbc \
-    libsqliteodbc
+    libsqliteodbc libsqlite3-dev tcl dpkg-dev
+bash scripts/sqlite-for-windows.sh "$build"
+sqlite=$build/sqlite/$(dpkg-query -W -f '${source:Version}' libsqlite3-dev)
 
 ui=OFF
 [[ -f src/ui/win32/CMakeLists.txt ]] && ui=ON
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DORVENDAL_WITH_UI=$ui -Wno-dev >/dev/null
+    -DCMAKE_BUILD_TYPE=Release -DORVENDAL_WITH_UI=$ui -DORVENDAL_SQLITE_WINDOWS="$sqlite" \
+    -Wno-dev >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
@@ -63,11 +66,14 @@ while ((${#pending[@]} > 0)); do
 done
 cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/mingw-w64-runtime-and-winpthreads.txt"
 cp /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-libstdc++-libgcc.txt"
+cp "$sqlite/LICENSE.md" "$stage/licences/sqlite.txt"
 cat >"$stage/licences/README.txt" <<'TXT'
 The programs are linked statically with parts of their compiler's runtime:
   mingw-w64-runtime-and-winpthreads.txt  the mingw-w64 C runtime and winpthreads
   gcc-libstdc++-libgcc.txt               libstdc++ and libgcc (GPL with the GCC Runtime
                                          Library Exception, which allows this use)
+stationctl.exe holds SQLite, for its journal:
+  sqlite.txt                             SQLite's notice: its authors put it in the public domain
 TXT
 
 # No folder of its own in the zip: unpacked into the folder of the shared MARLOVEN.SIT, the

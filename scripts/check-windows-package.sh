@@ -37,7 +37,7 @@ mkdir "$share"
 printf '%243s' '' >"$share/MARLOVEN.SIT"
 (cd "$share" && cmake -E tar xf "$build/$name.zip")
 expected=(stationctl.exe README.md docs/user-guide.md docs/windows.md licences/README.txt
-    licences/mingw-w64-runtime-and-winpthreads.txt licences/gcc-libstdc++-libgcc.txt)
+    licences/mingw-w64-runtime-and-winpthreads.txt licences/gcc-libstdc++-libgcc.txt licences/sqlite.txt)
 # The window's program, once the build makes it.
 [[ -f $build/src/app/orvendal.exe ]] && expected+=(orvendal.exe)
 for file in "${expected[@]}"; do

@@ -1,6 +1,7 @@
 #include "error.h"
 #include "fileidentity.h"
 #include "journal.h"
+#include "journalclaim.h"
 #include "plainfile.h"
 #include "text.h"
 
@@ -13,10 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
+#include <filesystem>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace orvendal::journal {
@@ -195,88 +194,6 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-// The watcher's claim on a journal: OFD locks, which the kernel drops when the watcher dies
-// however it dies. One on a file beside it, which also keeps the watcher's pid for a refusal's
-// message. One on the database file itself, at a byte far past any SQLite locks, so that the claim
-// holds whatever path or hard link names the file. Never a classic POSIX lock: closing any other
-// descriptor of the file would drop it, as it would SQLite's own. For that same reason the
-// descriptor of the database is kept open until SQLite's connection is closed.
-std::string lockPath(const std::string& journal) {
-    return journal + ".lock";
-}
-
-constexpr off_t kDatabaseClaimByte = off_t{1} << 62;
-
-struct flock claim(short type, bool onDatabase) {
-    struct flock range {};
-    range.l_type = type;
-    range.l_whence = SEEK_SET;
-    range.l_start = onDatabase ? kDatabaseClaimByte : 0;
-    range.l_len = onDatabase ? 1 : 0;
-    return range;
-}
-
-// The pid padded to a fixed width, so that it replaces an earlier one without truncating the
-// lock file, which may only ever be opened; a reader takes the leading digits.
-constexpr int kPidWidth = 20;
-
-Error inUse(const std::string& journal, const std::string& pid) {
-    return Error(EAGAIN, "the journal " + journal + " is in use by another watcher" +
-                             (pid.empty() ? "" : " (pid " + pid + ")") +
-                             ": one stationctl watch per journal");
-}
-
-struct WatcherLock {
-    files::PlainFile file;
-    files::PlainFile database;
-    explicit WatcherLock(const std::string& journal)
-        : file(files::PlainFile::openForWriting(lockPath(journal))),
-          database(files::PlainFile::openForWriting(journal)) {
-        const int fd = file.descriptor();
-        struct flock whole = claim(F_WRLCK, false);
-        if (::fcntl(fd, F_OFD_SETLK, &whole) != 0) {
-            const int err = errno;
-            char text[kPidWidth + 1] = {};
-            const ssize_t n = ::pread(fd, text, kPidWidth, 0);
-            const std::string pid(text, std::strspn(text, "0123456789"));
-            if (err == EAGAIN || err == EACCES) {
-                throw inUse(journal, n > 0 ? pid : "");
-            }
-            throw Error::fromErrno(err, "cannot lock " + lockPath(journal));
-        }
-        struct flock byte = claim(F_WRLCK, true);
-        if (::fcntl(database.descriptor(), F_OFD_SETLK, &byte) != 0) {
-            const int err = errno;
-            if (err == EAGAIN || err == EACCES) {
-                throw inUse(journal, "");
-            }
-            throw Error::fromErrno(err, "cannot lock " + journal);
-        }
-        char pid[kPidWidth + 1];
-        std::snprintf(pid, sizeof pid, "%-*d\n", kPidWidth - 1, static_cast<int>(::getpid()));
-        // The pid only makes a refusal's message clearer; the lock is what counts.
-        [[maybe_unused]] const ssize_t written = ::pwrite(fd, pid, kPidWidth, 0);
-    }
-
-    files::FileIdentity identity() const {
-        struct stat st {};
-        ::fstat(database.descriptor(), &st);
-        return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-    }
-};
-
-bool claimed(const std::optional<files::PlainFile>& file, bool onDatabase) {
-    struct flock probe = claim(F_WRLCK, onDatabase);
-    return file && ::fcntl(file->descriptor(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-}
-
-// Whether a watcher holds the journal now, under this name or another. A FIFO or link at the
-// lock's place is an error, at once: a reader's open must never wait there.
-bool watcherRunning(const std::string& journal) {
-    return claimed(files::PlainFile::openForReading(lockPath(journal)), false) ||
-           claimed(files::PlainFile::openForReading(journal), true);
-}
-
 // The journal's path with its folder resolved, once its database and SQLite's files beside it
 // are found to be regular files (of this user when `owner` is Owner::Us) or missing. SQLite opens
 // them itself, without following a link at the last step (O_NOFOLLOW); the check keeps it from
@@ -322,7 +239,7 @@ std::vector<std::string> journalFiles(const std::string& path) {
 }
 
 struct Journal::Handle {
-    WatcherLock lock;
+    WatcherClaim lock;
     Database database;
     std::string path;
     std::optional<std::string> movedAside;
@@ -336,7 +253,7 @@ struct Journal::Handle {
     Statement insertOutage;
     Statement endOutage;
 
-    Handle(WatcherLock l, Database d)
+    Handle(WatcherClaim l, Database d)
         : lock(std::move(l)), database(std::move(d)),
           beat(database.db,
                "UPDATE watches SET heartbeat_ms = max(heartbeat_ms, ?2) WHERE id = ?1"),
@@ -383,16 +300,13 @@ std::string moveAside(const std::string& db, WallClock::time_point now) {
     const std::string aside = db + ".corrupt-" + stamp;
     for (const char* suffix : {"", "-wal", "-shm"}) {
         const std::string from = db + suffix, to = aside + suffix;
-        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0 &&
-            errno != ENOENT) {
-            throw Error::fromErrno(errno, "cannot move the corrupt journal " + from + " to " + to);
-        }
+        moveCorruptFile(from, to);
     }
     return aside;
 }
 
 // Sets the journal up for this watcher under `lock`, which it takes only once all is committed.
-std::unique_ptr<Journal::Handle> begin(WatcherLock& lock, const std::string& db,
+std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db,
                                        const std::string& stationFile, WallClock::time_point now,
                                        Milliseconds interval) {
     Database database(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
@@ -416,7 +330,7 @@ std::unique_ptr<Journal::Handle> begin(WatcherLock& lock, const std::string& db,
         Statement insert(handle->database.db,
                          "INSERT INTO watches (station_file, pid, started_ms, heartbeat_ms, "
                          "interval_ms) VALUES (?1, ?2, ?3, ?3, ?4)");
-        insert.bind(1, stationFile).bind(2, static_cast<long long>(::getpid()));
+        insert.bind(1, stationFile).bind(2, processId());
         insert.bind(3, epochMilliseconds(now));
         insert.bind(4, static_cast<long long>(interval.count())).run();
     }
@@ -432,7 +346,7 @@ std::unique_ptr<Journal::Handle> begin(WatcherLock& lock, const std::string& db,
 Journal Journal::open(const std::string& path, const std::string& stationFile,
                       WallClock::time_point now, Milliseconds interval) {
     const std::string db = checkedJournal(path, files::Owner::Us);
-    std::optional<WatcherLock> lock(std::in_place, db);
+    std::optional<WatcherClaim> lock(std::in_place, db);
     try {
         return Journal(begin(*lock, db, stationFile, now, interval));
     } catch (const Error& error) {
@@ -623,8 +537,10 @@ Database openForReading(const std::string& db, bool watcherAlive) {
     if (primary != SQLITE_READONLY && primary != SQLITE_CANTOPEN) {
         throw sqliteError(database.db, code, "journal");
     }
-    struct stat wal {};
-    const bool walEmpty = ::stat((db + "-wal").c_str(), &wal) != 0 || wal.st_size == 0;
+    std::error_code missing;
+    const std::string wal = db + "-wal";
+    const bool walEmpty =
+        std::filesystem::file_size(std::u8string(wal.begin(), wal.end()), missing) == 0 || missing;
     if (watcherAlive || !walEmpty) {
         throw Error(kSqliteErrorBase + primary,
                     "no se puede leer el journal " + db +

@@ -1,6 +1,7 @@
 #include "journalkeeper.h"
 
 #include "error.h"
+#include "journalclaim.h"
 
 #include <cerrno>
 #include <vector>
@@ -11,13 +12,12 @@ namespace {
 constexpr std::chrono::seconds kRetry{1};
 
 // Failures retrying cannot mend, refused at the start: another watcher holds the journal, a
-// link, special file or another user's file stands at its place, its folder does not exist (a
-// mistyped path, which a watcher retrying for ever would hide), or the build has no journal.
-// Anything else (a full disk, a read-only file system, SQLite's errors) is retried.
+// link, special file or another user's file stands at its place, or its folder does not exist (a
+// mistyped path, which a watcher retrying for ever would hide). Anything else (a full disk, a
+// read-only file system, SQLite's errors) is retried.
 bool lasting(const Error& error) {
     const long n = error.number();
-    return n == EAGAIN || n == ELOOP || n == EPERM || n == ENOSYS || n == ENOENT || n == ENOTDIR ||
-           n == errc::NotRegularFile;
+    return n == EAGAIN || n == errc::NotRegularFile || lastingOpenFailure(n);
 }
 
 } // namespace

@@ -51,11 +51,6 @@ TEST(WatchOnWindows, OutagesHooksAndTheTextfile) {
     const std::string prom = scratch.file(L"orvendal.prom");
     ASSERT_EQ(run({"create", file, "--stations", "2"}).second, 0u);
 
-    const auto journal = run({"watch", file, "--journal", scratch.file(L"journal.db")});
-    EXPECT_EQ(journal.second, 1u);
-    EXPECT_NE(journal.first.find("the journal is not available in this build"), std::string::npos)
-        << journal.first;
-
     // Ended by the test's end: a watcher stops only on a console's stop request.
     ChildProcess watch(stationctlPath(),
                        {"watch", file, "--interval", "50", "--prometheus", prom, "--on-change",

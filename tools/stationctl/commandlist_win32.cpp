@@ -5,11 +5,11 @@
 namespace orvendal::stationctl {
 
 // No simulate: it replaces and deletes the station file while workstations hold it open, which
-// POSIX allows and Windows refuses. No history: the journal needs SQLite, which this build lacks.
+// POSIX allows and Windows refuses.
 std::span<const Command* const> availableCommands() {
-    static constexpr std::array<const Command*, 8> commands = {
-        &kCreateCommand, &kSetCommand,   &kConnectCommand, &kStatusCommand,
-        &kWhereCommand,  &kWatchCommand, &kCheckCommand,   &kServiceCommand};
+    static constexpr std::array<const Command*, 9> commands = {
+        &kCreateCommand, &kSetCommand,   &kConnectCommand, &kStatusCommand, &kWhereCommand,
+        &kWatchCommand,  &kCheckCommand, &kHistoryCommand, &kServiceCommand};
     return commands;
 }
 
