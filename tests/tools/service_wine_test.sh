@@ -15,9 +15,13 @@ stationctl() { wine "$exe" "$@" </dev/null 2>&1 | tr -d '\r'; }
 # Wine ends its services once no ordinary process is left in the prefix: one waits on a FIFO
 # until the test ends.
 mkfifo "$scratch/keep"
-wine cmd /c 'set /p x=' <"$scratch/keep" >/dev/null 2>&1 &
-keeper=$!
-exec 3>"$scratch/keep"
+keeper=
+keep_prefix() {
+    wine cmd /c 'set /p x=' <"$scratch/keep" >/dev/null 2>&1 &
+    keeper=$!
+    exec 3>"$scratch/keep"
+}
+keep_prefix
 cleanup() {
     stationctl service remove >/dev/null || true
     exec 3>&-
@@ -27,7 +31,7 @@ cleanup() {
 trap cleanup EXIT
 
 fail() {
-    echo "service test: $*" >&2
+    echo "service test: $* (line ${BASH_LINENO[0]})" >&2
     exit 1
 }
 
@@ -38,8 +42,8 @@ stationctl service remove >/dev/null
 
 # Waits up to 60 s for the journal's history (JSON) to satisfy a Python expression on `h`.
 wait_history() {
-    local condition=$1 what=$2 json=''
-    for _ in $(seq 300); do
+    local condition=$1 what=$2 json='' end=$((SECONDS + 60))
+    while ((SECONDS < end)); do
         json=$(stationctl history "$(winpath "$journal")" --json || true)
         if /usr/bin/python3 -c "import json,sys; h=json.loads(sys.argv[1]); sys.exit(0 if ($condition) else 1)" \
             "$json" 2>/dev/null; then
@@ -53,7 +57,8 @@ wait_history() {
 # The SCM's state of the service, as `sc query` prints it (empty when it does not exist).
 state() { wine sc query Orvendal </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: [0-9]* *//p'; }
 wait_state() {
-    for _ in $(seq 300); do
+    local end=$((SECONDS + 60))
+    while ((SECONDS < end)); do
         [[ $(state) == "$1" ]] && return 0
         sleep 0.2
     done
@@ -94,15 +99,21 @@ out=$(stationctl service status) || code=$?
 grep -q "^Orvendal: detenido" <<<"$out" || fail "service status said: $out"
 
 # A process killed without a stop: its watch stays open until the next start closes it unknown.
+# Wine's SCM never notices that a service's process died (it stays RUNNING, process 0), so the
+# prefix is restarted, as Windows after a crash, and the service starts with it.
 wine net start Orvendal </dev/null >/dev/null 2>&1 || fail "the second net start failed"
 wait_state RUNNING
 wait_history "len(h['gaps']) == 1" "the second watch"
 pid=$(stationctl service status | sed -n 's/.*(proceso \([0-9]*\)).*/\1/p')
 [[ -n $pid ]] || fail "service status named no process"
 wine taskkill /F /PID "$pid" </dev/null >/dev/null 2>&1 || fail "taskkill failed"
-wait_state STOPPED
 [[ $(watch_ends) == "stopped open" ]] || fail "the killed watch is: $(watch_ends)"
-wine net start Orvendal </dev/null >/dev/null 2>&1 || fail "the third net start failed"
+exec 3>&-
+wineserver -k
+wait "$keeper" 2>/dev/null || true
+wineserver -p >/dev/null 2>&1
+wine cmd /c exit </dev/null >/dev/null 2>&1
+keep_prefix
 wait_state RUNNING
 wait_history "len(h['gaps']) == 2" "the third watch"
 wine net stop Orvendal </dev/null >/dev/null 2>&1 || fail "the second net stop failed"
