@@ -28,7 +28,10 @@ std::wstring widePath(const std::string& path) {
 }
 
 Error lastWindowsError(const std::string& context) {
-    const DWORD code = ::GetLastError();
+    return windowsError(::GetLastError(), context);
+}
+
+Error windowsError(DWORD code, const std::string& context) {
     const std::string message = systemMessage(code);
     return Error(static_cast<long>(code), context.empty() ? message : message + ": " + context);
 }

@@ -16,5 +16,7 @@ std::wstring widePath(const std::string& path);
 // The error GetLastError() reports, described by FormatMessageW in the user's language, with
 // `context` (a path, a call) after the description.
 Error lastWindowsError(const std::string& context = {});
+// The same for a code that a call returned instead of setting it.
+Error windowsError(DWORD code, const std::string& context = {});
 
 } // namespace orvendal::files

@@ -28,6 +28,7 @@ extern const Command kSimulateCommand;
 extern const Command kWatchCommand;
 extern const Command kCheckCommand;
 extern const Command kHistoryCommand;
+extern const Command kServiceCommand; // Windows only
 
 // The commands of this OS's build, in the order the usage lists them.
 std::span<const Command* const> availableCommands();

@@ -167,22 +167,14 @@ const Command kStatusCommand{
 const Command kWhereCommand{
     "where",
     "escribe la ruta del fichero de estaciones que abre el monitor",
-    "Uso: stationctl where
-"
-    "Escribe el fichero de estaciones que abre el monitor cuando no se le da ninguno: el que
-"
-    "nombra la línea station-file= de ~/.config/orvendal/orvendal.conf ($XDG_CONFIG_HOME) o, si
-"
-    "no, la de /etc/orvendal/orvendal.conf (en Linux); si no, MARLOVEN.SIT en la carpeta del
-"
-    "ejecutable del monitor. El monitor (orvendal) se instala junto a stationctl, así que es la
-"
-    "carpeta del propio stationctl, según su imagen en ejecución (siguiendo los enlaces
-"
-    "simbólicos). La ruta sale sola por la salida estándar; la salida de errores dice de dónde
-"
-    "viene: \"(de FICHERO)\" o \"(junto al programa)\".
-",
+    "Uso: stationctl where\n"
+    "Escribe el fichero de estaciones que abre el monitor cuando no se le da ninguno: el que\n"
+    "nombra la línea station-file= de ~/.config/orvendal/orvendal.conf ($XDG_CONFIG_HOME) o, si\n"
+    "no, la de /etc/orvendal/orvendal.conf (en Linux); si no, MARLOVEN.SIT en la carpeta del\n"
+    "ejecutable del monitor. El monitor (orvendal) se instala junto a stationctl, así que es la\n"
+    "carpeta del propio stationctl, según su imagen en ejecución (siguiendo los enlaces\n"
+    "simbólicos). La ruta sale sola por la salida estándar; la salida de errores dice de dónde\n"
+    "viene: \"(de FICHERO)\" o \"(junto al programa)\".\n",
     {},
     runWhere};
 

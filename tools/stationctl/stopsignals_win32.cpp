@@ -1,5 +1,7 @@
 #include "stopsignals.h"
 
+#include "servicestop.h"
+
 #include "win32error.h"
 
 #include <windows.h>
@@ -57,6 +59,10 @@ DWORD WINAPI readInputToEnd(void*) {
 }
 
 } // namespace
+
+void requestStop() {
+    ::SetEvent(stopRequested());
+}
 
 struct StopSignals::Watch {
     bool readingInput = false;

@@ -18,6 +18,7 @@
 #include "smburl.h"
 #include "stopsignals.h"
 #include "text.h"
+#include "watch.h"
 
 #include <array>
 #include <cstdio>
@@ -182,7 +183,9 @@ void pruneJournal(JournalKeeper& journal, std::int64_t days) {
     }
 }
 
-int runWatch(const Arguments& args) {
+} // namespace
+
+int runWatch(const Arguments& args, const EventSink& sink) {
     args.expectPositionals(1, "FICHERO");
     const std::string& path = args.positionals()[0];
     const milliseconds interval(integerOption(args, "--interval", 10, 3'600'000, 500));
@@ -235,6 +238,9 @@ int runWatch(const Arguments& args) {
         if (journal && !events.empty()) {
             journal->record(events, now, monotonic);
             lastBeat = monotonic;
+        }
+        if (sink && !events.empty()) {
+            sink(events);
         }
         // The textfile before the lines: whoever reads an event finds the metrics up to date.
         if (textfile && (!events.empty() || textfile->due(monotonic))) {
@@ -298,16 +304,21 @@ int runWatch(const Arguments& args) {
     if (textfile) {
         textfile->write(tracker, refreshed, refreshSeconds, SteadyClock::now(), false);
     }
+    const auto stoppedAt = WallClock::now();
+    const std::vector<Event> ended = tracker.stopAll(stoppedAt, SteadyClock::now());
     if (journal) {
-        const auto now = WallClock::now();
-        const std::vector<Event> ended = tracker.stopAll(now, SteadyClock::now());
-        journal->stop(ended, now);
+        journal->stop(ended, stoppedAt);
+    }
+    if (sink) {
+        sink(ended);
     }
     if (hooks) {
         hooks->finish(kCloseLimit);
     }
     return 0;
 }
+
+namespace {
 
 constexpr std::array kWatchOptions = {
     OptionSpec{"--credentials", true}, OptionSpec{"--journal", true},
@@ -374,6 +385,6 @@ const Command kWatchCommand{
     "por un enlace duro u otra ruta) u otra salida se rechaza con estado 2 antes de abrir\n"
     "nada para escribir.\n",
 
-    kWatchOptions, runWatch};
+    kWatchOptions, [](const Arguments& args) { return runWatch(args, {}); }};
 
 } // namespace orvendal::stationctl
