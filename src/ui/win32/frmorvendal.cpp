@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <utility>
+#include <vector>
 
 namespace orvendal::ui {
 namespace {
@@ -62,7 +63,8 @@ std::int16_t shiftState() {
 
 } // namespace
 
-frmOrvendal::frmOrvendal() : frame_(*this, ListView1) {
+frmOrvendal::frmOrvendal(std::wstring settingsKey)
+    : settingsKey_(std::move(settingsKey)), frame_(*this, ListView1) {
     registerWindowClass(windowProcedure);
     // The window is created hidden with its design values; the first refresh replaces this
     // caption before the window is first shown.
@@ -90,6 +92,11 @@ frmOrvendal::frmOrvendal() : frame_(*this, ListView1) {
     ::AdjustWindowRectExForDpi(&client, kStyle, FALSE, 0, dpi_);
     ::SetWindowPos(window_, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    restoreSettings();
+    if (!::SetWindowSubclass(ListView1.handle(), listProcedure, 0,
+                             reinterpret_cast<DWORD_PTR>(this))) {
+        throw files::lastWindowsError("SetWindowSubclass");
+    }
     setTimerEnabled(true);
 }
 
@@ -126,17 +133,20 @@ void frmOrvendal::show() {
             return;
         }
     }
+    // A first refresh that outlasts the load's wait shows the window when it ends.
+    if (!captioned_) {
+        showPending_ = true;
+        return;
+    }
     showWindow();
 }
 
 int frmOrvendal::run() {
     MSG message;
     while (window_ != nullptr && !frame_.ended() && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (reportListKey(message)) {
-            reportedKey_ = message.wParam;
+        if (isListKey(message)) {
             ::TranslateMessage(&message);
             ::DispatchMessageW(&message);
-            reportedKey_.reset();
         } else if (!::IsDialogMessageW(window_, &message)) {
             // Tab and the space bar move between and work the controls as in a dialog.
             ::TranslateMessage(&message);
@@ -146,16 +156,37 @@ int frmOrvendal::run() {
     return frame_.ended() ? 1 : 0;
 }
 
-bool frmOrvendal::reportListKey(const MSG& message) {
-    // The dialog handling would turn Return and Escape into commands, and the list tells no key
-    // that comes with Alt (WM_SYSKEYDOWN): every key is reported here, before the list acts on it.
-    if (message.hwnd != ListView1.handle() ||
-        (message.message != WM_KEYDOWN && message.message != WM_SYSKEYDOWN)) {
-        return false;
+bool frmOrvendal::isListKey(const MSG& message) const {
+    return message.hwnd == ListView1.handle() &&
+           (message.message == WM_KEYDOWN || message.message == WM_SYSKEYDOWN) &&
+           message.wParam != VK_TAB;
+}
+
+LRESULT CALLBACK frmOrvendal::listProcedure(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT_PTR id, DWORD_PTR self) {
+    if (message == WM_NCDESTROY) {
+        ::RemoveWindowSubclass(list, listProcedure, id);
+        return ::DefSubclassProc(list, message, wParam, lParam);
     }
-    const auto key = static_cast<std::int16_t>(message.wParam);
-    dispatch([this, key] { frame_.ListView1_KeyDown(key, shiftState()); });
-    return message.wParam != VK_TAB;
+    const LRESULT result = ::DefSubclassProc(list, message, wParam, lParam);
+    // Every key counts, Alt+key (WM_SYSKEYDOWN) too, which the list tells its parent nothing of.
+    if (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) {
+        reinterpret_cast<frmOrvendal*>(self)->listKeyHandled(wParam);
+    }
+    return result;
+}
+
+void frmOrvendal::listKeyHandled(WPARAM key) {
+    // The characters a key makes are part of it: the list's type-ahead selects on them. They wait
+    // in the queue already, put there as the loop translated the key.
+    MSG character;
+    while (::PeekMessageW(&character, ListView1.handle(), WM_CHAR, WM_DEADCHAR, PM_REMOVE) ||
+           ::PeekMessageW(&character, ListView1.handle(), WM_SYSCHAR, WM_SYSDEADCHAR, PM_REMOVE)) {
+        ::DispatchMessageW(&character);
+    }
+    // The row remembered is the one the key left selected.
+    const auto code = static_cast<std::int16_t>(key);
+    dispatch([this, code] { frame_.ListView1_KeyDown(code, shiftState()); });
 }
 
 LRESULT CALLBACK frmOrvendal::windowProcedure(HWND window, UINT message, WPARAM wParam,
@@ -223,6 +254,10 @@ LRESULT frmOrvendal::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case kRefreshFinished:
         dispatch([this] { frame_.refreshFinished(); });
+        if (showPending_ && captioned_ && !frame_.ended()) {
+            showPending_ = false;
+            showWindow();
+        }
         return 0;
     case WM_NOTIFY: {
         const NMHDR& header = *reinterpret_cast<const NMHDR*>(lParam);
@@ -237,6 +272,7 @@ LRESULT frmOrvendal::onMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         ::SendMessageW(ListView1.handle(), message, wParam, lParam);
         break;
     case WM_CLOSE:
+        saveSettings();
         dispatch([this] { frame_.Form_Unload(); });
         // Closing cannot be refused; the timer ends with the window.
         setTimerEnabled(false);
@@ -264,19 +300,6 @@ LRESULT frmOrvendal::listNotification(const NMHDR& header, LPARAM lParam) {
     case LVN_ODFINDITEMW:
         // Type-ahead: the row whose number starts with what was typed.
         return ListView1.findItem(*reinterpret_cast<const NMLVFINDITEMW*>(lParam));
-    case LVN_KEYDOWN: {
-        // Sent before the list acts on the key; a key that came through the window's own loop
-        // was reported there. Keys sent to the list past the loop are reported here.
-        const auto key = reinterpret_cast<const NMLVKEYDOWN*>(lParam)->wVKey;
-        if (reportedKey_ == key) {
-            reportedKey_.reset();
-            break;
-        }
-        dispatch([this, key] {
-            frame_.ListView1_KeyDown(static_cast<std::int16_t>(key), shiftState());
-        });
-        break;
-    }
     default:
         break;
     }
@@ -314,6 +337,7 @@ std::u16string frmOrvendal::caption() const {
 
 void frmOrvendal::setCaption(const std::u16string& caption) {
     ::SetWindowTextW(window_, reinterpret_cast<const wchar_t*>(caption.c_str()));
+    captioned_ = true;
 }
 
 void frmOrvendal::showWindow() {
@@ -417,6 +441,56 @@ void frmOrvendal::applyDpi() {
     }
     boxFont_ = boxFont;
     ::MoveWindow(CheckTimer, pixels(3090), pixels(-30), pixels(1275), pixels(195), TRUE);
+}
+
+void frmOrvendal::restoreSettings() {
+    const auto saved = WindowSettings::load(settingsKey_);
+    if (!saved) {
+        return;
+    }
+    const auto scale = [&](int value) {
+        return ::MulDiv(value, static_cast<int>(dpi_), static_cast<int>(saved->dpi));
+    };
+    std::vector<int> widths;
+    for (const int width : saved->columnWidths) {
+        widths.push_back(scale(width));
+    }
+    ListView1.setColumnWidths(std::move(widths));
+    const int width = scale(saved->place.right - saved->place.left);
+    const int height = scale(saved->place.bottom - saved->place.top);
+    // A monitor since removed or moved leaves the place out of reach: the system places the
+    // window then, as the first time.
+    if (::MonitorFromRect(&saved->place, MONITOR_DEFAULTTONULL) == nullptr) {
+        ::SetWindowPos(window_, nullptr, 0, 0, width, height,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        return;
+    }
+    // The placement's rectangle is in workspace coordinates, as it was saved.
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    ::GetWindowPlacement(window_, &placement);
+    placement.showCmd = SW_HIDE;
+    placement.rcNormalPosition = {saved->place.left, saved->place.top, saved->place.left + width,
+                                  saved->place.top + height};
+    ::SetWindowPlacement(window_, &placement);
+}
+
+void frmOrvendal::saveSettings() const noexcept {
+    try {
+        WindowSettings settings;
+        // The restored rectangle, also when the window is closed minimised or maximised.
+        WINDOWPLACEMENT placement{};
+        placement.length = sizeof placement;
+        if (!::GetWindowPlacement(window_, &placement)) {
+            return;
+        }
+        settings.place = placement.rcNormalPosition;
+        settings.dpi = dpi_;
+        settings.columnWidths = ListView1.columnWidths();
+        settings.save(settingsKey_);
+    } catch (...) {
+        // Closing goes on without the size noted: the next start has the design values.
+    }
 }
 
 int frmOrvendal::pixels(float twips) const {

@@ -2,6 +2,7 @@
 
 #include "monitorframe.h"
 #include "stationlistview.h"
+#include "windowsettings.h"
 
 #include <windows.h>
 
@@ -18,8 +19,9 @@ namespace orvendal::ui {
 // read beside the window's thread.
 class frmOrvendal final : private FrontEnd {
 public:
-    // Creates the window hidden, with its design values; the timer starts counting now.
-    frmOrvendal();
+    // Creates the window hidden, with its design values, or with the size, place and column
+    // widths the user left it with, as kept under `settingsKey`; the timer starts counting now.
+    explicit frmOrvendal(std::wstring settingsKey = WindowSettings::kKey);
     ~frmOrvendal() override;
     frmOrvendal(const frmOrvendal&) = delete;
     frmOrvendal& operator=(const frmOrvendal&) = delete;
@@ -45,10 +47,18 @@ private:
                                             LPARAM lParam);
     LRESULT onMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT listNotification(const NMHDR& header, LPARAM lParam);
-    // Runs the list's key-down handler for a key that goes down in the list, before the dialog
-    // handling can turn it into a command. True when the loop must then hand the key to the list
-    // itself: every key but Tab, which moves the focus as in a dialog.
-    bool reportListKey(const MSG& message);
+    // Whether the loop hands a message straight to the list, past the dialog handling that would
+    // turn Return and Escape into commands: every key going down in it but Tab, which moves the
+    // focus as in a dialog.
+    bool isListKey(const MSG& message) const;
+    // The list's own procedure, which runs the key-down handler once the list has acted on a key.
+    static LRESULT CALLBACK listProcedure(HWND list, UINT message, WPARAM wParam, LPARAM lParam,
+                                          UINT_PTR id, DWORD_PTR self);
+    void listKeyHandled(WPARAM key);
+    // The saved size, place and column widths, over the design values; a place on no monitor
+    // gives way to the design place.
+    void restoreSettings();
+    void saveSettings() const noexcept;
 
     void Form_Load();
     void Form_Resize() noexcept;
@@ -89,10 +99,13 @@ private:
     HICON smallIcon_ = nullptr;
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     bool timerEnabled_ = false;
-    // The key the loop has reported already, which the list's own key-down notice repeats.
-    std::optional<WPARAM> reportedKey_;
+    std::wstring settingsKey_;
     MonitorFrame frame_;
     bool loaded_ = false;
+    // A refresh has set the caption: until then the window shows nothing, not even its design
+    // caption, and a show asked for by the load waits for the first refresh to end.
+    bool captioned_ = false;
+    bool showPending_ = false;
 };
 
 } // namespace orvendal::ui

@@ -29,6 +29,17 @@ void StationListView::scaleColumns(UINT fromDpi, UINT toDpi) {
             list_, column, ::MulDiv(width, static_cast<int>(toDpi), static_cast<int>(fromDpi)));
     }
     columnWidth_ = ::MulDiv(columnWidth_, static_cast<int>(toDpi), static_cast<int>(fromDpi));
+    for (int& width : columnWidths_) {
+        width = ::MulDiv(width, static_cast<int>(toDpi), static_cast<int>(fromDpi));
+    }
+}
+
+std::vector<int> StationListView::columnWidths() const {
+    std::vector<int> widths;
+    for (int column = 0; column < columns_; ++column) {
+        widths.push_back(ListView_GetColumnWidth(list_, column));
+    }
+    return widths;
 }
 
 void StationListView::clearColumnHeaders() {
@@ -41,7 +52,9 @@ void StationListView::addColumnHeader(std::u16string_view text) {
     std::wstring heading(text.begin(), text.end());
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
-    column.cx = columnWidth_;
+    column.cx = static_cast<std::size_t>(columns_) < columnWidths_.size()
+                    ? columnWidths_[static_cast<std::size_t>(columns_)]
+                    : columnWidth_;
     column.pszText = heading.data();
     if (::SendMessageW(list_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(columns_),
                        reinterpret_cast<LPARAM>(&column)) < 0) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace orvendal::ui {
@@ -25,6 +26,11 @@ public:
     HWND handle() const { return list_; }
     // A new heading's width, in pixels.
     void setColumnWidth(int pixels) { columnWidth_ = pixels; }
+    // The widths the headings get when they are added, first to last, in pixels, as the user
+    // left them; a heading past the last gets the width above.
+    void setColumnWidths(std::vector<int> pixels) { columnWidths_ = std::move(pixels); }
+    // The headings' widths now, first to last, in pixels.
+    std::vector<int> columnWidths() const;
     // Scales the headings' widths, as the window moves to a monitor of another DPI.
     void scaleColumns(UINT fromDpi, UINT toDpi);
 
@@ -69,6 +75,7 @@ private:
 
     HWND list_ = nullptr;
     int columnWidth_ = 96;
+    std::vector<int> columnWidths_;
     int columns_ = 0;
     // Every cell's text, each followed by a NUL; the first character is the empty text.
     std::vector<wchar_t> text_{L'\0'};

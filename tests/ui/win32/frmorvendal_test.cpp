@@ -2,9 +2,14 @@
 
 #include "puestobloquedos.h"
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace orvendal::testing {
 namespace {
@@ -153,6 +158,236 @@ TEST_F(WindowTest, FirstRefreshFillsTheListAndMakesTheWindowTopmost) {
     }
 }
 
+// A file server that answers late: the worker's open of the station file waits until released.
+// The test program's own import of CreateFileW is redirected, and the window's thread passes
+// through.
+class LateStationFile {
+public:
+    explicit LateStationFile(DWORD windowThread) {
+        state().window = windowThread;
+        state().gate = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        slot_ = importSlot(reinterpret_cast<void*>(&::CreateFileW));
+        if (slot_ != nullptr) {
+            state().real = &::CreateFileW;
+            write(reinterpret_cast<void*>(&createFile));
+        }
+    }
+    LateStationFile(const LateStationFile&) = delete;
+    LateStationFile& operator=(const LateStationFile&) = delete;
+    ~LateStationFile() {
+        release();
+        if (slot_ != nullptr) {
+            write(reinterpret_cast<void*>(state().real));
+        }
+        ::CloseHandle(state().gate);
+    }
+    bool hooked() const { return slot_ != nullptr; }
+    bool held() const { return state().held.load(); }
+    void release() { ::SetEvent(state().gate); }
+
+private:
+    struct State {
+        DWORD window = 0;
+        HANDLE gate = nullptr;
+        decltype(&::CreateFileW) real = nullptr;
+        std::atomic<bool> held = false;
+    };
+    static State& state() {
+        static State shared;
+        return shared;
+    }
+    static HANDLE WINAPI createFile(LPCWSTR name, DWORD access, DWORD share,
+                                    LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                    HANDLE model) {
+        if (::GetCurrentThreadId() != state().window && name != nullptr &&
+            std::wstring_view(name).ends_with(L"MARLOVEN.SIT")) {
+            state().held = true;
+            ::WaitForSingleObject(state().gate, INFINITE);
+        }
+        return state().real(name, access, share, security, disposition, flags, model);
+    }
+    // The program's import table entry that holds `function`.
+    static void** importSlot(void* function) {
+        auto* base = reinterpret_cast<BYTE*>(::GetModuleHandleW(nullptr));
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+        const auto& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* module =
+                 reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+             module->Name != 0; ++module) {
+            for (auto* entry = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+                 entry->u1.Function != 0; ++entry) {
+                if (reinterpret_cast<void*>(entry->u1.Function) == function) {
+                    return reinterpret_cast<void**>(&entry->u1.Function);
+                }
+            }
+        }
+        return nullptr;
+    }
+    void write(void* value) {
+        DWORD previous = 0;
+        ::VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &previous);
+        *slot_ = value;
+        ::VirtualProtect(slot_, sizeof *slot_, previous, &previous);
+    }
+
+    void** slot_ = nullptr;
+};
+
+// Records the captions the window shows: the one it has when it becomes visible, and every one
+// it is given while visible.
+LRESULT CALLBACK recordCaptions(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                DWORD_PTR seen) {
+    auto& captions = *reinterpret_cast<std::vector<std::u16string>*>(seen);
+    if (message == WM_SETTEXT && ::IsWindowVisible(window)) {
+        const auto* text = reinterpret_cast<const wchar_t*>(lParam);
+        captions.emplace_back(text, text + wcslen(text));
+    } else if (message == WM_WINDOWPOSCHANGED &&
+               (reinterpret_cast<const WINDOWPOS*>(lParam)->flags & SWP_SHOWWINDOW) != 0) {
+        captions.push_back(windowText(window));
+    }
+    return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+// The design caption is never seen: whether the first refresh ends within the load's wait or
+// long after it, the window comes up with the refresh's caption.
+TEST_F(WindowTest, TheDesignCaptionIsNeverSeen) {
+    struct Case {
+        const char* name;
+        bool late;
+        int stations; // -1: the file's folder is missing
+        std::u16string caption;
+    };
+    const Case cases[] = {
+        {"in time", false, 3, u"Conexiones activas: 2"},
+        {"late", true, 3, u"Conexiones activas: 2"},
+        {"late, no station", true, 0, u"Conexiones activas: 2"},
+        {"late, out of reach", true, -1, kOutageCaption},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.clear();
+        path = dir.file(c.stations < 0 ? L"missing\\MARLOVEN.SIT" : L"MARLOVEN.SIT");
+        if (c.stations >= 0) {
+            writeStationFile(path, c.stations, 2);
+        }
+        const auto window = create();
+        std::vector<std::u16string> seen;
+        ASSERT_TRUE(::SetWindowSubclass(window->handle(), recordCaptions, 1,
+                                        reinterpret_cast<DWORD_PTR>(&seen)));
+        std::vector<bool> visibleAtBox;
+        onBox = [&](const std::u16string&) {
+            visibleAtBox.push_back(::IsWindowVisible(window->handle()));
+        };
+        {
+            std::optional<LateStationFile> late;
+            if (c.late) {
+                late.emplace(::GetCurrentThreadId());
+                ASSERT_TRUE(late->hooked());
+            }
+            window->show();
+            if (late) {
+                ASSERT_TRUE(late->held()) << "the first refresh was not held";
+                // The load's wait is over: nothing is shown while the refresh waits on.
+                pumpFor(300);
+                EXPECT_FALSE(::IsWindowVisible(window->handle()));
+            }
+        }
+        ASSERT_TRUE(waitUntil([&] { return ::IsWindowVisible(window->handle()) == TRUE; }));
+        pumpFor(100);
+        ::RemoveWindowSubclass(window->handle(), recordCaptions, 1);
+        onBox = nullptr;
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.front(), c.caption);
+        for (const auto& caption : seen) {
+            EXPECT_NE(caption, u"Conexiónes Reales Activas");
+        }
+        EXPECT_EQ(visibleAtBox, std::vector<bool>(c.stations < 0 ? 1 : 0, false));
+    }
+}
+
+// Registry values as another program, or the user, may have left them.
+void plantSettings(const std::wstring& key,
+                   std::initializer_list<std::pair<const wchar_t*, DWORD>> values) {
+    HKEY settings = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                nullptr, &settings, nullptr),
+              ERROR_SUCCESS);
+    for (const auto& [name, value] : values) {
+        ::RegSetValueExW(settings, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                         sizeof value);
+    }
+    ::RegCloseKey(settings);
+}
+
+std::vector<int> columnWidths(HWND list) {
+    std::vector<int> widths;
+    for (int column = 0; column < Header_GetItemCount(ListView_GetHeader(list)); ++column) {
+        widths.push_back(ListView_GetColumnWidth(list, column));
+    }
+    return widths;
+}
+
+// The window comes back as the user closed it: size, place and column widths; a place on no
+// monitor, or values out of reason, give way to the design values.
+TEST_F(WindowTest, TheWindowComesBackAsItWasClosed) {
+    writeStationFile(path, 3, 1);
+    const auto outer = [](const ui::frmOrvendal& window) {
+        RECT place;
+        ::GetWindowRect(window.handle(), &place);
+        return place;
+    };
+    UINT dpi = 0;
+    RECT design{};
+    {
+        const auto window = open();
+        dpi = ::GetDpiForWindow(window->handle());
+        design = outer(*window);
+        ::SetWindowPos(window->handle(), nullptr, 150, 120, 500, 400, SWP_NOZORDER);
+        ListView_SetColumnWidth(list(*window), 1, 37);
+        ListView_SetColumnWidth(list(*window), 5, 222);
+        ::PostMessageW(window->handle(), WM_CLOSE, 0, 0);
+        ASSERT_EQ(window->run(), 0);
+    }
+    const int inch = static_cast<int>(dpi);
+    const std::vector<int> widths = {inch, 37, inch, inch, inch, 222, inch};
+    {
+        const auto window = open();
+        const RECT place = outer(*window);
+        EXPECT_EQ(place.left, 150);
+        EXPECT_EQ(place.top, 120);
+        EXPECT_EQ(place.right - place.left, 500);
+        EXPECT_EQ(place.bottom - place.top, 400);
+        EXPECT_EQ(columnWidths(list(*window)), widths);
+        // Closed again unchanged, and a list without headings: the widths stay as they were.
+        writeStationFile(path, 0, 1);
+        window->MLP_Show();
+        ::PostMessageW(window->handle(), WM_CLOSE, 0, 0);
+        ASSERT_EQ(window->run(), 0);
+    }
+    writeStationFile(path, 3, 1);
+    {
+        // Far off any monitor: the system places the window, which keeps its size.
+        plantSettings(settingsKey, {{L"Left", 20000}, {L"Top", 20000}});
+        const auto window = open();
+        const RECT place = outer(*window);
+        EXPECT_NE(::MonitorFromRect(&place, MONITOR_DEFAULTTONULL), nullptr);
+        EXPECT_EQ(place.right - place.left, 500);
+        EXPECT_EQ(place.bottom - place.top, 400);
+        EXPECT_EQ(columnWidths(list(*window)), widths);
+    }
+    {
+        // No size at all: the design values, the widths included.
+        plantSettings(settingsKey, {{L"Left", 150}, {L"Top", 120}, {L"Width", 0}});
+        const auto window = open();
+        const RECT place = outer(*window);
+        EXPECT_EQ(place.right - place.left, design.right - design.left);
+        EXPECT_EQ(place.bottom - place.top, design.bottom - design.top);
+        EXPECT_EQ(columnWidths(list(*window)), std::vector<int>(7, inch));
+    }
+    EXPECT_TRUE(boxes.empty());
+}
+
 TEST_F(WindowTest, ListFollowsTheOuterSizeLessTheGap) {
     writeStationFile(path, 2, 1);
     const auto window = open();
@@ -218,12 +453,13 @@ TEST_F(WindowTest, SelectionSurvivesRefreshesAndScrollPositionIsKept) {
     // The refresh brings the remembered row back into view.
     EXPECT_LE(ListView_GetTopIndex(rows), 19);
 
-    // A key remembers the row selected when it goes down, before the list moves on.
+    // A key sent to the list past the window's loop remembers the row the list moved on to.
     selectRow(rows, 40);
     ::SendMessageW(rows, WM_KEYDOWN, VK_DOWN, 0);
     EXPECT_EQ(selectedRow(rows), 41);
+    selectRow(rows, 40);
     window->MLP_Show();
-    EXPECT_EQ(selectedRow(rows), 40);
+    EXPECT_EQ(selectedRow(rows), 41);
     EXPECT_EQ(rowCount(rows), 300);
     EXPECT_EQ(cellText(rows, 299, 0), u"300");
 }

@@ -1,6 +1,8 @@
 #include "wintesting.h"
 
+#include <functional>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 namespace orvendal::testing {
@@ -59,9 +61,88 @@ bool readyForKeys(ui::frmOrvendal& window) {
     return waitUntil([&] { return ::GetFocus() == ::GetDlgItem(window.handle(), kListId); });
 }
 
+// Runs the window's own message loop until `done` holds, looking every 20 ms; false when `ms`
+// pass first. The window stays open.
+bool runLoopUntil(ui::frmOrvendal& window, std::function<bool()> done, ULONGLONG ms = 20000) {
+    static std::function<bool()> until;
+    static ULONGLONG deadline = 0;
+    until = std::move(done);
+    deadline = ::GetTickCount64() + ms;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+        if (until() || ::GetTickCount64() > deadline) {
+            ::PostQuitMessage(0);
+        }
+    });
+    window.run();
+    ::KillTimer(nullptr, timer);
+    return until();
+}
+
+// Counts the captions the window is given: every refresh gives it one.
+LRESULT CALLBACK countCaptions(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                               DWORD_PTR count) {
+    if (message == WM_SETTEXT) {
+        ++*reinterpret_cast<int*>(count);
+    }
+    return ::DefSubclassProc(window, message, wParam, lParam);
+}
+
+// Runs xdotool on Wine's X display with `arguments`, as the user's mouse and keyboard act.
+void xdotool(const std::string& arguments) {
+    ChildProcess tool(L"/bin/sh", {"-c", "xdotool " + arguments});
+    const auto [output, code] = tool.finish();
+    ASSERT_EQ(code, 0u) << output;
+}
+
+// A user clicks a row and presses Down while the timer refreshes the list: the row the keys leave
+// selected is remembered, and the refreshes that follow keep it, however fast the keys come.
+TEST_F(KeyboardTest, TheRowTheKeysLeaveSelectedIsRemembered) {
+    if (!runningUnderWine()) {
+        GTEST_SKIP() << "clicks and types with xdotool on Wine's X display";
+    }
+    writeStationFile(path, 30, 1);
+    const auto window = open();
+    const HWND rows = list(*window);
+    ::SetForegroundWindow(window->handle());
+    ASSERT_TRUE(waitUntil([&] { return ::GetFocus() == rows; }));
+    int captions = 0;
+    ASSERT_TRUE(::SetWindowSubclass(window->handle(), countCaptions, 1,
+                                    reinterpret_cast<DWORD_PTR>(&captions)));
+    RECT row{LVIR_LABEL, 0, 0, 0};
+    ASSERT_TRUE(::SendMessageW(rows, LVM_GETITEMRECT, 1, reinterpret_cast<LPARAM>(&row)));
+    POINT middle{(row.left + row.right) / 2, (row.top + row.bottom) / 2};
+    // Relative to the window's X window, the client area: the window manager may still be
+    // placing it, and Wine learns of its place only afterwards.
+    ::MapWindowPoints(rows, window->handle(), &middle, 1);
+    xdotool("search --sync --onlyvisible --name '^Conexiones activas: 1$' mousemove --window %1 " +
+            std::to_string(middle.x) + " " + std::to_string(middle.y) + " click 1");
+    ASSERT_TRUE(runLoopUntil(*window, [&] { return selectedRow(rows) == 1; }))
+        << "the click selects row 2";
+    struct Step {
+        const char* keys;
+        int selected; // after the keys
+    };
+    // From row 2: Down to row 3, then Up back to row 2 and three quick Downs to row 5.
+    for (const Step step : {Step{"Down", 2}, Step{"Up Down Down Down", 4}}) {
+        SCOPED_TRACE(step.keys);
+        xdotool("key --delay 30 " + std::string(step.keys));
+        // Three refreshes after the keys have reached the X server, each of which would bring
+        // back a row remembered before a key moved on.
+        const int seen = captions;
+        ASSERT_TRUE(runLoopUntil(*window, [&] { return captions >= seen + 3; }));
+        EXPECT_EQ(selectedRow(rows), step.selected);
+        // With no row selected in the list, a refresh selects the remembered one.
+        ListView_SetItemState(rows, -1, 0, LVIS_SELECTED);
+        window->MLP_Show();
+        EXPECT_EQ(selectedRow(rows), step.selected) << "remembered";
+    }
+    ::RemoveWindowSubclass(window->handle(), countCaptions, 1);
+    EXPECT_TRUE(boxes.empty());
+}
+
 // Keys typed as a user types them go through the window's own loop to the list's key-down
-// handler before the list acts on them, the dialog keys and Alt+key included; Tab and the space
-// bar still work the box.
+// handler once the list has acted on them, the dialog keys and Alt+key included; Tab and the
+// space bar still work the box.
 TEST_F(KeyboardTest, EveryKeyTheListGetsIsRememberedThroughTheWindowsLoop) {
     writeStationFile(path, 30, 1);
     const auto window = open();
@@ -75,7 +156,7 @@ TEST_F(KeyboardTest, EveryKeyTheListGetsIsRememberedThroughTheWindowsLoop) {
         int remembered; // the row a refresh selects afterwards
     };
     const Step steps[] = {
-        // Row 3 is selected when Return goes down: the refresh keeps it.
+        // Down leaves row 3 selected, and so does Return: the refresh keeps it.
         {"Down, Return", 1, {{VK_DOWN}, {VK_RETURN}}, 2},
         {"Escape", 6, {{VK_ESCAPE}}, 6},
         {"Alt+A", 9, {{'A', true}}, 9},
@@ -116,7 +197,7 @@ TEST_F(KeyboardTest, TypingARowsNumberSelectsThatRow) {
     typeKeys({{'Z'}});
     runLoopFor(*window, 300);
     EXPECT_EQ(selectedRow(rows), 2);
-    // "Z" went down with row 3 selected, "3" with none: a refresh brings row 3 back.
+    // "3" left row 3 selected, and so did "Z": a refresh brings row 3 back.
     window->MLP_Show();
     EXPECT_EQ(selectedRow(rows), 2);
 }

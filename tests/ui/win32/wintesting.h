@@ -118,6 +118,9 @@ protected:
         replaced = true;
     }
     void TearDown() override {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, settingsKey.c_str());
+        // Left while other tests' windows keep their settings there.
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, kTestSettings);
         if (replaced) {
             ui::replaceMessageBox(std::move(previous));
         }
@@ -128,7 +131,7 @@ protected:
     }
 
     std::unique_ptr<ui::frmOrvendal> create() {
-        auto window = std::make_unique<ui::frmOrvendal>();
+        auto window = std::make_unique<ui::frmOrvendal>(settingsKey);
         window->MLP_SetFileName(path);
         return window;
     }
@@ -145,7 +148,11 @@ protected:
         return ::GetDlgItem(window.handle(), kCheckBoxId);
     }
 
+    static constexpr wchar_t kTestSettings[] = L"Software\\Orvendal\\Pruebas";
     TempFolder dir;
+    // The test's own place for the window's settings: every window starts with its design values.
+    std::wstring settingsKey =
+        std::wstring(kTestSettings) + L"\\" + dir.path().substr(dir.path().find_last_of(L'\\') + 1);
     std::string path;
     std::vector<std::u16string> boxes;
     std::function<void(const std::u16string&)> onBox;
