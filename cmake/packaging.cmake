@@ -21,7 +21,7 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${PROJECT_SOURCE_DIR}/p
     ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/orvendal-alerts.yml
     DESTINATION share/doc/orvendal)
 # The documents the README links to, at the same places beside it as in the source tree, so that
-# its links work in /usr/share/doc/orvendal as they do here (check-package.sh follows them).
+# its links work in /usr/share/doc/orvendal as they do here (check-package.sh checks them).
 install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/docs/performance.md
     ${PROJECT_SOURCE_DIR}/docs/reliability.md ${PROJECT_SOURCE_DIR}/docs/windows.md
     ${PROJECT_SOURCE_DIR}/docs/screenshot.png DESTINATION share/doc/orvendal/docs)
