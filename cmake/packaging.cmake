@@ -1,8 +1,32 @@
 # Manual pages, the user guide, and the Debian package built by CPack (cpack -G DEB).
-install(FILES ${PROJECT_SOURCE_DIR}/docs/man/orvendal.1 ${PROJECT_SOURCE_DIR}/docs/man/stationctl.1
+
+# The manual pages and the changelog compressed as Debian's policy wants them: gzip -9n, which
+# records neither name nor time, so that the same sources give the same package.
+find_program(ORVENDAL_GZIP gzip REQUIRED)
+set(packaging_files)
+foreach(source docs/man/orvendal.1 docs/man/stationctl.1 packaging/changelog)
+    cmake_path(GET source FILENAME name)
+    set(copy ${CMAKE_BINARY_DIR}/packaging/${name})
+    add_custom_command(OUTPUT ${copy}.gz
+        COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${copy}
+        COMMAND ${ORVENDAL_GZIP} -9nf ${copy}
+        DEPENDS ${PROJECT_SOURCE_DIR}/${source}
+        COMMENT "Compressing ${name}")
+    list(APPEND packaging_files ${copy}.gz)
+endforeach()
+add_custom_target(orvendal-packaging-files ALL DEPENDS ${packaging_files})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/orvendal.1.gz ${CMAKE_BINARY_DIR}/packaging/stationctl.1.gz
     DESTINATION share/man/man1)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/README.md
-    ${PROJECT_SOURCE_DIR}/packaging/orvendal-alerts.yml DESTINATION share/doc/orvendal)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
+    ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/orvendal-alerts.yml
+    DESTINATION share/doc/orvendal)
+# The documents the README links to, at the same places beside it as in the source tree, so that
+# its links work in /usr/share/doc/orvendal as they do here (check-package.sh checks them).
+install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/docs/performance.md
+    ${PROJECT_SOURCE_DIR}/docs/reliability.md ${PROJECT_SOURCE_DIR}/docs/windows.md
+    ${PROJECT_SOURCE_DIR}/docs/screenshot.png DESTINATION share/doc/orvendal/docs)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides DESTINATION share/lintian/overrides
+    RENAME orvendal)
 
 # The watcher as a service (stationctl watch): its unit, its settings and its user. The package's
 # postinst creates the user and links node_exporter's textfile folder to the watcher's textfile;
@@ -23,10 +47,16 @@ set(CPACK_PACKAGE_NAME orvendal)
 set(CPACK_PACKAGE_VENDOR "Orvendal developers")
 set(CPACK_PACKAGE_CONTACT "Orvendal developers <orvendal@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Monitor of the workstations connected to a station file")
+# Debian wants the description's lines under 80 characters.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Shows which workstations of a multi-user application are connected, by probing the\n\
-byte-range locks they hold on their records of the shared station file MARLOVEN.SIT, in one\n\
-small always-on-top window; looks users up in the ODBC data source MARLOVEN.")
+    "Shows which workstations of a multi-user application are connected, by\n\
+probing the byte-range locks they hold on their records of the shared station\n\
+file MARLOVEN.SIT, in one small always-on-top window; looks users up in the\n\
+ODBC data source MARLOVEN.\n\
+\n\
+stationctl makes, edits, holds and shows station files; its watcher, also run\n\
+as the service orvendal-watch, journals every connection in SQLite, writes\n\
+metrics for Prometheus's node_exporter and runs a command at each change.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

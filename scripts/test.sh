@@ -32,7 +32,7 @@ suite() { # suite NAME CMAKE-OPTIONS...
 }
 
 suite test -DCMAKE_BUILD_TYPE=RelWithDebInfo
-echo "== package: build the .deb and unpack it into a scratch root"
+echo "== package: build the .deb, run lintian on it and unpack it into a scratch root"
 bash scripts/check-package.sh "$root/build/test"
 passed=$((passed + 1))
 echo "== soak: the monitor under churn for 60 s"

@@ -119,7 +119,11 @@ public:
         ::waitpid(pid_, nullptr, 0);
     }
 
-    void start(char what) { ::write(ask_, &what, 1); }
+    void start(char what) {
+        if (::write(ask_, &what, 1) != 1) {
+            throw std::runtime_error("a worker has gone");
+        }
+    }
 
     // The reads of the last pass; its locks go into `found`.
     long finish(std::vector<bool>& found) {
@@ -175,8 +179,11 @@ private:
                     std::copy(locked.begin(), locked.end(), locks.begin());
                 }
             });
-            ::write(answer, &reads, sizeof reads);
-            ::write(answer, locks.data(), locks.size());
+            // A worker that cannot answer ends: its parent then reads "a worker has gone".
+            if (::write(answer, &reads, sizeof reads) != static_cast<ssize_t>(sizeof reads) ||
+                ::write(answer, locks.data(), locks.size()) != static_cast<ssize_t>(locks.size())) {
+                ::_exit(1);
+            }
         }
     }
 

@@ -129,8 +129,8 @@ TEST_F(WatchServiceTest, AWatcherThatReadAPasswordCannotDumpIt) {
     const uid_t nobody = 65534;
     SmbLockHolder holder(*server, "MARLOVEN.SIT", {SmbLockHolder::exclusive(kRecord, kRecord)});
     // A credentials file of nobody's, in a folder nobody may pass through.
-    ::chmod(dir.path().c_str(), 0711);
-    ::chown(credentials.c_str(), nobody, nobody);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0711), 0);
+    ASSERT_EQ(::chown(credentials.c_str(), nobody, nobody), 0);
     struct Case {
         std::string name;
         std::vector<std::string> options;
