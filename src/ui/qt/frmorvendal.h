@@ -50,6 +50,8 @@ private:
     void showWindow() override;
     void messageBox(const std::u16string& text) override;
     bool markerFileExists() const override;
+    // Shows the window if it was asked to show before a refresh had set its caption.
+    void showIfPending();
     void postRefreshFinished() override;
     void publishRows() override;
     void setTimerEnabled(bool enabled) override;
@@ -74,6 +76,10 @@ private:
     MonitorFrame frame_;
     QSize outerSize_;
     bool loaded_ = false;
+    // A refresh has set the caption: until then the window shows the design caption, and is
+    // kept hidden.
+    bool captionSet_ = false;
+    bool showPending_ = false;
 };
 
 } // namespace orvendal::ui

@@ -186,7 +186,7 @@ TEST_F(WindowTest, SelectionSurvivesRefreshesAndIsScrolledBackIntoView) {
              clickRow(view, 4);
              QTest::keyClick(&view, Qt::Key_Down);
          },
-         5, 4},
+         5, 5},
     };
     testing::writeStationFile(path, 300, 2);
     for (const Case& c : cases) {
