@@ -2,6 +2,7 @@
 #include "escape.h"
 #include "frmorvendal.h"
 #include "refreshdriver.h"
+#include "spanishtranslation.h"
 
 #include <QApplication>
 
@@ -39,6 +40,7 @@ int main(int argc, char* argv[]) {
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvendal"));
+    ui::installSpanishTranslation(application);
 
     // Qt has taken its own options (-platform, -display...) out of argv by now.
     app::CommandLine line;

@@ -3,6 +3,7 @@
 #include "smbtestserver.h"
 #include "stationfiles.h"
 #include "tempdir.h"
+#include "xserver.h"
 
 #include <gtest/gtest.h>
 
@@ -27,170 +28,30 @@
 namespace orvendal {
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using testing::Child;
+using testing::Clock;
+using testing::run;
+using testing::XServer;
 
-// A child process, ended and reaped with its owner.
-class Child {
-public:
-    // `keepFd` stays open in the child (the pipe Xvfb writes its display number to).
-    Child(std::vector<std::string> argv, const std::string& display, const std::string& folder = {},
-          int keepFd = -1) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (!display.empty()) {
-                ::setenv("DISPLAY", display.c_str(), 1);
-            }
-            if (!folder.empty() && ::chdir(folder.c_str()) != 0) {
-                ::_exit(126);
-            }
-            for (int fd = 3; fd < 256; ++fd) {
-                if (fd != keepFd) {
-                    ::close(fd);
-                }
-            }
-            std::vector<char*> args;
-            for (auto& arg : argv) {
-                args.push_back(arg.data());
-            }
-            args.push_back(nullptr);
-            ::execvp(args[0], args.data());
-            ::_exit(127);
+// Waits for the next event of `display` until `deadline`.
+std::optional<XEvent> nextEvent(Display* display, Clock::time_point deadline) {
+    while (!XPending(display)) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) {
+            return std::nullopt;
         }
+        const int fd = ConnectionNumber(display);
+        fd_set read;
+        FD_ZERO(&read);
+        FD_SET(fd, &read);
+        timeval wait{
+            0, static_cast<suseconds_t>(std::min<long long>(
+                   std::chrono::duration_cast<std::chrono::microseconds>(left).count(), 100000))};
+        ::select(fd + 1, &read, nullptr, nullptr, &wait);
     }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    ~Child() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-    pid_t pid() const { return pid_; }
-
-    // Whether the child has ended within `limit`; an ended child is reaped.
-    bool endsWithin(std::chrono::milliseconds limit) {
-        const auto deadline = Clock::now() + limit;
-        int status;
-        while (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Clock::now() > deadline) {
-                return false;
-            }
-            ::usleep(10000);
-        }
-        pid_ = -1;
-        return true;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-// Xvfb on a display number it picks itself, with openbox managing it.
-class XServer {
-public:
-    XServer() {
-        int pipeFds[2];
-        if (::pipe(pipeFds) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        xvfb_.emplace(std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(pipeFds[1]),
-                                               "-screen", "0", "1280x800x24", "-nolisten", "tcp"},
-                      "", "", pipeFds[1]);
-        ::close(pipeFds[1]);
-        std::string number;
-        char c;
-        while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        ::close(pipeFds[0]);
-        if (number.empty()) {
-            throw std::runtime_error("Xvfb did not start");
-        }
-        name_ = ":" + number;
-        display_ = XOpenDisplay(name_.c_str());
-        if (!display_) {
-            throw std::runtime_error("cannot open " + name_);
-        }
-        // Windows of other clients come and go while we watch them.
-        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-        openbox_.emplace(std::vector<std::string>{"openbox"}, name_);
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (!property(DefaultRootWindow(display_), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW)) {
-            if (Clock::now() > deadline) {
-                throw std::runtime_error("openbox did not start");
-            }
-            ::usleep(20000);
-        }
-    }
-    XServer(const XServer&) = delete;
-    XServer& operator=(const XServer&) = delete;
-    ~XServer() {
-        openbox_.reset();
-        XCloseDisplay(display_);
-        xvfb_.reset();
-    }
-
-    Display* display() const { return display_; }
-    const std::string& name() const { return name_; }
-
-    // The first 32-bit value of a window's property.
-    std::optional<unsigned long> property(Window window, const char* name, Atom type) const {
-        Atom actual;
-        int format;
-        unsigned long items;
-        unsigned long after;
-        unsigned char* data = nullptr;
-        std::optional<unsigned long> value;
-        if (XGetWindowProperty(display_, window, XInternAtom(display_, name, False), 0, 1, False,
-                               type, &actual, &format, &items, &after, &data) == Success &&
-            data && items == 1 && format == 32) {
-            value = *reinterpret_cast<unsigned long*>(data);
-        }
-        if (data) {
-            XFree(data);
-        }
-        return value;
-    }
-
-    // Waits for the next event until `deadline`.
-    std::optional<XEvent> nextEvent(Clock::time_point deadline) const {
-        while (!XPending(display_)) {
-            const auto left = deadline - Clock::now();
-            if (left <= Clock::duration::zero()) {
-                return std::nullopt;
-            }
-            const int fd = ConnectionNumber(display_);
-            fd_set read;
-            FD_ZERO(&read);
-            FD_SET(fd, &read);
-            timeval wait{0, static_cast<suseconds_t>(std::min<long long>(
-                                std::chrono::duration_cast<std::chrono::microseconds>(left).count(),
-                                100000))};
-            ::select(fd + 1, &read, nullptr, nullptr, &wait);
-        }
-        XEvent event;
-        XNextEvent(display_, &event);
-        return event;
-    }
-
-private:
-    std::optional<Child> xvfb_;
-    std::optional<Child> openbox_;
-    Display* display_ = nullptr;
-    std::string name_;
-};
-
-std::string run(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe)) {
-            out += buffer;
-        }
-        ::pclose(pipe);
-    }
-    return out;
+    XEvent event;
+    XNextEvent(display, &event);
+    return event;
 }
 
 TEST(TopmostX11, MappedWindowIsAboveAndTitledByTheFirstRefresh) {
@@ -212,7 +73,7 @@ TEST(TopmostX11, MappedWindowIsAboveAndTitledByTheFirstRefresh) {
     std::optional<Window> mapped;
     int titleChangesAfterMap = 0;
     auto deadline = Clock::now() + std::chrono::seconds(15);
-    while (const auto event = x.nextEvent(deadline)) {
+    while (const auto event = nextEvent(display, deadline)) {
         if (event->type == CreateNotify) {
             XSelectInput(display, event->xcreatewindow.window,
                          StructureNotifyMask | PropertyChangeMask);
