@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QHeaderView>
 #include <QIcon>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -62,6 +63,8 @@ frmOrvendal::frmOrvendal(QWidget* parent)
     CheckTimer->setCheckState(Qt::Checked);
     CheckTimer->setAutoFillBackground(true);
     CheckTimer->raise();
+    // The size and place the user left it at, from the second start on.
+    placement_.restoreWindow(*this);
     setTabOrder(ListView1, CheckTimer);
     ListView1->setFocus();
 
@@ -123,6 +126,7 @@ void frmOrvendal::moveEvent(QMoveEvent* event) {
 
 void frmOrvendal::closeEvent(QCloseEvent* event) {
     dispatch([this] { frame_.Form_Unload(); });
+    placement_.save(*this, *ListView1->header());
     // Closing cannot be refused; the timer ends with the window.
     Timer1->stop();
     event->accept();
@@ -202,6 +206,8 @@ void frmOrvendal::postRefreshFinished() {
 
 void frmOrvendal::publishRows() {
     ListView1->publishRows();
+    // The first refresh that lists a station gives the list its columns.
+    placement_.restoreColumns(*ListView1->header());
     // A refresh has been shown: a window still waiting for its first one appears now, also when
     // it listed no row.
     showIfPending();

@@ -2,6 +2,7 @@
 
 #include "monitorframe.h"
 #include "passworddialog.h"
+#include "windowplacement.h"
 
 #include <QWidget>
 
@@ -74,6 +75,7 @@ private:
     QCheckBox* CheckTimer;
     QTimer* Timer1;
     MonitorFrame frame_;
+    WindowPlacement placement_;
     QSize outerSize_;
     bool loaded_ = false;
     // A refresh has set the caption: until then the window shows the design caption, and is
