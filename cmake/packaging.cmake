@@ -61,11 +61,12 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The libraries the programs link come from dpkg-shlibdeps; the window also needs Qt's platform
-# plugins, which no library links, and libsmbclient, which it loads at the first smb:// path. Its
-# version is the oldest whose symbols file has every function we call (the one dpkg-shlibdeps
-# gave while the programs linked it).
+# plugins, which no library links, Qt's translations (its standard buttons in Spanish), and
+# libsmbclient, which it loads at the first smb:// path. Its version is the oldest whose symbols
+# file has every function we call (the one dpkg-shlibdeps gave while the programs linked it).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libsmbclient (>= 2:4.0.3+dfsg1)")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, qt6-translations-l10n, libsmbclient (>= 2:4.0.3+dfsg1)")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libsqliteodbc, unixodbc")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "odbc-postgresql, odbc-mariadb, prometheus-node-exporter")

@@ -65,7 +65,7 @@ while read -r doc; do
 done < <(find "$root/usr/share/doc/orvendal" -name '*.md')
 
 depends=$(dpkg-deb -f "$deb" Depends)
-for package in libqt6widgets6 libodbc2 libsmbclient qt6-qpa-plugins; do
+for package in libqt6widgets6 libodbc2 libsmbclient qt6-qpa-plugins qt6-translations-l10n; do
     [[ $depends == *"$package"* ]] || fail "Depends lacks $package: $depends"
 done
 [[ $(dpkg-deb -f "$deb" Recommends) == *libsqliteodbc* ]] || fail "Recommends lacks libsqliteodbc"

@@ -5,6 +5,7 @@
 #include "messagebox.h"
 #include "refreshdriver.h"
 #include "sharedfile.h"
+#include "spanishtranslation.h"
 #include "stationfilechooser.h"
 #include "stationfilesetting.h"
 #include "stationmonitor.h"
@@ -80,6 +81,7 @@ int main(int argc, char* argv[]) {
     int qtArgc = static_cast<int>(qtArgv.size()) - 1;
     QApplication application(qtArgc, qtArgv.data());
     QApplication::setApplicationName(QStringLiteral("Orvendal"));
+    ui::installSpanishTranslation(application);
 
     std::optional<std::string> stationFile = line.stationFile;
     if (!stationFile) {

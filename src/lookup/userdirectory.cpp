@@ -100,7 +100,13 @@ void UserDirectory::report(const std::exception_ptr& failure, const ErrorBox& sh
             } catch (...) {
             }
         }
-        showError(fromUtf8(toError(failure).text('.')));
+        std::u16string text = fromUtf8(toError(failure).text('.'));
+        // The driver manager's own text says only that the name is unknown, in English.
+        if (sqlState == "IM002")
+            text += u"\nFalta el origen de datos ODBC «" + fromUtf8(DataSource) +
+                    u"»: defínalo en odbc.ini (Linux) o en el Administrador de orígenes de datos "
+                    u"ODBC (Windows).";
+        showError(text);
     } catch (...) {
         // Not even the box could be shown (no memory left for its text, say): the answer
         // that follows it is all the user gets.

@@ -11,7 +11,8 @@
 
 namespace orvendal::lookup {
 
-// Shows the text of an error box: "<number>.<description>".
+// Shows the text of an error box: "<number>.<description>", and for a data source that is not
+// defined a second line that says where to define it.
 using ErrorBox = std::function<void(const std::u16string&)>;
 
 // The user table of the application's database, looked up by user code. Holds the connection and

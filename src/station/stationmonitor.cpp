@@ -238,7 +238,8 @@ void StationMonitor::RememberSelection() noexcept {
 }
 
 void StationMonitor::ListView1_KeyDown(std::int16_t, std::int16_t) noexcept {
-    // Every key counts, whatever it is: the row selected when it went down is remembered.
+    // Every key counts, whatever it is. Front ends call this once the list has acted on the key,
+    // so the row it moved to is remembered and the next refresh keeps it.
     RememberSelection();
 }
 

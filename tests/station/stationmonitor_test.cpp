@@ -281,7 +281,7 @@ TEST_F(StationMonitorTest, SelectionSurvivesRefreshesAndShrinking) {
     list.selected = 4;
     monitor.ListView1_KeyDown(40, 0);
     EXPECT_EQ(monitor.selectedRecord(), 5)
-        << "any key remembers the row selected when it went down";
+        << "any key remembers the row selected once the list has acted on it";
 
     list.rows[2].text = u"abc";
     list.selected = 2;

@@ -70,6 +70,7 @@ public:
     // Starts a refresh, unless one is in flight or being shown: ticks never nest.
     void Timer1_Timer();
     void ListView1_Click() { monitor_.ListView1_Click(); }
+    // Called after the list has acted on the key (a Down key has moved the selection).
     void ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift) {
         monitor_.ListView1_KeyDown(keyCode, shift);
     }

@@ -9,8 +9,8 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QHeaderView>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QTimer>
@@ -63,6 +63,8 @@ frmOrvendal::frmOrvendal(QWidget* parent)
     CheckTimer->setCheckState(Qt::Checked);
     CheckTimer->setAutoFillBackground(true);
     CheckTimer->raise();
+    // The size and place the user left it at, from the second start on.
+    placement_.restoreWindow(*this);
     setTabOrder(ListView1, CheckTimer);
     ListView1->setFocus();
 
@@ -70,8 +72,14 @@ frmOrvendal::frmOrvendal(QWidget* parent)
             [this] { dispatch([this] { frame_.CheckTimer_Click(); }); });
     connect(Timer1, &QTimer::timeout, this,
             [this] { dispatch([this] { frame_.Timer1_Timer(); }); });
-    // The list's click, key and double-click events, seen before the list acts on them.
-    ListView1->installEventFilter(this);
+    // A key is told once the list has acted on it, so the row it moved to is the one
+    // remembered; clicks and double-clicks are seen on the viewport.
+    connect(ListView1, &StationListView::keyHandled, this,
+            [this](int key, Qt::KeyboardModifiers modifiers) {
+                dispatch([this, key, modifiers] {
+                    frame_.ListView1_KeyDown(static_cast<std::int16_t>(key), shiftState(modifiers));
+                });
+            });
     ListView1->viewport()->installEventFilter(this);
 
     Timer1->setInterval(500);
@@ -94,7 +102,12 @@ void frmOrvendal::setVisible(bool visible) {
             return;
         }
     }
-    QWidget::setVisible(visible);
+    // The window is first seen with a refresh's caption. While the first refresh still waits on
+    // its file (a server that asks for a password, a slow one), the window waits with it.
+    showPending_ = visible && !captionSet_;
+    if (!showPending_) {
+        QWidget::setVisible(visible);
+    }
 }
 
 void frmOrvendal::resizeEvent(QResizeEvent* event) {
@@ -113,19 +126,14 @@ void frmOrvendal::moveEvent(QMoveEvent* event) {
 
 void frmOrvendal::closeEvent(QCloseEvent* event) {
     dispatch([this] { frame_.Form_Unload(); });
+    placement_.save(*this, *ListView1->header());
     // Closing cannot be refused; the timer ends with the window.
     Timer1->stop();
     event->accept();
 }
 
 bool frmOrvendal::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ListView1 && event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        dispatch([this, key] {
-            frame_.ListView1_KeyDown(static_cast<std::int16_t>(key->key()),
-                                     shiftState(key->modifiers()));
-        });
-    } else if (watched == ListView1->viewport()) {
+    if (watched == ListView1->viewport()) {
         if (event->type() == QEvent::MouseButtonRelease &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
             dispatch([this] { frame_.ListView1_Click(); });
@@ -162,6 +170,13 @@ std::u16string frmOrvendal::caption() const {
 
 void frmOrvendal::setCaption(const std::u16string& caption) {
     setWindowTitle(QString::fromStdU16String(caption));
+    captionSet_ = true;
+}
+
+void frmOrvendal::showIfPending() {
+    if (showPending_ && captionSet_) {
+        show();
+    }
 }
 
 void frmOrvendal::showWindow() {
@@ -175,6 +190,8 @@ void frmOrvendal::showWindow() {
 void frmOrvendal::messageBox(const std::u16string& text) {
     // The box runs the event loop, which must not see a refill half published.
     ListView1->publishRows();
+    // An outage's box stands over the window, which shows the outage in its caption by now.
+    showIfPending();
     ui::messageBox(this, QString::fromStdU16String(text));
 }
 
@@ -189,6 +206,11 @@ void frmOrvendal::postRefreshFinished() {
 
 void frmOrvendal::publishRows() {
     ListView1->publishRows();
+    // The first refresh that lists a station gives the list its columns.
+    placement_.restoreColumns(*ListView1->header());
+    // A refresh has been shown: a window still waiting for its first one appears now, also when
+    // it listed no row.
+    showIfPending();
 }
 
 void frmOrvendal::setTimerEnabled(bool enabled) {

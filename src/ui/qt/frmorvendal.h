@@ -2,6 +2,7 @@
 
 #include "monitorframe.h"
 #include "passworddialog.h"
+#include "windowplacement.h"
 
 #include <QWidget>
 
@@ -50,6 +51,8 @@ private:
     void showWindow() override;
     void messageBox(const std::u16string& text) override;
     bool markerFileExists() const override;
+    // Shows the window if it was asked to show before a refresh had set its caption.
+    void showIfPending();
     void postRefreshFinished() override;
     void publishRows() override;
     void setTimerEnabled(bool enabled) override;
@@ -72,8 +75,13 @@ private:
     QCheckBox* CheckTimer;
     QTimer* Timer1;
     MonitorFrame frame_;
+    WindowPlacement placement_;
     QSize outerSize_;
     bool loaded_ = false;
+    // A refresh has set the caption: until then the window shows the design caption, and is
+    // kept hidden.
+    bool captionSet_ = false;
+    bool showPending_ = false;
 };
 
 } // namespace orvendal::ui

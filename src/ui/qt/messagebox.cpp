@@ -29,6 +29,9 @@ void showModalBox(QWidget* parent, const QString& text) {
     // The texts carry paths, user names and servers' messages: shown as rich text, "<img src=...>"
     // would load a local file and "<h1>" would dress up as a notice of ours.
     box.setTextFormat(Qt::PlainText);
+    // The window may still be hidden, waiting for its first refresh: closing the box alone on
+    // screen must not end the program.
+    box.setAttribute(Qt::WA_QuitOnClose, false);
     box.exec();
 }
 

@@ -37,6 +37,9 @@ std::optional<QString> showPasswordDialog(QWidget* parent, const QString& locati
     QInputDialog dialog(parent);
     dialog.setWindowTitle(QGuiApplication::applicationDisplayName());
     dialog.setTextEchoMode(QLineEdit::Password);
+    // It is asked while the window waits, hidden, for its first refresh: closing it, alone on
+    // screen, must not end the program.
+    dialog.setAttribute(Qt::WA_QuitOnClose, false);
     dialog.setLabelText(QStringLiteral("Contraseña de %1 para abrir\n%2:").arg(user, location));
     // The user and the location come from a path anyone may type: plain text, never rich text.
     // QInputDialog has its label from setLabelText() on, and offers no setting of its own for it.

@@ -4,8 +4,31 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QStyledItemDelegate>
 
 namespace orvendal::ui {
+namespace {
+
+// Text fields are kept at their full width, so most cells end in blanks that nobody sees. A cell
+// is painted (and measured) without them: it ends in "…" only when a column cuts a visible
+// character.
+class VisibleTextDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        qsizetype end = option->text.size();
+        while (end > 0 && option->text.at(end - 1) == u' ') {
+            --end;
+        }
+        option->text.truncate(end);
+    }
+};
+
+} // namespace
 
 StationListView::StationListView(QWidget* parent)
     : QTreeView(parent), model_(new StationListModel(this)) {
@@ -15,7 +38,8 @@ StationListView::StationListView(QWidget* parent)
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
-    setTextElideMode(Qt::ElideNone);
+    setItemDelegate(new VisibleTextDelegate(this));
+    setTextElideMode(Qt::ElideRight);
     setEditTriggers(NoEditTriggers);
     setSelectionMode(SingleSelection);
     // Headings belong to the report view, which the list is switched to when it is set up.
@@ -82,6 +106,17 @@ void StationListView::setSelectedItem(Item item) {
     selectionModel()->setCurrentIndex(model_->index(item, 0),
                                       QItemSelectionModel::ClearAndSelect | rows);
     setAutoScroll(autoScroll);
+}
+
+bool StationListView::event(QEvent* event) {
+    // Seen here, after the list's own handling: a key filter on the list would see it before the
+    // list moves, and Tab never reaches keyPressEvent().
+    const bool handled = QTreeView::event(event);
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        emit keyHandled(key->key(), key->modifiers());
+    }
+    return handled;
 }
 
 std::optional<StationListView::Item> StationListView::selectedItem() const {

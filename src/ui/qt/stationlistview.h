@@ -14,6 +14,8 @@ namespace orvendal::ui {
 // event loop, so the list never flickers and keeps the user's scroll position; the selection and
 // scrolling asked for during the refill are applied when it is published.
 class StationListView final : public QTreeView, public station::StationList {
+    Q_OBJECT
+
 public:
     explicit StationListView(QWidget* parent = nullptr);
 
@@ -39,6 +41,14 @@ public:
     // Shows the changes made since the last call, then selects and scrolls as the refill asked.
     // Must run before the event loop runs again: a message box or the end of a refresh.
     void publishRows();
+
+signals:
+    // A key went down while the list had the focus, and the list has acted on it: a Down key has
+    // moved the selection by now. Every key counts, Tab and keys that move nothing included.
+    void keyHandled(int key, Qt::KeyboardModifiers modifiers);
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
     // The model, about to change: the view's selection is noted first, as a reset drops it.

@@ -4,10 +4,13 @@
 #include "spanishlocale.h"
 #include "tempdir.h"
 #include "uitesting.h"
+#include "windowplacement.h"
 
 #include <QCheckBox>
+#include <QFile>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -45,6 +48,8 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         path = dir.file("MARLOVEN.SIT");
+        // Each test's window starts at its design values.
+        QFile::remove(windowSettingsPath());
         previous = replaceMessageBox([this](QWidget*, const QString& text) {
             boxes.push_back(text);
             if (onBox) {
@@ -186,7 +191,7 @@ TEST_F(WindowTest, SelectionSurvivesRefreshesAndIsScrolledBackIntoView) {
              clickRow(view, 4);
              QTest::keyClick(&view, Qt::Key_Down);
          },
-         5, 4},
+         5, 5},
     };
     testing::writeStationFile(path, 300, 2);
     for (const Case& c : cases) {
@@ -232,6 +237,42 @@ TEST_F(WindowTest, RefreshKeepsScrollPositionAndColumnWidthsWithoutARememberedRo
     EXPECT_EQ(view.header()->sectionSize(4), 170);
     EXPECT_EQ(selectedRow(view), std::nullopt);
     EXPECT_EQ(view.model()->rowCount(), 300);
+}
+
+TEST_F(WindowTest, RemembersItsSizePlaceAndColumnWidths) {
+    testing::writeStationFile(path, 3, 1);
+    const auto designPlace = open()->pos();
+    ASSERT_FALSE(QFile::exists(windowSettingsPath())) << "written without being closed";
+    {
+        const auto window = open();
+        window->resize(520, 330);
+        window->move(designPlace + QPoint(60, 40));
+        list(*window).header()->resizeSection(4, 170);
+        list(*window).header()->resizeSection(5, 35);
+        window->close();
+    }
+    EXPECT_TRUE(windowSettingsPath().endsWith(QStringLiteral("/orvendal/window.conf")));
+    struct Case {
+        const char* name;
+        std::optional<QPoint> savedPlace; // written over what the window saved
+        QPoint place;
+    };
+    for (const Case& c : {Case{"as left", std::nullopt, designPlace + QPoint(60, 40)},
+                          Case{"on a screen that is gone", QPoint(40000, -9000), designPlace}}) {
+        SCOPED_TRACE(c.name);
+        if (c.savedPlace) {
+            QSettings(windowSettingsPath(), QSettings::IniFormat)
+                .setValue(QStringLiteral("position"), *c.savedPlace);
+        }
+        const auto window = open();
+        EXPECT_EQ(window->size(), QSize(520, 330));
+        EXPECT_EQ(window->pos(), c.place);
+        EXPECT_EQ(list(*window).header()->sectionSize(4), 170);
+        EXPECT_EQ(list(*window).header()->sectionSize(5), 35);
+        // The list is laid out for the remembered size, not the design one.
+        EXPECT_EQ(list(*window).width(), window->frameGeometry().width());
+    }
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(WindowTest, TimerRunsExactlyWhenTheBoxIsTicked) {

@@ -2,11 +2,9 @@
 // the file beside the program in a folder that user may not write.
 #include "stationfiles.h"
 #include "tempdir.h"
+#include "xserver.h"
 
 #include <gtest/gtest.h>
-
-// After GoogleTest: Xlib defines macros such as None that its headers use as names.
-#include "x11session.h"
 
 #include <filesystem>
 #include <fstream>

@@ -30,14 +30,16 @@ TEST(MessageBox, RealBoxShowsItsTextAsPlainTextAndWaitsUntilItsOkButtonIsClicked
         Qt::TextFormat format = Qt::RichText;
         std::vector<std::pair<QString, Qt::TextFormat>> labels;
         bool clicked = false;
+        QString okText;
     } seen;
     const auto driver = testing::answerModal<QMessageBox>([&](QMessageBox* box) {
         seen = {box->windowTitle(), box->text(), box->icon(), box->buttons().size(),
-                box->textFormat(),  {},          true};
+                box->textFormat(),  {},          true,        {}};
         for (const QLabel* label : box->findChildren<QLabel*>()) {
             seen.labels.emplace_back(label->text(), label->textFormat());
         }
         ASSERT_NE(box->button(QMessageBox::Ok), nullptr);
+        seen.okText = box->button(QMessageBox::Ok)->text().remove(u'&');
         QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
     });
 
@@ -48,6 +50,7 @@ TEST(MessageBox, RealBoxShowsItsTextAsPlainTextAndWaitsUntilItsOkButtonIsClicked
     EXPECT_EQ(seen.text, text);
     EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
     EXPECT_EQ(seen.buttons, 1);
+    EXPECT_EQ(seen.okText, QStringLiteral("Aceptar")) << "run under LC_ALL=C.UTF-8 too";
     EXPECT_EQ(seen.format, Qt::PlainText);
     const auto shown = std::find_if(seen.labels.begin(), seen.labels.end(),
                                     [&](const auto& label) { return label.first == text; });

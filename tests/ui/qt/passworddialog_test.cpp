@@ -1,6 +1,7 @@
 #include "passworddialog.h"
 #include "uitesting.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QInputDialog>
@@ -24,6 +25,7 @@ TEST(PasswordDialog, RealDialogShowsTheUserAndLocationAsPlainTextAndHidesTheAnsw
         QString label;
         Qt::TextFormat format = Qt::RichText;
         QLineEdit::EchoMode echo = QLineEdit::Normal;
+        QStringList buttons;
         bool answered = false;
     } seen;
     const auto driver = testing::answerModal<QInputDialog>([&](QInputDialog* dialog) {
@@ -36,6 +38,10 @@ TEST(PasswordDialog, RealDialogShowsTheUserAndLocationAsPlainTextAndHidesTheAnsw
         auto* edit = dialog->findChild<QLineEdit*>();
         ASSERT_NE(edit, nullptr);
         seen.echo = edit->echoMode();
+        for (const QAbstractButton* button : dialog->findChild<QDialogButtonBox*>()->buttons()) {
+            seen.buttons << button->text().remove(u'&');
+        }
+        seen.buttons.sort();
         QTest::keyClicks(edit, QStringLiteral("s3cr<b>"));
         seen.answered = true;
         QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok),
@@ -48,6 +54,8 @@ TEST(PasswordDialog, RealDialogShowsTheUserAndLocationAsPlainTextAndHidesTheAnsw
     EXPECT_EQ(seen.label, QStringLiteral("Contraseña de %1 para abrir\n%2:").arg(user, location));
     EXPECT_EQ(seen.format, Qt::PlainText);
     EXPECT_EQ(seen.echo, QLineEdit::Password);
+    // Qt's own buttons in Spanish, whatever the locale.
+    EXPECT_EQ(seen.buttons, QStringList({"Aceptar", "Cancelar"}));
     EXPECT_EQ(answer, QStringLiteral("s3cr<b>"));
 }
 

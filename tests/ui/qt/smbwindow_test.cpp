@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <set>
 
@@ -23,6 +24,22 @@ namespace {
 using testing::SmbLockHolder;
 using testing::SmbTestServer;
 using testing::waitUntil;
+
+const QString kDesignCaption = QStringLiteral("Conexiónes Reales Activas");
+
+// Every caption the window shows: the one it is shown with and each later one while visible.
+class CaptionWatcher : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const auto* window = static_cast<QWidget*>(watched);
+        if (event->type() == QEvent::Show ||
+            (event->type() == QEvent::WindowTitleChange && window->isVisible())) {
+            seen.push_back(window->windowTitle());
+        }
+        return false;
+    }
+    std::vector<QString> seen;
+};
 
 class SmbWindowTest : public ::testing::Test {
 protected:
@@ -36,7 +53,8 @@ protected:
             replaceMessageBox([this](QWidget*, const QString& text) { boxes.push_back(text); });
         previousDialog = replacePasswordDialog(
             [this](QWidget* parent, const QString& location, const QString& user) {
-                asked.push_back({parent, location, user, QThread::currentThread()});
+                asked.push_back({parent, location, user, QThread::currentThread(),
+                                 parent->isVisible() ? parent->windowTitle() : QString()});
                 return answer;
             });
     }
@@ -50,6 +68,7 @@ protected:
     std::unique_ptr<frmOrvendal> open(const std::string& url) {
         auto window = std::make_unique<frmOrvendal>();
         window->MLP_SetFileName(url);
+        window->installEventFilter(&captions);
         window->show();
         return window;
     }
@@ -70,7 +89,9 @@ protected:
         QString location;
         QString user;
         QThread* thread; // the dialog's, which must be the GUI thread whoever asks
+        QString behind;  // the caption of the window behind the dialog; empty while it is hidden
     };
+    CaptionWatcher captions;
     testing::TempDir dir;
     std::optional<SmbTestServer> server;
     std::vector<QString> boxes;
@@ -110,6 +131,9 @@ TEST_F(SmbWindowTest, AsksForThePasswordOnceOverTheWindowAndKeepsIt) {
     EXPECT_EQ(asked[0].location.toStdString(), url);
     EXPECT_EQ(asked[0].user.toStdString(), server->user());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Conexiones activas: 3"));
+    EXPECT_NE(asked[0].behind, kDesignCaption);
+    ASSERT_FALSE(captions.seen.empty());
+    EXPECT_EQ(captions.seen.front(), QStringLiteral("Conexiones activas: 3"));
 
     // Ticks go on reopening the file with the password kept in memory.
     SmbLockHolder holder(*server, "MARLOVEN.SIT", {SmbLockHolder::exclusive(81, 81)});
@@ -130,6 +154,11 @@ TEST_F(SmbWindowTest, ADeclinedPasswordIsOneBoxAndTheWindowKeepsRunning) {
         << boxes[0].toStdString();
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Conexiones activas: sin acceso"));
     EXPECT_TRUE(window->isVisible());
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_NE(asked[0].behind, kDesignCaption);
+    ASSERT_FALSE(captions.seen.empty());
+    EXPECT_EQ(std::count(captions.seen.begin(), captions.seen.end(), kDesignCaption), 0);
+    EXPECT_EQ(captions.seen.front(), QStringLiteral("Conexiones activas: sin acceso"));
 }
 
 } // namespace

@@ -3,15 +3,27 @@
 #include "smbtestserver.h"
 #include "stationfiles.h"
 #include "tempdir.h"
+#include "xserver.h"
 
 #include <gtest/gtest.h>
 
 // After GoogleTest: Xlib defines macros such as None that its headers use as names.
-#include "x11session.h"
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/select.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
 
 namespace orvendal {
 namespace {
@@ -20,6 +32,27 @@ using testing::Child;
 using testing::Clock;
 using testing::run;
 using testing::XServer;
+
+// Waits for the next event of `display` until `deadline`.
+std::optional<XEvent> nextEvent(Display* display, Clock::time_point deadline) {
+    while (!XPending(display)) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) {
+            return std::nullopt;
+        }
+        const int fd = ConnectionNumber(display);
+        fd_set read;
+        FD_ZERO(&read);
+        FD_SET(fd, &read);
+        timeval wait{
+            0, static_cast<suseconds_t>(std::min<long long>(
+                   std::chrono::duration_cast<std::chrono::microseconds>(left).count(), 100000))};
+        ::select(fd + 1, &read, nullptr, nullptr, &wait);
+    }
+    XEvent event;
+    XNextEvent(display, &event);
+    return event;
+}
 
 TEST(TopmostX11, MappedWindowIsAboveAndTitledByTheFirstRefresh) {
     XServer x;
@@ -40,7 +73,7 @@ TEST(TopmostX11, MappedWindowIsAboveAndTitledByTheFirstRefresh) {
     std::optional<Window> mapped;
     int titleChangesAfterMap = 0;
     auto deadline = Clock::now() + std::chrono::seconds(15);
-    while (const auto event = x.nextEvent(deadline)) {
+    while (const auto event = nextEvent(display, deadline)) {
         if (event->type == CreateNotify) {
             XSelectInput(display, event->xcreatewindow.window,
                          StructureNotifyMask | PropertyChangeMask);
