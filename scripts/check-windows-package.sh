@@ -20,8 +20,19 @@ mkfifo "$scratch/keep"
 wine cmd /c 'set /p x=' <"$scratch/keep" >/dev/null 2>&1 &
 keeper=$!
 exec 3>"$scratch/keep"
+# A service left by a failure is taken away; the keeper, which Wine may keep while a service
+# ran, gets a bound to end.
 cleanup() {
+    if [[ -n $(wine sc query Orvendal </dev/null 2>/dev/null) ]]; then
+        wine sc stop Orvendal </dev/null >/dev/null 2>&1 || true
+        wine sc delete Orvendal </dev/null >/dev/null 2>&1 || true
+    fi
     exec 3>&-
+    local end=$((SECONDS + 10))
+    while ((SECONDS < end)) && kill -0 "$keeper" 2>/dev/null; do
+        sleep 0.1
+    done
+    kill "$keeper" 2>/dev/null || true
     wait "$keeper" 2>/dev/null || true
     rm -rf "$scratch"
 }
