@@ -3,8 +3,10 @@
 # beside a station file, puts every file there, and its stationctl.exe names that station file;
 # the installer installs silently into Program Files with its Start menu entries, the one of the
 # monitor watching the station file given to it, and its uninstall entry, and its uninstaller
-# removes them all again. The guides' links work in both. Runs under the Wine prefix of the
-# environment (WINEPREFIX), which the caller has started.
+# removes them all again. The guides' links work in both. Given /SERVICE=1 and a local station
+# file, the installer installs the watcher as the service Orvendal and starts it; the uninstaller
+# removes the service and keeps its journal. Without /SERVICE=1 no service is installed. Runs
+# under the Wine prefix of the environment (WINEPREFIX), which the caller has started.
 #   scripts/check-windows-package.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
@@ -12,7 +14,29 @@ build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 name=orvendal-$version-windows-x64
 scratch=$(mktemp -d /tmp/orvendal-windows-package.XXXXXX)
-trap 'rm -rf "$scratch"' EXIT
+# Wine ends its services once no ordinary process is left in the prefix: one waits on a FIFO
+# until the script ends.
+mkfifo "$scratch/keep"
+wine cmd /c 'set /p x=' <"$scratch/keep" >/dev/null 2>&1 &
+keeper=$!
+exec 3>"$scratch/keep"
+# A service left by a failure is taken away; the keeper, which Wine may keep while a service
+# ran, gets a bound to end.
+cleanup() {
+    if [[ -n $(wine sc query Orvendal </dev/null 2>/dev/null) ]]; then
+        wine sc stop Orvendal </dev/null >/dev/null 2>&1 || true
+        wine sc delete Orvendal </dev/null >/dev/null 2>&1 || true
+    fi
+    exec 3>&-
+    local end=$((SECONDS + 10))
+    while ((SECONDS < end)) && kill -0 "$keeper" 2>/dev/null; do
+        sleep 0.1
+    done
+    kill "$keeper" 2>/dev/null || true
+    wait "$keeper" 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
 
 failures=0
 fail() {
@@ -106,17 +130,50 @@ installed=$(wine "C:\\Program Files\\Orvendal\\stationctl.exe" where </dev/null 
     tr -d '\r' | head -n 1)
 [[ $installed == 'C:\Program Files\Orvendal\MARLOVEN.SIT' ]] ||
     fail "the installed stationctl where said: $installed"
+service_status() {
+    wine "C:\\Program Files\\Orvendal\\stationctl.exe" service status </dev/null >/dev/null 2>&1
+}
+status=0
+service_status || status=$?
+((status == 4)) || fail "an install without /SERVICE=1 left a service: status $status, not 4"
 
-wine "C:\\Program Files\\Orvendal\\uninstall.exe" /S </dev/null >/dev/null 2>&1 ||
-    fail "the uninstaller failed"
-# The uninstaller copies itself away and finishes in the background.
-for _ in $(seq 50); do
-    [[ -e $programs || -e $menu ]] || break
-    sleep 0.1
+uninstall() {
+    wine "C:\\Program Files\\Orvendal\\uninstall.exe" /S </dev/null >/dev/null 2>&1 ||
+        fail "the uninstaller failed"
+    # The uninstaller copies itself away and finishes in the background, after the service
+    # has stopped.
+    local end=$((SECONDS + 60))
+    while ((SECONDS < end)) && [[ -e $programs || -e $menu ]]; do
+        sleep 0.1
+    done
+    [[ ! -e $programs ]] || fail "the uninstaller left $(ls "$programs" | tr '\n' ' ')"
+    [[ ! -e $menu ]] || fail "the uninstaller left the Start menu folder"
+    ! wine reg query "$key" </dev/null >/dev/null 2>&1 || fail "the uninstall entry is still there"
+}
+uninstall
+
+# The watcher as a service on the zip's station file, with the default journal. A journal path
+# that the service's command line cannot hold is refused before anything is installed.
+journal=$WINEPREFIX/drive_c/ProgramData/Orvendal/journal.db
+rm -rf "$WINEPREFIX/drive_c/ProgramData/Orvendal"
+wine "$build/$name-setup.exe" /S /SERVICE=1 "/STATIONFILE=$station_file" '/JOURNAL=C:\datos%x\journal.db' \
+    </dev/null >/dev/null 2>&1 && fail "the installer took a journal path with %"
+[[ ! -e $programs ]] || fail "a refused service install installed $(ls "$programs" | tr '\n' ' ')"
+wine "$build/$name-setup.exe" /S /SERVICE=1 "/STATIONFILE=$station_file" </dev/null >/dev/null 2>&1 ||
+    fail "the installer failed with /SERVICE=1"
+status=0
+service_status || status=$?
+((status == 0)) || fail "with /SERVICE=1 the service's status is $status, not 0 (running)"
+end=$((SECONDS + 60))
+while ((SECONDS < end)) && [[ ! -s $journal ]]; do
+    sleep 0.2
 done
-[[ ! -e $programs ]] || fail "the uninstaller left $(ls "$programs" | tr '\n' ' ')"
-[[ ! -e $menu ]] || fail "the uninstaller left the Start menu folder"
-! wine reg query "$key" </dev/null >/dev/null 2>&1 || fail "the uninstall entry is still there"
+[[ -s $journal ]] || fail "the service wrote no journal in C:\\ProgramData\\Orvendal within 60 s"
+uninstall
+[[ -z $(wine sc query Orvendal </dev/null 2>/dev/null | tr -d '\r') ]] ||
+    fail "the uninstaller left the service Orvendal"
+[[ -s $journal ]] || fail "the uninstaller removed the service's journal"
+rm -rf "$WINEPREFIX/drive_c/ProgramData/Orvendal"
 
 ((failures == 0)) || exit 1
-echo "windows package: the zip, the installer and the uninstaller are complete"
+echo "windows package: the zip, the installer with its service and the uninstaller are complete"
