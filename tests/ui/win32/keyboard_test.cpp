@@ -1,5 +1,6 @@
 #include "wintesting.h"
 
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -50,6 +51,13 @@ inline int runLoopFor(ui::frmOrvendal& window, UINT ms) {
     return window.run();
 }
 
+// Runs xdotool on Wine's X display with `arguments`, as the user's mouse and keyboard act.
+void xdotool(const std::string& arguments) {
+    ChildProcess tool(L"/bin/sh", {"-c", "xdotool " + arguments});
+    const auto [output, code] = tool.finish();
+    ASSERT_EQ(code, 0u) << output;
+}
+
 // The window in front with the list's focus, the box cleared: no timer refresh comes between
 // typed keys and the refresh that shows what they left remembered.
 bool readyForKeys(ui::frmOrvendal& window) {
@@ -57,8 +65,29 @@ bool readyForKeys(ui::frmOrvendal& window) {
     ::SendMessageW(box, BM_SETCHECK, BST_UNCHECKED, 0);
     ::SendMessageW(window.handle(), WM_COMMAND, MAKEWPARAM(kCheckBoxId, BN_CLICKED),
                    reinterpret_cast<LPARAM>(box));
+    // A program closed with Alt+F4 before this one leaves Wine thinking Alt is still down, since
+    // its release went to no window of Wine's: typed digits would then come as Alt+digit.
+    std::vector<INPUT> releases;
+    for (const WORD modifier : {VK_MENU, VK_CONTROL, VK_SHIFT}) {
+        INPUT release{};
+        release.type = INPUT_KEYBOARD;
+        release.ki.wVk = modifier;
+        release.ki.dwFlags = KEYEVENTF_KEYUP;
+        releases.push_back(release);
+    }
+    ::SendInput(static_cast<UINT>(releases.size()), releases.data(), sizeof(INPUT));
     ::SetForegroundWindow(window.handle());
-    return waitUntil([&] { return ::GetFocus() == ::GetDlgItem(window.handle(), kListId); });
+    // Wine follows the X server's focus: while another program's window holds it, Wine hands the
+    // foreground back to that window and the keys go there. The window manager gives it to ours.
+    if (const auto xWindow = reinterpret_cast<std::uintptr_t>(
+            ::GetPropA(window.handle(), "__wine_x11_whole_window"));
+        runningUnderWine() && xWindow != 0) {
+        xdotool("windowactivate --sync " + std::to_string(xWindow));
+    }
+    return waitUntil([&] {
+        return ::GetForegroundWindow() == window.handle() &&
+               ::GetFocus() == ::GetDlgItem(window.handle(), kListId);
+    });
 }
 
 // Runs the window's own message loop until `done` holds, looking every 20 ms; false when `ms`
@@ -85,13 +114,6 @@ LRESULT CALLBACK countCaptions(HWND window, UINT message, WPARAM wParam, LPARAM 
         ++*reinterpret_cast<int*>(count);
     }
     return ::DefSubclassProc(window, message, wParam, lParam);
-}
-
-// Runs xdotool on Wine's X display with `arguments`, as the user's mouse and keyboard act.
-void xdotool(const std::string& arguments) {
-    ChildProcess tool(L"/bin/sh", {"-c", "xdotool " + arguments});
-    const auto [output, code] = tool.finish();
-    ASSERT_EQ(code, 0u) << output;
 }
 
 // A user clicks a row and presses Down while the timer refreshes the list: the row the keys leave
