@@ -94,4 +94,13 @@ std::u16string fromUtf8(std::string_view text) {
     return out;
 }
 
+std::string_view trimmedBlanks(std::string_view text) {
+    constexpr std::string_view kBlanks = " \t\r";
+    const auto first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
 } // namespace orvendal

@@ -16,6 +16,10 @@ std::string toUtf8(std::u16string_view text);
 // past U+10FFFF) becomes U+FFFD rather than a failure: these texts are shown, never parsed.
 std::u16string fromUtf8(std::string_view text);
 
+// `text` without the blanks (spaces, tabs, carriage returns) at either end, as a line of a
+// settings or credentials file is read.
+std::string_view trimmedBlanks(std::string_view text);
+
 // A number's plain decimal digits (a minus sign when negative, no grouping), kept in place: a
 // refresh writes three numbers a row, thousands of rows a second.
 class DecimalText {

@@ -1,6 +1,7 @@
 #include "error.h"
 #include "smbfile.h"
 #include "smbsecrets.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,14 +14,6 @@
 
 namespace orvendal::files {
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
 
 std::string lowered(std::string_view text) {
     std::string lower(text);
@@ -93,22 +86,22 @@ SmbCredentials parseCredentials(std::string_view text, const std::string& path) 
         if (line.ends_with('\r')) {
             line.remove_suffix(1);
         }
-        if (trimmed(line).empty() || trimmed(line).front() == '#') {
+        if (trimmedBlanks(line).empty() || trimmedBlanks(line).front() == '#') {
             continue;
         }
         anyLine = true;
         const auto equals = line.find('=');
-        const std::string key = lowered(trimmed(line.substr(0, equals)));
+        const std::string key = lowered(trimmedBlanks(line.substr(0, equals)));
         // Blanks around '=' are the file's layout; a password keeps its trailing ones.
         std::string_view value =
             equals == std::string_view::npos ? std::string_view() : line.substr(equals + 1);
         value.remove_prefix(std::min(value.find_first_not_of(" \t"), value.size()));
         if (key == "username" || key == "user") {
-            credentials.user = trimmed(value);
+            credentials.user = trimmedBlanks(value);
         } else if (key == "password" || key == "pass") {
             credentials.password = value;
         } else if (key == "domain" || key == "dom" || key == "workgroup") {
-            credentials.domain = trimmed(value);
+            credentials.domain = trimmedBlanks(value);
         }
     }
     if (!anyLine) {

@@ -2,20 +2,13 @@
 
 #include "error.h"
 #include "smburl.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cerrno>
 
 namespace orvendal::files {
 namespace {
-
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
@@ -45,11 +38,11 @@ template <typename Each> void forEachLine(std::string_view text, Each each) {
 
 // The key of a setting line; nothing for a blank line or a comment.
 std::optional<std::string_view> keyOf(std::string_view line) {
-    const std::string_view content = trimmed(line);
+    const std::string_view content = trimmedBlanks(line);
     if (content.empty() || content.front() == '#') {
         return std::nullopt;
     }
-    return trimmed(content.substr(0, content.find('=')));
+    return trimmedBlanks(content.substr(0, content.find('=')));
 }
 
 } // namespace
@@ -93,7 +86,7 @@ std::optional<std::string> parseStationFileSetting(std::string_view text, const 
         if (value) {
             throw bad(std::string(kStationFileKey) + "= aparece por segunda vez");
         }
-        const std::string_view setting = trimmed(line.text.substr(equals + 1));
+        const std::string_view setting = trimmedBlanks(line.text.substr(equals + 1));
         if (setting.empty()) {
             throw bad(std::string(kStationFileKey) + "= está vacío");
         }
