@@ -59,6 +59,17 @@ std::string jsonQuoted(const std::string& value) {
     return value.empty() ? std::string("null") : jsonString(fromUtf8(value));
 }
 
+// "[A, B]", a span of two JSON values. Built by appending: GCC 12 for mingw warns falsely
+// (-Wrestrict) on a literal + std::string temporary.
+std::string jsonPair(const std::string& first, const std::string& second) {
+    std::string pair = "[";
+    pair += first;
+    pair += ", ";
+    pair += second;
+    pair += ']';
+    return pair;
+}
+
 void printJson(const History& history) {
     const auto text = [](const Session& s, std::u16string journal::StationFields::*m) {
         return s.fields ? jsonString(s.fields.value().*m) : std::string("null");
@@ -74,12 +85,11 @@ void printJson(const History& history) {
                   << ", \"connection\": " << text(s, &journal::StationFields::connection)
                   << ", \"name\": " << text(s, &journal::StationFields::name)
                   << ", \"start\": " << time(exactStart(s)) << ", \"started_between\": "
-                  << (s.startedAfter ? "[" + time(s.startedAfter) + ", " + time(s.start) + "]"
-                                     : "null")
+                  << (s.startedAfter ? jsonPair(time(s.startedAfter), time(s.start)) : "null")
                   << ", \"seen\": " << time(s.seen)
                   << ", \"at_start\": " << (s.atStart ? "true" : "false")
                   << ", \"end\": " << time(exactEnd(s)) << ", \"ended_between\": "
-                  << (s.endedAfter ? "[" + time(s.endedAfter) + ", " + time(s.end) + "]" : "null")
+                  << (s.endedAfter ? jsonPair(time(s.endedAfter), time(s.end)) : "null")
                   << ", \"ended\": " << jsonQuoted(s.ended)
                   << ", \"seconds\": " << (s.seconds ? seconds(s.seconds) : "null") << '}';
         separator = ", ";
@@ -163,8 +173,10 @@ void printCsv(const History& history) {
                                                        false, false, true,  false};
         std::string line;
         for (std::size_t i = 0; i < fields.size(); ++i) {
-            line +=
-                (i ? "," : "") + (kOutsideText[i] ? csvTextField(fields[i]) : csvField(fields[i]));
+            if (i) {
+                line += ',';
+            }
+            line += kOutsideText[i] ? csvTextField(fields[i]) : csvField(fields[i]);
         }
         std::cout << line << "\r\n";
     }
