@@ -661,12 +661,16 @@ TEST_F(WindowTest, TheRealBoxIsTitledWithTheProgramsName) {
     ui::replaceMessageBox(previous);
     writeStationFile(path, 1, 1);
     const auto window = open();
-    ChildProcess answer(L"/bin/sh",
-                        {"-c", "for i in $(seq 150); do "
-                               "w=$(xdotool search --onlyvisible --name '^Orvendal$' | head -1); "
-                               "if [ -n \"$w\" ]; then seen=1; "
-                               "xdotool windowactivate --sync $w key Return 2>/dev/null; "
-                               "elif [ -n \"$seen\" ]; then exit 0; fi; sleep 0.2; done"});
+    // Each xdotool in a time limit: a window manager that never confirms an activation would
+    // otherwise hold the loop, and the box, for ever.
+    ChildProcess answer(
+        L"/bin/sh",
+        {"-c", "for i in $(seq 150); do "
+               "w=$(timeout 5 xdotool search --onlyvisible --name '^Orvendal$' | head -1); "
+               "if [ -n \"$w\" ]; then seen=1; "
+               "timeout 5 xdotool windowactivate --sync $w key Return "
+               "2>/dev/null; "
+               "elif [ -n \"$seen\" ]; then exit 0; fi; sleep 0.2; done"});
     const ULONGLONG start = ::GetTickCount64();
     ui::showModalBox(window->handle(), u"Conexión de prueba");
     EXPECT_LT(::GetTickCount64() - start, 20000u);
