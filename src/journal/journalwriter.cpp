@@ -226,7 +226,7 @@ void Journal::heartbeat(WallClock::time_point now) {
     handle_->beat.bind(1, handle_->watch).bind(2, epochMilliseconds(now)).run();
 }
 
-void Journal::stop(WallClock::time_point now) {
+std::optional<Error> Journal::stop(WallClock::time_point now) {
     Handle& h = *handle_;
     const long long at = epochMilliseconds(now);
     Handle::Open open = h.open;
@@ -239,7 +239,7 @@ void Journal::stop(WallClock::time_point now) {
     h.open = std::move(open);
     // Into the database file itself: SQLite does not at its close once the file was renamed or
     // deleted, and a journal begun at the path would take the WAL left there as its own.
-    h.database.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    return h.database.checkpoint();
 }
 
 Journal::Pruned Journal::prune(WallClock::time_point before) {

@@ -70,6 +70,17 @@ bool Database::hasColumn(const char* table, const char* column) const {
     return found;
 }
 
+std::optional<Error> Database::checkpoint() {
+    // Unlike PRAGMA wal_checkpoint, which answers a row with busy = 1, this says SQLITE_BUSY when
+    // a reader kept it from emptying the log.
+    const int code =
+        sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    if (code != SQLITE_OK) {
+        return sqliteError(db_, code, "diario");
+    }
+    return std::nullopt;
+}
+
 Transaction::Transaction(Database& database) : db_(database.handle()) {
     database.exec("BEGIN IMMEDIATE");
 }

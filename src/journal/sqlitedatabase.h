@@ -32,6 +32,9 @@ public:
     long long changes() const;
     long long lastInsertId() const;
     bool hasColumn(const char* table, const char* column) const;
+    // Folds the write-ahead log into the database file and empties it. What it would fold in is
+    // committed already, so its failure (a reader still in the log) is returned, never thrown.
+    std::optional<Error> checkpoint();
 
     sqlite3* handle() const { return db_; }
 
