@@ -21,12 +21,12 @@
 namespace orvendal::stationctl {
 namespace {
 
-using station::CollectedList;
-using station::CollectedWindow;
-using station::StationMonitor;
+using ui::CollectedList;
+using ui::CollectedWindow;
+using ui::StationMonitor;
 
 std::int64_t numberCell(const std::u16string& text) {
-    const auto number = station::parseRowNumber(text);
+    const auto number = ui::parseRowNumber(text);
     if (!number) {
         throw Error(errc::Unexpected, "el monitor dio \"" + toUtf8(text) + "\" como número");
     }
@@ -35,20 +35,20 @@ std::int64_t numberCell(const std::u16string& text) {
 
 // The header's Tally as the caption shows it, right after the label.
 std::int64_t captionTally(std::u16string_view caption) {
-    caption.remove_prefix(std::min(caption.size(), StationMonitor::kCaptionLabel.size()));
+    caption.remove_prefix(std::min(caption.size(), ui::kCaptionLabel.size()));
     const auto digits = caption.find_first_not_of(u"0123456789");
     return numberCell(std::u16string(caption.substr(0, digits)));
 }
 
 void printJson(const std::u16string& caption, const CollectedList& list, std::uint64_t total) {
     std::cout << "{\"tally\": " << captionTally(caption)
-              << ", \"lock\": " << (caption.ends_with(StationMonitor::kLockMark) ? "true" : "false")
+              << ", \"lock\": " << (caption.ends_with(ui::kLockMark) ? "true" : "false")
               << ", \"rows\": [";
     const char* separator = "";
     for (const auto& row : list.rows()) {
         std::cout << separator << "{\"rec\": " << numberCell(row[0])
                   << ", \"lc\": " << jsonString(row[1])
-                  << ", \"connected\": " << (row[2] == StationMonitor::kTrueWord ? "true" : "false")
+                  << ", \"connected\": " << (row[2] == ui::kTrueWord ? "true" : "false")
                   << ", \"station\": " << numberCell(row[3])
                   << ", \"connection\": " << jsonString(row[4])
                   << ", \"name\": " << jsonString(row[5]) << ", \"tally\": " << numberCell(row[6])
