@@ -20,7 +20,6 @@ void StationMonitor::show(const station::StationReading& reading) {
     // All of a refresh's rows, or none: the list is rebuilt only from a whole reading.
     list_.clearListItems();
     window_.setCaption(stationCaption(reading, false));
-    stationRecords_ = reading.stationRecords();
     outage_ = false;
 
     // From here on errors are passed over: each row reports its own.

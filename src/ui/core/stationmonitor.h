@@ -48,8 +48,6 @@ public:
     int stationFileNumber() const { return reader_->stationFileNumber(); }
     std::int32_t selectedRecord() const { return SelectedRecord; }
     bool inOutage() const { return outage_; }
-    // Station records in the file at the last refresh that read it, listed or not.
-    std::uint64_t stationRecords() const { return stationRecords_; }
     // The reader, for a refresh driver that reads on another thread.
     const std::shared_ptr<station::StationReader>& reader() const { return reader_; }
 
@@ -63,7 +61,6 @@ private:
     std::shared_ptr<station::StationReader> reader_;
     std::int32_t SelectedRecord = 0;
     bool outage_ = false;
-    std::uint64_t stationRecords_ = 0;
 };
 
 // Converts a row's text to its number: optional blanks, an optional sign, decimal digits, optional
