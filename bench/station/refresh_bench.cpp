@@ -1,5 +1,5 @@
 // The refresh against the system calls it cannot avoid: one lock probe per record and one read of
-// the whole file ("floor"), and the station core's refresh of the same file into a list that only
+// the whole file ("floor"), and the monitor's refresh of the same file into a list that only
 // counts ("sweep"). Arguments: station records, and 1 when every other record is locked by another
 // process, one lock per record as workstations hold them.
 #include "collectedlist.h"
@@ -39,7 +39,7 @@ struct StationFileFixture {
     std::unique_ptr<testing::LockHolder> holder;
 };
 
-class CountingList : public station::StationList {
+class CountingList : public ui::StationList {
 public:
     int columnHeaderCount() const override { return headings; }
     void clearColumnHeaders() override { headings = 0; }
@@ -87,8 +87,8 @@ void refresh(benchmark::State& state) {
     const int fd = ::open(fixture.path.c_str(), O_RDONLY | O_CLOEXEC);
     std::vector<unsigned char> bytes((state.range(0) + 1) * 81);
     CountingList list;
-    station::CollectedWindow window;
-    station::StationMonitor monitor(window, list);
+    ui::CollectedWindow window;
+    ui::StationMonitor monitor(window, list);
     monitor.MLP_SetFileName(fixture.path);
     Clock::duration floorTime{};
     Clock::duration sweepTime{};

@@ -12,6 +12,7 @@
 #include "smbbench.h"
 #include "stationfile.h"
 #include "stationmonitor.h"
+#include "stationtexts.h"
 
 #include <benchmark/benchmark.h>
 
@@ -63,9 +64,9 @@ void smbRefresh(benchmark::State& state) {
     const std::string url = setup.url(throughProxy);
     const auto records = static_cast<std::uint64_t>(stations + 1);
 
-    station::CollectedList list;
-    station::CollectedWindow window;
-    station::StationMonitor monitor(window, list);
+    ui::CollectedList list;
+    ui::CollectedWindow window;
+    ui::StationMonitor monitor(window, list);
     monitor.MLP_SetFileName(url);
     monitor.MLP_Show();
 
@@ -92,9 +93,8 @@ void smbRefresh(benchmark::State& state) {
     }
     monitor.CloseStationFile();
     const auto connected = std::count(setup.locked.begin(), setup.locked.end(), true);
-    const auto listed = std::count_if(list.rows().begin(), list.rows().end(), [](const auto& row) {
-        return row[2] == station::StationMonitor::kTrueWord;
-    });
+    const auto listed = std::count_if(list.rows().begin(), list.rows().end(),
+                                      [](const auto& row) { return row[2] == ui::kTrueWord; });
     if (!right || static_cast<std::int64_t>(list.rows().size()) != stations ||
         listed != connected || !window.messages().empty()) {
         state.SkipWithError("a refresh did not find the locked records exactly");

@@ -8,7 +8,7 @@
 #include "spanishtranslation.h"
 #include "stationfilechooser.h"
 #include "stationfilesetting.h"
-#include "stationmonitor.h"
+#include "stationreader.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stationmonitor.h"
+#include "stationreader.h"
 #include "timetext.h"
 
 #include <chrono>

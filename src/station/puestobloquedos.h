@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace orvendal::station {
 
@@ -15,6 +16,11 @@ inline constexpr std::int16_t kFalse = 0;
 inline constexpr std::int16_t kTrue = -1;
 
 template <std::size_t N> using FixedText = std::array<char16_t, N>;
+
+// A text field as it is stored: its whole width, nothing trimmed.
+template <std::size_t N> std::u16string_view fieldText(const FixedText<N>& text) {
+    return {text.data(), N};
+}
 
 // One record of the station file, its fields in stored order. Text fields hold exactly their
 // width in characters: nothing trimmed, NUL characters kept.
@@ -32,7 +38,8 @@ struct PuestoBloquedos {
 };
 
 // Blanks a record before it is read: texts to spaces, numbers to 0, not connected. Extra1 and
-// Extra2 are not touched.
+// Extra2 are not touched. ClearRecord is the window's own procedure name, kept on purpose against
+// this codebase's usual naming.
 void ClearRecord(PuestoBloquedos& record);
 
 // Decodes the stored bytes of one record over `record`. Fewer than 81 bytes is a record cut short

@@ -3,6 +3,7 @@
 #include "puestobloquedos.h"
 #include "sharedfile.h"
 #include "stationmonitor.h"
+#include "stationtexts.h"
 #include "windowsprocess.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 namespace orvendal::files {
 // The file layer is tested through the refresh that uses it.
 using namespace orvendal::station;
+using namespace orvendal::ui;
 namespace {
 
 using testing::ChildProcess;
@@ -263,7 +265,7 @@ TEST(WindowsStationMonitor, ListsACraftedFile) {
         EXPECT_EQ(window.caption(), u"Conexiones activas: 3");
         ASSERT_EQ(list.rows().size(), 2u);
         EXPECT_EQ(list.rows()[0][0], u"1");
-        EXPECT_EQ(list.rows()[0][2], StationMonitor::kFalseWord);
+        EXPECT_EQ(list.rows()[0][2], kFalseWord);
         EXPECT_EQ(list.rows()[0][3], u"11");
         EXPECT_EQ(list.rows()[0][5].substr(0, 6), u"Peña €");
         EXPECT_EQ(list.rows()[0][6], u"4");
@@ -302,8 +304,7 @@ TEST(WindowsStationMonitor, RecordLockedByAnotherProcessIsConnected) {
     refresh(path, folder.path(), list, window);
     EXPECT_TRUE(window.messages().empty());
     ASSERT_EQ(list.rows().size(), 3u);
-    const std::u16string_view expected[] = {StationMonitor::kFalseWord, StationMonitor::kTrueWord,
-                                            StationMonitor::kFalseWord};
+    const std::u16string_view expected[] = {kFalseWord, kTrueWord, kFalseWord};
     for (std::size_t row = 0; row < 3; ++row) {
         EXPECT_EQ(list.rows()[row][2], expected[row]) << "row " << row + 1;
     }

@@ -9,6 +9,7 @@
 #include "smbstation.h"
 #include "stationfiles.h"
 #include "stationmonitor.h"
+#include "stationtexts.h"
 #include "text.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@
 namespace orvendal::files {
 // The file layer is tested through the refresh that uses it.
 using namespace orvendal::station;
+using namespace orvendal::ui;
 namespace {
 
 using testing::SmbdRestart;
@@ -53,7 +55,7 @@ public:
         monitor_.MLP_Show();
         Refresh result;
         for (const auto& row : list_.rows()) {
-            if (row[2] == StationMonitor::kTrueWord) {
+            if (row[2] == kTrueWord) {
                 result.connected.insert(*parseRowNumber(row[0]));
             }
         }

@@ -10,6 +10,7 @@
 #include "recordprobe.h"
 #include "stationfile.h"
 #include "stationmonitor.h"
+#include "stationtexts.h"
 #include "text.h"
 
 #include <algorithm>
@@ -24,6 +25,7 @@ namespace {
 
 using namespace orvendal;
 using namespace orvendal::station;
+using namespace orvendal::ui;
 
 using testing::fuzzCheck;
 
@@ -92,9 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint64_t stations = recordCount(length) > 1 ? recordCount(length) - 1 : 0;
         fuzzCheck(list.rows().size() == std::min(stations, StationMonitor::kMaxListedRows),
                   "one row per station record");
-        fuzzCheck(window.caption().starts_with(std::u16string(StationMonitor::kCaptionLabel) +
-                                               decimal16(header.Tally)),
-                  "caption shows the header's Tally");
+        fuzzCheck(
+            window.caption().starts_with(std::u16string(kCaptionLabel) + decimal16(header.Tally)),
+            "caption shows the header's Tally");
         for (std::size_t row = 0; row < list.rows().size(); ++row) {
             const std::uint64_t number = row + 2;
             PuestoBloquedos expected;
@@ -107,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             const CollectedList::Row& shown = list.rows()[row];
             fuzzCheck(shown[0] == decimal16(static_cast<long long>(row + 1)), "row number");
-            fuzzCheck(shown[2] == (locked ? StationMonitor::kTrueWord : StationMonitor::kFalseWord),
+            fuzzCheck(shown[2] == (locked ? kTrueWord : kFalseWord),
                       "Conectado is the lock probe's answer");
             fuzzCheck(shown[3] == decimal16(expected.StationNumber), "Puesto");
             fuzzCheck(shown[5] ==

@@ -6,6 +6,7 @@
 #include "smbtestserver.h"
 #include "stationctlrun.h"
 #include "stationmonitor.h"
+#include "stationtexts.h"
 
 #include <gtest/gtest.h>
 
@@ -107,16 +108,16 @@ TEST_F(StationOnSambaTest, LockCyclesOnFreeRecordsAreNeverRefusedWhileTheMonitor
     int refreshes = 0;
     int wrong = 0;
     std::thread monitor([&] {
-        station::CollectedList list;
-        station::CollectedWindow window;
-        station::StationMonitor refresher(window, list);
+        ui::CollectedList list;
+        ui::CollectedWindow window;
+        ui::StationMonitor refresher(window, list);
         refresher.MLP_SetFileName(path);
         while (!done) {
             refresher.MLP_Show();
             Records connected;
             for (const auto& row : list.rows()) {
-                if (row[2] == station::StationMonitor::kTrueWord) {
-                    connected.insert(station::parseRowNumber(row[0]).value_or(-1));
+                if (row[2] == ui::kTrueWord) {
+                    connected.insert(ui::parseRowNumber(row[0]).value_or(-1));
                 }
             }
             // The cycled records are connected whenever a refresh meets them locked.

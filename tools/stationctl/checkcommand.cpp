@@ -2,8 +2,8 @@
 #include "commands.h"
 #include "error.h"
 #include "escape.h"
-#include "stationmonitor.h"
 #include "stationpath.h"
+#include "stationreader.h"
 #include "thresholdrange.h"
 
 #include <array>
@@ -44,9 +44,8 @@ int check(const Arguments& args) {
     station::StationReader reader(station::headlessReaderOptions(kRefreshInterval));
     const station::StationReading reading = reader.read(path);
     reader.CloseStationFile();
-    if (reading.openFailure || reading.failure) {
-        const Error& error = reading.openFailure ? *reading.openFailure : *reading.failure;
-        return report(Unknown, "sin acceso a " + path + ": " + error.text('-'));
+    if (const Error* error = reading.outage()) {
+        return report(Unknown, "sin acceso a " + path + ": " + error->text('-'));
     }
     std::size_t connected = 0;
     for (const auto& record : reading.stations) {

@@ -1,5 +1,4 @@
 // status and where: what the monitor shows for a station file, and which file it opens.
-#include "collectedlist.h"
 #include "commands.h"
 #include "error.h"
 #include "escape.h"
@@ -8,67 +7,57 @@
 #include "smbfile.h"
 #include "smburl.h"
 #include "stationfilesetting.h"
-#include "stationmonitor.h"
 #include "stationpath.h"
+#include "stationreader.h"
+#include "stationtexts.h"
 #include "text.h"
 
 #include <algorithm>
 #include <array>
 #include <iostream>
-#include <memory>
 #include <vector>
 
 namespace orvendal::stationctl {
 namespace {
 
-using station::CollectedList;
-using station::CollectedWindow;
-using station::StationMonitor;
+using station::fieldText;
+using station::StationReading;
 
-std::int64_t numberCell(const std::u16string& text) {
-    const auto number = station::parseRowNumber(text);
-    if (!number) {
-        throw Error(errc::Unexpected, "el monitor dio \"" + toUtf8(text) + "\" como número");
-    }
-    return *number;
-}
-
-// The header's Tally as the caption shows it, right after the label.
-std::int64_t captionTally(std::u16string_view caption) {
-    caption.remove_prefix(std::min(caption.size(), StationMonitor::kCaptionLabel.size()));
-    const auto digits = caption.find_first_not_of(u"0123456789");
-    return numberCell(std::u16string(caption.substr(0, digits)));
-}
-
-void printJson(const std::u16string& caption, const CollectedList& list, std::uint64_t total) {
-    std::cout << "{\"tally\": " << captionTally(caption)
-              << ", \"lock\": " << (caption.ends_with(StationMonitor::kLockMark) ? "true" : "false")
-              << ", \"rows\": [";
+void printJson(const StationReading& reading, bool lock) {
+    std::cout << "{\"tally\": " << static_cast<unsigned>(reading.tally)
+              << ", \"lock\": " << (lock ? "true" : "false") << ", \"rows\": [";
     const char* separator = "";
-    for (const auto& row : list.rows()) {
-        std::cout << separator << "{\"rec\": " << numberCell(row[0])
-                  << ", \"lc\": " << jsonString(row[1])
-                  << ", \"connected\": " << (row[2] == StationMonitor::kTrueWord ? "true" : "false")
-                  << ", \"station\": " << numberCell(row[3])
-                  << ", \"connection\": " << jsonString(row[4])
-                  << ", \"name\": " << jsonString(row[5]) << ", \"tally\": " << numberCell(row[6])
-                  << "}";
+    std::uint64_t rec = 0;
+    for (const auto& record : reading.stations) {
+        std::cout << separator << "{\"rec\": " << ++rec
+                  << ", \"lc\": " << jsonString(fieldText(record.Lc))
+                  << ", \"connected\": " << (record.Connected != station::kFalse ? "true" : "false")
+                  << ", \"station\": " << record.StationNumber
+                  << ", \"connection\": " << jsonString(fieldText(record.ConnectionText))
+                  << ", \"name\": " << jsonString(fieldText(record.StationName))
+                  << ", \"tally\": " << static_cast<unsigned>(record.Tally) << "}";
         separator = ", ";
     }
-    std::cout << "], \"total\": " << total << "}\n";
+    std::cout << "], \"total\": " << reading.stationRecords() << "}\n";
 }
 
-void printTable(const std::u16string& caption, const CollectedList& list) {
-    std::cout << toUtf8(printable(caption)) << '\n';
-    if (list.rows().empty()) {
+// The window's caption and list as a table, each column as wide as its widest cell.
+void printTable(const StationReading& reading, bool lock) {
+    std::cout << toUtf8(printable(ui::stationCaption(reading, lock))) << '\n';
+    if (reading.stations.empty()) {
         std::cout << "(sin registros de puesto)\n";
         return;
     }
-    const auto& headings = list.headings();
+    std::vector<ui::StationRow> rows;
+    rows.reserve(reading.stations.size());
+    for (const auto& record : reading.stations) {
+        rows.emplace_back(static_cast<std::int32_t>(rows.size() + 1), record);
+    }
+    const auto& headings = ui::kHeadings;
     std::vector<std::size_t> widths;
     for (std::size_t c = 0; c < headings.size(); ++c) {
         std::size_t width = headings[c].size();
-        for (const auto& row : list.rows()) {
+        for (const auto& row : rows) {
             width = std::max(width, row[c].size());
         }
         widths.push_back(width);
@@ -77,7 +66,7 @@ void printTable(const std::u16string& caption, const CollectedList& list) {
     const auto line = [&](const auto& cells) {
         std::u16string out;
         for (std::size_t c = 0; c < widths.size(); ++c) {
-            const std::u16string cell = printable(std::u16string(cells[c]));
+            const std::u16string cell = printable(cells[c]);
             const std::u16string pad(widths[c] - cell.size(), u' ');
             const bool right = c == 0 || c == 3 || c == 6;
             out += (right ? pad + cell : cell + pad) + (c + 1 < widths.size() ? u"  " : u"");
@@ -85,21 +74,9 @@ void printTable(const std::u16string& caption, const CollectedList& list) {
         std::cout << toUtf8(out) << '\n';
     };
     line(headings);
-    for (const auto& row : list.rows()) {
+    for (const auto& row : rows) {
         line(row);
     }
-}
-
-// The refresh's error box, "<number>-<description>", as the error it reports.
-Error refreshFailure(const std::string& path, const std::vector<std::u16string>& messages) {
-    const std::string box = messages.empty() ? "" : toUtf8(messages.front());
-    const auto dash = box.find('-');
-    long number = errc::Unexpected;
-    if (dash != std::string::npos && dash > 0 && box.find_first_not_of("0123456789") == dash) {
-        number = std::stol(box.substr(0, dash));
-    }
-    return Error(number, "no se puede leer " + path + ": " +
-                             (dash == std::string::npos ? box : box.substr(dash + 1)));
 }
 
 int runStatus(const Arguments& args) {
@@ -108,21 +85,17 @@ int runStatus(const Arguments& args) {
     // The monitor creates a missing file; status only looks.
     openForOneRefresh(args, path);
 
-    CollectedList list;
-    CollectedWindow window;
-    StationMonitor monitor(window, list,
-                           std::make_shared<station::StationReader>(
-                               station::ReaderOptions{.limit = station::kHeadlessReadLimit}));
-    monitor.MLP_SetFileName(path);
-    monitor.MLP_Show();
-    monitor.CloseStationFile();
-    if (monitor.inOutage()) {
-        throw refreshFailure(path, window.messages());
+    station::StationReader reader(station::ReaderOptions{.limit = station::kHeadlessReadLimit});
+    const StationReading reading = reader.read(path);
+    reader.CloseStationFile();
+    if (const Error* error = reading.outage()) {
+        throw Error(error->number(), "no se puede leer " + path + ": " + error->description());
     }
+    const bool lock = ui::lockMarkerExists();
     if (args.has("--json")) {
-        printJson(window.caption(), list, monitor.stationRecords());
+        printJson(reading, lock);
     } else {
-        printTable(window.caption(), list);
+        printTable(reading, lock);
     }
     return 0;
 }

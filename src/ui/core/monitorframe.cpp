@@ -23,7 +23,7 @@ private:
 
 } // namespace
 
-MonitorFrame::MonitorFrame(FrontEnd& window, station::StationList& list)
+MonitorFrame::MonitorFrame(FrontEnd& window, StationList& list)
     : window_(window), list_(list), monitor_(window, list),
       driver_(monitor_.reader(), [&window] { window.postRefreshFinished(); }) {}
 

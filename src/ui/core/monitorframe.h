@@ -15,7 +15,7 @@
 namespace orvendal::ui {
 
 // What the frame asks of a window front end, besides the refresh's side of the window.
-class FrontEnd : public station::MonitorWindow {
+class FrontEnd : public MonitorWindow {
 public:
     // Called on the refresh driver's worker: wakes the window's thread, which then calls
     // MonitorFrame::refreshFinished(). Must be safe from any thread.
@@ -33,6 +33,9 @@ public:
 // The event handlers both windows share, over the station monitor, the refresh driver and the
 // user look-up: a front end only binds its controls' events to them. Runs on the window's
 // thread, except what the driver's worker reads.
+//
+// Form_Unload, CheckTimer_Click, Timer1_Timer, ListView1_DblClick and the like are the window's own
+// event and procedure names, kept on purpose against this codebase's usual naming.
 class MonitorFrame {
 public:
     // How long the public refresh waits for the station file before it lets the refresh end in
@@ -42,7 +45,7 @@ public:
     // How long closing the window waits for the station file to close.
     static constexpr std::chrono::milliseconds kCloseWait{500};
 
-    MonitorFrame(FrontEnd& window, station::StationList& list);
+    MonitorFrame(FrontEnd& window, StationList& list);
 
     // Runs an event handler. An error that leaves it is shown and ends the program: nothing ever
     // escapes into the platform's event loop, and no handler runs after it.
@@ -78,15 +81,15 @@ public:
     // On the window's thread, once the driver's worker has told it: shows the finished refresh.
     void refreshFinished();
 
-    const station::StationMonitor& monitor() const { return monitor_; }
+    const StationMonitor& monitor() const { return monitor_; }
 
 private:
     void show(const station::StationReading& reading);
     void endWithError(std::exception_ptr failure) noexcept;
 
     FrontEnd& window_;
-    station::StationList& list_;
-    station::StationMonitor monitor_;
+    StationList& list_;
+    StationMonitor monitor_;
     // Holds the database connection from the first look-up on.
     lookup::UserDirectory users_;
     // Last: it goes first, so no worker reports to a frame that is going.

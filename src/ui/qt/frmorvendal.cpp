@@ -2,8 +2,8 @@
 
 #include "error.h"
 #include "messagebox.h"
-#include "sharedfile.h"
 #include "stationlistview.h"
+#include "stationtexts.h"
 #include "topmost.h"
 #include "windowicon.h"
 
@@ -164,10 +164,6 @@ void frmOrvendal::Form_Resize() noexcept {
     }
 }
 
-std::u16string frmOrvendal::caption() const {
-    return windowTitle().toStdU16String();
-}
-
 void frmOrvendal::setCaption(const std::u16string& caption) {
     setWindowTitle(QString::fromStdU16String(caption));
     captionSet_ = true;
@@ -196,7 +192,7 @@ void frmOrvendal::messageBox(const std::u16string& text) {
 }
 
 bool frmOrvendal::markerFileExists() const {
-    return files::regularFileExists("out.vrl");
+    return lockMarkerExists();
 }
 
 void frmOrvendal::postRefreshFinished() {

@@ -20,6 +20,8 @@ class StationListView;
 // The monitor's only window: the station list, the "AutoRefresh" box and the timer that refreshes
 // the list twice a second. The first show() loads it: the first refresh, then always-on-top.
 // Its handlers are the shared frame's; the station file is read beside the window's thread.
+// frmOrvendal, MLP_Show, Form_Load and the like are the window's own names, kept on purpose
+// against this codebase's usual naming.
 class frmOrvendal final : public QWidget, private FrontEnd {
     Q_OBJECT
 
@@ -46,7 +48,6 @@ private:
     void Form_Load();
     void Form_Resize() noexcept;
 
-    std::u16string caption() const override;
     void setCaption(const std::u16string& caption) override;
     void showWindow() override;
     void messageBox(const std::u16string& text) override;

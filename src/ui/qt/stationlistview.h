@@ -13,7 +13,7 @@ namespace orvendal::ui {
 // monitor uses. A refill is published to the view as one model reset, in the same pass of the
 // event loop, so the list never flickers and keeps the user's scroll position; the selection and
 // scrolling asked for during the refill are applied when it is published.
-class StationListView final : public QTreeView, public station::StationList {
+class StationListView final : public QTreeView, public StationList {
     Q_OBJECT
 
 public:

@@ -3,7 +3,7 @@
 #include "error.h"
 #include "messagebox.h"
 #include "resources.h"
-#include "sharedfile.h"
+#include "stationtexts.h"
 #include "text.h"
 #include "win32error.h"
 
@@ -328,13 +328,6 @@ void frmOrvendal::Form_Resize() noexcept {
     }
 }
 
-std::u16string frmOrvendal::caption() const {
-    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window_)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(
-        ::GetWindowTextW(window_, text.data(), static_cast<int>(text.size()))));
-    return {text.begin(), text.end()};
-}
-
 void frmOrvendal::setCaption(const std::u16string& caption) {
     ::SetWindowTextW(window_, reinterpret_cast<const wchar_t*>(caption.c_str()));
     captioned_ = true;
@@ -356,7 +349,7 @@ void frmOrvendal::messageBox(const std::u16string& text) {
 }
 
 bool frmOrvendal::markerFileExists() const {
-    return files::regularFileExists("out.vrl");
+    return lockMarkerExists();
 }
 
 void frmOrvendal::postRefreshFinished() {

@@ -17,6 +17,8 @@ namespace orvendal::ui {
 // "AutoRefresh" box and the timer that refreshes the list twice a second. show() loads it: the
 // first refresh, then always-on-top. Its handlers are the shared frame's; the station file is
 // read beside the window's thread.
+// frmOrvendal, MLP_Show, Form_Load and the like are the window's own names, kept on purpose
+// against this codebase's usual naming.
 class frmOrvendal final : private FrontEnd {
 public:
     // Creates the window hidden, with its design values, or with the size, place and column
@@ -63,7 +65,6 @@ private:
     void Form_Load();
     void Form_Resize() noexcept;
 
-    std::u16string caption() const override;
     void setCaption(const std::u16string& caption) override;
     void showWindow() override;
     void messageBox(const std::u16string& text) override;

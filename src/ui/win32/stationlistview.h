@@ -19,7 +19,7 @@ namespace orvendal::ui {
 // is published to the control as one new row count, so the list never flickers and keeps the
 // user's scroll position; the selection and scrolling asked for during the refill are applied
 // when it is published.
-class StationListView final : public station::StationList {
+class StationListView final : public StationList {
 public:
     // Creates the control, in the icon view until the report view is asked for.
     void create(HWND parent, int id, RECT place);

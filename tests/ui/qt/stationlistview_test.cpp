@@ -25,7 +25,7 @@ void refill(StationListView& list, int rows) {
         for (const auto heading : kHeadings) {
             list.addColumnHeader(heading);
         }
-        list.setView(station::StationList::kReportView);
+        list.setView(StationList::kReportView);
     }
     list.clearListItems();
     for (int row = 1; row <= rows; ++row) {

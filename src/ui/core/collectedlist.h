@@ -1,13 +1,13 @@
 #pragma once
 
-#include "sharedfile.h"
 #include "stationlist.h"
+#include "stationtexts.h"
 
 #include <array>
 #include <string>
 #include <vector>
 
-namespace orvendal::station {
+namespace orvendal::ui {
 
 // The monitor's list without a window: the headings and rows a refresh makes, kept as plain
 // text. Nothing is ever selected.
@@ -50,15 +50,15 @@ class CollectedWindow final : public MonitorWindow {
 public:
     const std::vector<std::u16string>& messages() const { return messages_; }
 
-    std::u16string caption() const override { return caption_; }
+    const std::u16string& caption() const { return caption_; }
     void setCaption(const std::u16string& caption) override { caption_ = caption; }
     void showWindow() override {}
     void messageBox(const std::u16string& text) override { messages_.push_back(text); }
-    bool markerFileExists() const override { return files::regularFileExists("out.vrl"); }
+    bool markerFileExists() const override { return lockMarkerExists(); }
 
 private:
     std::u16string caption_;
     std::vector<std::u16string> messages_;
 };
 
-} // namespace orvendal::station
+} // namespace orvendal::ui

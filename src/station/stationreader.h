@@ -4,14 +4,13 @@
 #include "puestobloquedos.h"
 #include "sharedfile.h"
 #include "stationfile.h"
-#include "stationlist.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvendal::station {
@@ -31,6 +30,13 @@ struct StationReading {
     std::uint64_t records = 0;
     // Station records from record 2 on, as many as are listed; Connected tells the lock probe.
     std::vector<PuestoBloquedos> stations;
+
+    // Station records in the file, listed or not.
+    std::uint64_t stationRecords() const { return records > 0 ? records - 1 : 0; }
+    // What made the refresh an outage, the failure to open first; nothing when it read the file.
+    const Error* outage() const {
+        return openFailure ? &*openFailure : failure ? &*failure : nullptr;
+    }
 };
 
 // How many station records a refresh reads, and what it does with a file that holds more.
@@ -68,6 +74,8 @@ ReaderOptions headlessReaderOptions(std::chrono::milliseconds interval);
 // The station file's side of the monitor: its handle, reopened at every refresh, and the lock
 // states the last refresh found, from which the next one starts. One thread at a time uses it:
 // the window's, or the refresh driver's worker while a refresh is in flight.
+// OpenStationFile, CloseStationFile and StationFileNumber are the window's own procedure and
+// variable names, kept on purpose against this codebase's usual naming.
 class StationReader {
 public:
     explicit StationReader(ReaderOptions options = {}) : options_(options) {}
@@ -91,72 +99,12 @@ private:
     std::vector<bool> lastLocks_;
 };
 
-// The monitor's work on the station file: each refresh reopens the file, shows the header's Tally
-// in the caption and lists every station record, a locked record being a connected station.
-// It holds the window's station-side state: the file's path, its reader and the selected row.
-class StationMonitor {
-public:
-    // Shown in the caption immediately before the header's Tally.
-    static constexpr std::u16string_view kCaptionLabel = u"Conexiones activas: ";
-    // Shown after the label, instead of the Tally, while the station file cannot be read.
-    static constexpr std::u16string_view kOutageMark = u"sin acceso";
-    static constexpr std::u16string_view kLockMark = u" LOCK";
-    static constexpr std::u16string_view kDefaultFileName = u"MARLOVEN.SIT";
-    // The "Conectado" column's two words, as the Spanish desktop shows a boolean.
-    static constexpr std::u16string_view kTrueWord = u"Verdadero";
-    static constexpr std::u16string_view kFalseWord = u"Falso";
-    // Rows the window lists at most.
-    static constexpr std::uint64_t kMaxListedRows = kWindowReadLimit.stations;
-
-    StationMonitor(MonitorWindow& window, StationList& list,
-                   std::shared_ptr<StationReader> reader = std::make_shared<StationReader>())
-        : window_(window), list_(list), reader_(std::move(reader)) {}
-
-    // One refresh, read and shown on the calling thread.
-    void MLP_Show() { show(reader_->read(StationFileName)); }
-    // Shows what a refresh read. When the file could not be opened or read, the list stays as
-    // the last good refresh left it, the caption shows the outage, and the error is shown once
-    // per outage; the first refresh that succeeds ends the outage.
-    void show(const StationReading& reading);
-    void MLP_SetFileName(std::string fileName) { StationFileName = std::move(fileName); }
-
-    void CloseStationFile() { reader_->CloseStationFile(); }
-
-    void AddStationRow(const std::int32_t& row, const PuestoBloquedos& record);
-    void RememberSelection() noexcept;
-    void ListView1_Click() noexcept { RememberSelection(); }
-    void ListView1_KeyDown(std::int16_t keyCode, std::int16_t shift) noexcept;
-
-    const std::string& stationFileName() const { return StationFileName; }
-    int stationFileNumber() const { return reader_->stationFileNumber(); }
-    std::int32_t selectedRecord() const { return SelectedRecord; }
-    bool inOutage() const { return outage_; }
-    // Station records in the file at the last refresh that read it, listed or not.
-    std::uint64_t stationRecords() const { return stationRecords_; }
-    // The reader, for a refresh driver that reads on another thread.
-    const std::shared_ptr<StationReader>& reader() const { return reader_; }
-
-private:
-    void showOutage(const StationReading& reading);
-
-    MonitorWindow& window_;
-    StationList& list_;
-
-    std::string StationFileName;
-    std::shared_ptr<StationReader> reader_;
-    std::int32_t SelectedRecord = 0;
-    bool outage_ = false;
-    std::uint64_t stationRecords_ = 0;
-};
+inline constexpr std::string_view kDefaultStationFileName = "MARLOVEN.SIT";
 
 // The station file the monitor opens when it is given none: MARLOVEN.SIT in the folder of the
 // running executable, the separator always added.
 std::string defaultStationFileName();
 // MARLOVEN.SIT in `folder`, the separator added even after one: "/" gives "//MARLOVEN.SIT".
 std::string stationFileNameIn(const std::string& folder);
-
-// Converts a row's text to its number: optional blanks, an optional sign, decimal digits, optional
-// blanks, and a value within 32 bits; nothing for any other text.
-std::optional<std::int32_t> parseRowNumber(std::u16string_view text);
 
 } // namespace orvendal::station

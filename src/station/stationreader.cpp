@@ -1,23 +1,17 @@
-#include "stationmonitor.h"
+#include "stationreader.h"
 
 #include "error.h"
 #include "stationfile.h"
-#include "text.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <exception>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <utility>
 
 namespace orvendal::station {
 namespace {
-
-constexpr std::array<std::u16string_view, 7> kHeadings = {
-    u"Rec", u"LC", u"Conectado", u"Puesto", u"Conexión", u"Nombre Puesto", u"Contador"};
 
 // Records probed and read together: big enough that a sweep costs a few probes, small enough
 // that a refresh holds at most a few hundred kilobytes of the file.
@@ -26,14 +20,6 @@ constexpr std::uint64_t kBlockRecords = 4096;
 // Stations locked at the last refresh from which one pass over the kernel's table of locks costs
 // less than the probes, each of which walks every lock on the file (docs/performance.md).
 constexpr std::size_t kLockTableFrom = 1000;
-
-template <std::size_t N> std::u16string_view view(const FixedText<N>& text) {
-    return {text.data(), N};
-}
-
-std::u16string errorText(std::exception_ptr failure, char separator) {
-    return fromUtf8(toError(std::move(failure)).text(separator));
-}
 
 } // namespace
 
@@ -149,100 +135,6 @@ void StationReader::CloseStationFile() {
     }
 }
 
-void StationMonitor::show(const StationReading& reading) {
-    if (StationFileName.empty()) {
-        MLP_SetFileName(reading.fileName);
-    }
-    if (reading.openFailure || reading.failure) {
-        showOutage(reading);
-        return;
-    }
-    // All of a refresh's rows, or none: the list is rebuilt only from a whole reading.
-    list_.clearListItems();
-    std::u16string caption = std::u16string(kCaptionLabel) + decimal16(reading.tally);
-    const std::uint64_t listed = reading.stations.size();
-    stationRecords_ = reading.records > 0 ? reading.records - 1 : 0;
-    if (listed + 1 < reading.records) {
-        caption += u" [" + decimal16(static_cast<long long>(listed)) + u" de " +
-                   decimal16(static_cast<long long>(reading.records - 1)) + u"]";
-    }
-    window_.setCaption(caption);
-    outage_ = false;
-
-    // From here on errors are passed over: each row reports its own.
-    for (std::uint64_t k = 0; k < listed; ++k) {
-        try {
-            AddStationRow(static_cast<std::int32_t>(k + 1), reading.stations[k]);
-        } catch (const std::exception&) {
-        }
-    }
-    try {
-        if (window_.markerFileExists()) {
-            window_.setCaption(window_.caption() + std::u16string(kLockMark));
-        }
-    } catch (const std::exception&) {
-    }
-}
-
-void StationMonitor::showOutage(const StationReading& reading) {
-    // The file cannot be opened or read: a rename, a network drop or a workstation holding the
-    // header for a moment. The monitor keeps running and tells it once; the caption says it
-    // before the box waits for the user.
-    const bool told = std::exchange(outage_, true);
-    window_.setCaption(std::u16string(kCaptionLabel) + std::u16string(kOutageMark));
-    if (!told) {
-        const Error& error = reading.openFailure ? *reading.openFailure : *reading.failure;
-        window_.messageBox(fromUtf8(error.text('-')));
-    }
-}
-
-void StationMonitor::AddStationRow(const std::int32_t& row, const PuestoBloquedos& record) {
-    try {
-        if (list_.columnHeaderCount() < 3) {
-            list_.clearColumnHeaders();
-            list_.clearListItems();
-            for (const auto heading : kHeadings) {
-                list_.addColumnHeader(heading);
-            }
-            list_.setView(StationList::kReportView);
-            list_.setLabelEdit(StationList::kLabelEditManual);
-            list_.setFullRowSelect(true);
-        }
-        const auto item = list_.addListItem(DecimalText(row));
-        list_.setSubItem(item, 1, view(record.Lc));
-        list_.setSubItem(item, 2, record.Connected != kFalse ? kTrueWord : kFalseWord);
-        list_.setSubItem(item, 3, DecimalText(record.StationNumber));
-        list_.setSubItem(item, 4, view(record.ConnectionText));
-        list_.setSubItem(item, 5, view(record.StationName));
-        list_.setSubItem(item, 6, DecimalText(record.Tally));
-        if (row == SelectedRecord) {
-            list_.setSelectedItem(item);
-            list_.ensureVisible(item);
-        }
-        window_.showWindow();
-    } catch (...) {
-        window_.messageBox(errorText(std::current_exception(), '-'));
-    }
-}
-
-void StationMonitor::RememberSelection() noexcept {
-    try {
-        if (const auto item = list_.selectedItem()) {
-            if (const auto number = parseRowNumber(list_.itemText(*item))) {
-                SelectedRecord = *number;
-            }
-        }
-    } catch (...) {
-        // A selection that cannot be read leaves the remembered row as it was.
-    }
-}
-
-void StationMonitor::ListView1_KeyDown(std::int16_t, std::int16_t) noexcept {
-    // Every key counts, whatever it is. Front ends call this once the list has acted on the key,
-    // so the row it moved to is remembered and the next refresh keeps it.
-    RememberSelection();
-}
-
 ReaderOptions headlessReaderOptions(std::chrono::milliseconds interval) {
     using std::chrono::milliseconds;
     return {files::Missing::Refuse, true, std::min(interval / 4, milliseconds(100)),
@@ -250,41 +142,11 @@ ReaderOptions headlessReaderOptions(std::chrono::milliseconds interval) {
 }
 
 std::string stationFileNameIn(const std::string& folder) {
-    return folder + files::kPathSeparator + toUtf8(StationMonitor::kDefaultFileName);
+    return folder + files::kPathSeparator + std::string(kDefaultStationFileName);
 }
 
 std::string defaultStationFileName() {
     return stationFileNameIn(files::executableDirectory());
-}
-
-std::optional<std::int32_t> parseRowNumber(std::u16string_view text) {
-    const auto isBlank = [](char16_t c) { return c == u' ' || c == u'\t'; };
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    bool negative = false;
-    if (!text.empty() && (text.front() == u'-' || text.front() == u'+')) {
-        negative = text.front() == u'-';
-        text.remove_prefix(1);
-    }
-    if (text.empty() || text.size() > 10) {
-        return std::nullopt;
-    }
-    long long value = 0;
-    for (const char16_t c : text) {
-        if (c < u'0' || c > u'9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (c - u'0');
-    }
-    value = negative ? -value : value;
-    if (value < INT32_MIN || value > INT32_MAX) {
-        return std::nullopt;
-    }
-    return static_cast<std::int32_t>(value);
 }
 
 } // namespace orvendal::station

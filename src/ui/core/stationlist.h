@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace orvendal::station {
+namespace orvendal::ui {
 
 // The list of stations as the monitor uses it: a report list of column headings and rows, each row
 // a first-column text and sub-items 1 to 6. These members and nothing more; any member may throw
@@ -45,7 +45,6 @@ class MonitorWindow {
 public:
     virtual ~MonitorWindow() = default;
 
-    virtual std::u16string caption() const = 0;
     virtual void setCaption(const std::u16string& caption) = 0;
     // Shows the window non-modally, without an owner; nothing when it is visible already.
     virtual void showWindow() = 0;
@@ -55,4 +54,4 @@ public:
     virtual bool markerFileExists() const = 0;
 };
 
-} // namespace orvendal::station
+} // namespace orvendal::ui

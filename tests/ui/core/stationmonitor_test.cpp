@@ -2,6 +2,7 @@
 #include "lockholder.h"
 #include "puestobloquedos.h"
 #include "stationmonitor.h"
+#include "stationtexts.h"
 #include "tempdir.h"
 #include "text.h"
 
@@ -12,9 +13,13 @@
 #include <map>
 #include <unistd.h>
 
-namespace orvendal::station {
+namespace orvendal::ui {
 namespace {
 
+using station::ClearRecord;
+using station::encodeRecord;
+using station::kTrue;
+using station::PuestoBloquedos;
 using testing::LockHolder;
 using testing::TempDir;
 
@@ -79,11 +84,10 @@ private:
 
 class RecordingWindow : public MonitorWindow {
 public:
-    std::u16string caption() const override { return title; }
     void setCaption(const std::u16string& c) override { title = c; }
     void showWindow() override { ++shown; }
     void messageBox(const std::u16string& text) override { messages.push_back(toUtf8(text)); }
-    bool markerFileExists() const override { return files::regularFileExists("out.vrl"); }
+    bool markerFileExists() const override { return lockMarkerExists(); }
 
     std::u16string title = u"Conexiónes Reales Activas";
     int shown = 0;
@@ -123,7 +127,7 @@ protected:
     void TearDown() override { std::filesystem::current_path(previous_); }
 
     std::u16string caption(const std::string& tail) const {
-        return std::u16string(StationMonitor::kCaptionLabel) + fromUtf8(tail);
+        return std::u16string(kCaptionLabel) + fromUtf8(tail);
     }
     void clickRow(int row) {
         list.selected = row - 1;
@@ -383,13 +387,6 @@ TEST_F(StationMonitorTest, DefaultPathIsBesideTheExecutable) {
     }
 }
 
-TEST(StationFileNameIn, AddsTheSeparatorEvenAfterTheRoot) {
-    // An executable in / has "/" for its folder, and the name keeps both slashes, as Windows
-    // would give "C:\\MARLOVEN.SIT".
-    EXPECT_EQ(stationFileNameIn("/"), "//MARLOVEN.SIT");
-    EXPECT_EQ(stationFileNameIn("/opt/orvendal"), "/opt/orvendal/MARLOVEN.SIT");
-}
-
 // The paths of this process's open descriptors.
 std::vector<std::string> openFiles() {
     std::vector<std::string> paths;
@@ -455,4 +452,4 @@ TEST(ParseRowNumber, AcceptsDecimalTextWithin32Bits) {
 }
 
 } // namespace
-} // namespace orvendal::station
+} // namespace orvendal::ui
