@@ -10,6 +10,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build/windows}
 cd "$root"
+# Absolute: the packaging steps below work from the staging folder.
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 
 bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 nsis sqlite3 unixodbc \
     libsqliteodbc libsqlite3-dev tcl dpkg-dev
