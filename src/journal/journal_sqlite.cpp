@@ -87,9 +87,20 @@ const std::array<std::string, 3> kCloseLeftovers = {
     "(SELECT heartbeat_ms FROM watches WHERE watches.id = outages.watch)) WHERE end_ms IS NULL",
     "UPDATE watches SET ended = 'unknown', ended_ms = heartbeat_ms WHERE ended IS NULL"};
 
+class SqliteCategory final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "sqlite"; }
+    std::string message(int code) const override { return sqlite3_errstr(code); }
+};
+
+// An extended result code's primary code: SQLITE_IOERR_WRITE is SQLITE_IOERR.
+std::error_code sqliteCode(int code) {
+    return {code & 0xFF, sqliteCategory()};
+}
+
 Error sqliteError(sqlite3* db, int code, const std::string& context) {
     const char* message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    return Error(kSqliteErrorBase + (code & 0xFF), context + ": " + message);
+    return Error(sqliteCode(code), context + ": " + message);
 }
 
 struct Database {
@@ -234,6 +245,15 @@ std::optional<std::string> utf8(const std::optional<StationFields>& f,
 
 } // namespace
 
+const std::error_category& sqliteCategory() noexcept {
+    static const SqliteCategory category;
+    return category;
+}
+
+bool corruptJournal(const std::error_code& code) {
+    return code == sqliteCode(SQLITE_CORRUPT) || code == sqliteCode(SQLITE_NOTADB);
+}
+
 std::vector<std::string> journalFiles(const std::string& path) {
     return {path, path + "-wal", path + "-shm", path + "-journal", lockPath(path)};
 }
@@ -287,9 +307,6 @@ struct Journal::Handle {
 };
 
 namespace {
-
-static_assert(corruptJournal(kSqliteErrorBase + SQLITE_CORRUPT) &&
-              corruptJournal(kSqliteErrorBase + SQLITE_NOTADB));
 
 // Moves a corrupt journal and SQLite's files beside it to "DB.corrupt-YYYYMMDDTHHMMSS" (and its
 // "-wal" and "-shm"), never over a file already there; returns the database's new name.
@@ -350,7 +367,7 @@ Journal Journal::open(const std::string& path, const std::string& stationFile,
     try {
         return Journal(begin(*lock, db, stationFile, now, interval));
     } catch (const Error& error) {
-        if (!corruptJournal(error.number())) {
+        if (!corruptJournal(error.code())) {
             throw;
         }
     }
@@ -542,7 +559,7 @@ Database openForReading(const std::string& db, bool watcherAlive) {
     const bool walEmpty =
         std::filesystem::file_size(std::u8string(wal.begin(), wal.end()), missing) == 0 || missing;
     if (watcherAlive || !walEmpty) {
-        throw Error(kSqliteErrorBase + primary,
+        throw Error(sqliteCode(primary),
                     "no se puede leer el diario " + db +
                         " sin escribir en su carpeta: tiene cambios en " + db +
                         "-wal y falta su índice " + db +

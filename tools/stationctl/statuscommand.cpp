@@ -94,9 +94,9 @@ void printTable(const std::u16string& caption, const CollectedList& list) {
 Error refreshFailure(const std::string& path, const std::vector<std::u16string>& messages) {
     const std::string box = messages.empty() ? "" : toUtf8(messages.front());
     const auto dash = box.find('-');
-    long number = errc::Unexpected;
+    std::error_code number = errc::Unexpected;
     if (dash != std::string::npos && dash > 0 && box.find_first_not_of("0123456789") == dash) {
-        number = std::stol(box.substr(0, dash));
+        number = errnoCode(std::stoi(box.substr(0, dash)));
     }
     return Error(number, "no se puede leer " + path + ": " +
                              (dash == std::string::npos ? box : box.substr(dash + 1)));
