@@ -1,5 +1,6 @@
 #pragma once
 
+#include "error.h"
 #include "events.h"
 
 #include <cstdint>
@@ -39,8 +40,10 @@ public:
     void record(std::span<const Event> events, WallClock::time_point now);
     // Tells later starts how long this watcher was surely alive.
     void heartbeat(WallClock::time_point now);
-    // The watcher ends: its open outage is closed and its run marked stopped.
-    void stop(WallClock::time_point now);
+    // The watcher ends: its open outage is closed and its run marked stopped, committed or
+    // thrown as Error. Then the write-ahead log is folded into the database file; when that
+    // fails (a reader still in it), nothing is lost and its failure is returned.
+    std::optional<Error> stop(WallClock::time_point now);
 
     // How many sessions and outages this open closed as "unknown".
     int closedAsUnknown() const;

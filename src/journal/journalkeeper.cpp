@@ -68,7 +68,15 @@ void JournalKeeper::stop(std::span<const Event> ended, WallClock::time_point now
     keep(ended);
     if (commit(now, true, SteadyClock::now())) {
         try {
-            journal_->stop(now);
+            if (const auto unfolded = journal_->stop(now)) {
+                report_(
+                    "el diario " + path_ +
+                    " ha guardado todos sus cambios, pero su registro de escritura anticipada " +
+                    path_ + "-wal no se ha podido volcar en la base de datos (" +
+                    unfolded->text('-') +
+                    "): no se pierde nada mientras ese fichero siga junto al diario, y el "
+                    "próximo vigilante lo volcará");
+            }
             return;
         } catch (...) {
             failed(toError(std::current_exception()).text('-'));

@@ -47,7 +47,7 @@ public:
     // rotation renamed it away), and retries a failing journal at once.
     void reopen(WallClock::time_point now);
     // The watcher ends with `ended` (its Stopped events); says how many transitions are lost if
-    // the journal fails still.
+    // the journal fails still, or that its changes wait in the write-ahead log.
     void stop(std::span<const Event> ended, WallClock::time_point now);
 
     // Deletes what ended before `before` (Journal::prune); nothing while the journal fails, whose

@@ -1,11 +1,13 @@
 #include "fulldisk.h"
 #include "journal.h"
 #include "journalkeeper.h"
+#include "sqlitedatabase.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 using namespace orvendal;
 using namespace orvendal::journal;
@@ -56,6 +58,46 @@ TEST(JournalKeeper, TransitionsWaitInMemoryUpToTheirBoundWhileTheDiskIsFull) {
         recs.push_back(s.rec);
     }
     EXPECT_EQ(recs, (std::vector<std::int64_t>{0, 1, 2})) << "the first three, in their order";
+}
+
+// A reader in the write-ahead log keeps the stop's checkpoint from emptying it, after the stop's
+// commit: the stop must stand as committed, and be told as such, not as transitions lost.
+TEST(JournalKeeper, AStopWhoseLogCannotBeFoldedInStandsAsCommitted) {
+    TempDir dir;
+    const std::string db = dir.file("journal.db");
+    std::vector<std::string> lines;
+    const auto now = fromEpochMilliseconds(epochMilliseconds(WallClock::now()));
+    JournalKeeper keeper(
+        db, "MARLOVEN.SIT", [&](const std::string& l) { lines.push_back(l); }, now,
+        Milliseconds(500));
+    Event outage;
+    outage.kind = EventKind::Outage;
+    outage.time = now + std::chrono::seconds(1);
+    outage.error = "2-No such file or directory";
+    keeper.record({&outage, 1}, outage.time, SteadyClock::now());
+
+    Database reader(db, SQLITE_OPEN_READONLY);
+    reader.exec("BEGIN; SELECT count(*) FROM outages;");
+    const auto stopped = now + std::chrono::seconds(2);
+    keeper.stop({}, stopped);
+    EXPECT_GT(std::filesystem::file_size(db + "-wal"), 0u) << "the log was not folded in";
+    reader.exec("COMMIT");
+
+    EXPECT_EQ(
+        count(lines, "ha guardado todos sus cambios, pero su registro de escritura anticipada"), 1u)
+        << ::testing::PrintToString(lines);
+    EXPECT_EQ(count(lines, "database is locked"), 1u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(lines.size(), 1u) << "no failure, nothing lost: " << ::testing::PrintToString(lines);
+    // Read while this watcher still holds the journal: an open outage or watch would read as
+    // going on.
+    JournalReader journal(db);
+    const std::vector<Blind> outages = journal.outages(std::nullopt, std::nullopt);
+    ASSERT_EQ(outages.size(), 1u);
+    EXPECT_EQ(outages[0].to, stopped) << "the outage ends with the stop";
+    const std::vector<Blind> gaps = journal.gaps(std::nullopt, std::nullopt);
+    ASSERT_EQ(gaps.size(), 1u) << "the watch has ended";
+    EXPECT_EQ(gaps[0].from, stopped);
+    EXPECT_FALSE(gaps[0].to);
 }
 
 } // namespace

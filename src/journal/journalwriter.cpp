@@ -1,0 +1,270 @@
+#include "fileidentity.h"
+#include "journal.h"
+#include "journalclaim.h"
+#include "journalschema.h"
+#include "sqlitedatabase.h"
+#include "text.h"
+
+#include <array>
+#include <ctime>
+#include <utility>
+
+namespace orvendal::journal {
+namespace {
+
+const std::array<std::string, 3> kCloseLeftovers = {
+    "UPDATE sessions SET ended = 'unknown', end_ms = (SELECT " +
+        schema::leftoverEnd("watches.interval_ms") +
+        " FROM watches WHERE watches.id = sessions.watch) WHERE end_ms IS NULL",
+    "UPDATE outages SET ended = 'unknown', end_ms = max(start_ms, "
+    "(SELECT heartbeat_ms FROM watches WHERE watches.id = outages.watch)) WHERE end_ms IS NULL",
+    "UPDATE watches SET ended = 'unknown', ended_ms = heartbeat_ms WHERE ended IS NULL"};
+
+std::optional<long long> afterMs(const Event& e) {
+    return e.changedAfter ? std::optional(epochMilliseconds(*e.changedAfter)) : std::nullopt;
+}
+
+std::optional<std::string> utf8(const std::optional<StationFields>& f,
+                                std::u16string StationFields::*m) {
+    if (!f) {
+        return std::nullopt;
+    }
+    return toUtf8((*f).*m);
+}
+
+} // namespace
+
+struct Journal::Handle {
+    // The rows still open, as far as committed transactions know them.
+    struct Open {
+        std::map<std::int64_t, long long> sessions; // by rec
+        std::optional<long long> outage;
+    };
+
+    WatcherClaim lock;
+    Database database;
+    std::string path;
+    std::optional<std::string> movedAside;
+    long long watch = 0;
+    int closedAsUnknown = 0;
+    Open open;
+    Statement beat;
+    Statement insertSession;
+    Statement endSession;
+    Statement insertOutage;
+    Statement endOutage;
+
+    Handle(WatcherClaim l, Database d)
+        : lock(std::move(l)), database(std::move(d)),
+          beat(database, "UPDATE watches SET heartbeat_ms = max(heartbeat_ms, ?2) WHERE id = ?1"),
+          insertSession(database,
+                        "INSERT INTO sessions (watch, rec, lc, station, connection, name, tally, "
+                        "start_ms, seen_ms, started_after_ms) "
+                        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)"),
+          endSession(database, "UPDATE sessions SET end_ms = ?2, ended = ?3, seconds = ?4, "
+                               "ended_after_ms = ?5 WHERE id = ?1"),
+          insertOutage(database,
+                       "INSERT INTO outages (watch, start_ms, error) VALUES (?1, ?2, ?3)"),
+          endOutage(database, "UPDATE outages SET end_ms = ?2, ended = ?3 WHERE id = ?1") {}
+
+    void closeSession(Open& open, const Event& e, const char* how) {
+        const auto found = open.sessions.find(e.rec);
+        if (found == open.sessions.end()) {
+            return;
+        }
+        endSession.bind(1, found->second).bind(2, epochMilliseconds(e.time));
+        endSession.bind(3, std::string(how)).bind(4, e.seconds);
+        endSession.bind(5, afterMs(e));
+        endSession.run();
+        open.sessions.erase(found);
+    }
+    void closeOutage(Open& open, long long endMs, const char* how) {
+        if (open.outage) {
+            endOutage.bind(1, *open.outage).bind(2, endMs).bind(3, std::string(how)).run();
+            open.outage.reset();
+        }
+    }
+};
+
+namespace {
+
+// Moves a corrupt journal and SQLite's files beside it to "DB.corrupt-YYYYMMDDTHHMMSS" (and its
+// "-wal" and "-shm"), never over a file already there; returns the database's new name.
+std::string moveAside(const std::string& db, WallClock::time_point now) {
+    const std::tm t = localTime(WallClock::to_time_t(now));
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%S", &t);
+    const std::string aside = db + ".corrupt-" + stamp;
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const std::string from = db + suffix, to = aside + suffix;
+        moveCorruptFile(from, to);
+    }
+    return aside;
+}
+
+// Sets the journal up for this watcher under `lock`, which it takes only once all is committed.
+std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db,
+                                       const std::string& stationFile, WallClock::time_point now,
+                                       Milliseconds interval) {
+    Database database(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    database.exec(
+        "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON;");
+    // Before the transaction, so that its rollback meets the connection still open.
+    std::unique_ptr<Journal::Handle> handle;
+    Transaction transaction(database);
+    database.exec(schema::kTables);
+    for (const schema::AddedColumn& column : schema::kAddedColumns) {
+        if (!database.hasColumn(column.table, column.name)) {
+            database.exec(std::string("ALTER TABLE ") + column.table + " ADD COLUMN " +
+                          column.name + " INTEGER");
+        }
+    }
+    int closed = 0;
+    for (std::size_t i = 0; i < kCloseLeftovers.size(); ++i) {
+        database.exec(kCloseLeftovers[i]);
+        closed += i < 2 ? static_cast<int>(database.changes()) : 0;
+    }
+    // The statements of the handle need the tables above.
+    handle = std::make_unique<Journal::Handle>(std::move(lock), std::move(database));
+    {
+        Statement insert(handle->database,
+                         "INSERT INTO watches (station_file, pid, started_ms, heartbeat_ms, "
+                         "interval_ms) VALUES (?1, ?2, ?3, ?3, ?4)");
+        insert.bind(1, stationFile).bind(2, processId());
+        insert.bind(3, epochMilliseconds(now));
+        insert.bind(4, static_cast<long long>(interval.count())).run();
+    }
+    handle->watch = handle->database.lastInsertId();
+    transaction.commit();
+    handle->closedAsUnknown = closed;
+    handle->path = db;
+    return handle;
+}
+
+} // namespace
+
+Journal Journal::open(const std::string& path, const std::string& stationFile,
+                      WallClock::time_point now, Milliseconds interval) {
+    const std::string db = checkedJournal(path, files::Owner::Us);
+    std::optional<WatcherClaim> lock(std::in_place, db);
+    try {
+        return Journal(begin(*lock, db, stationFile, now, interval));
+    } catch (const Error& error) {
+        if (!corruptJournal(error.code())) {
+            throw;
+        }
+    }
+    // Moved while this watcher still holds it; the new file gets a claim of its own.
+    const std::string aside = moveAside(db, now);
+    lock.reset();
+    lock.emplace(db);
+    Journal journal(begin(*lock, db, stationFile, now, interval));
+    journal.handle_->movedAside = aside;
+    return journal;
+}
+
+Journal::Journal(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
+Journal::Journal(Journal&&) noexcept = default;
+Journal& Journal::operator=(Journal&&) noexcept = default;
+Journal::~Journal() = default;
+
+int Journal::closedAsUnknown() const {
+    return handle_->closedAsUnknown;
+}
+
+std::optional<std::string> Journal::movedAside() const {
+    return handle_->movedAside;
+}
+
+bool Journal::replaced() const {
+    return files::identityOf(handle_->path) != handle_->lock.identity();
+}
+
+void Journal::record(std::span<const Event> events, WallClock::time_point now) {
+    Handle& h = *handle_;
+    // Row ids of this transaction's rows, kept only once it commits: a rollback leaves none.
+    Handle::Open open = h.open;
+    Transaction transaction(h.database);
+    for (const Event& e : events) {
+        const long long at = epochMilliseconds(e.time);
+        switch (e.kind) {
+        case EventKind::Connected: {
+            const auto& f = e.fields;
+            h.insertSession.bind(1, h.watch).bind(2, static_cast<long long>(e.rec));
+            h.insertSession.bind(3, utf8(f, &StationFields::lc));
+            h.insertSession.bind(4, f ? std::optional<long long>(f->station) : std::nullopt);
+            h.insertSession.bind(5, utf8(f, &StationFields::connection));
+            h.insertSession.bind(6, utf8(f, &StationFields::name));
+            h.insertSession.bind(7, f ? std::optional<long long>(f->tally) : std::nullopt);
+            h.insertSession.bind(8, e.atStart ? std::nullopt : std::optional<long long>(at));
+            h.insertSession.bind(9, at).bind(10, afterMs(e)).run();
+            open.sessions[e.rec] = h.database.lastInsertId();
+            break;
+        }
+        case EventKind::Disconnected:
+            h.closeSession(open, e, "disconnected");
+            break;
+        case EventKind::Stopped:
+            h.closeSession(open, e, "stopped");
+            break;
+        case EventKind::Outage:
+            h.closeOutage(open, at, "recovered");
+            h.insertOutage.bind(1, h.watch).bind(2, at).bind(3, e.error).run();
+            open.outage = h.database.lastInsertId();
+            break;
+        case EventKind::Recovered:
+            h.closeOutage(open, at, "recovered");
+            break;
+        }
+    }
+    h.beat.bind(1, h.watch).bind(2, epochMilliseconds(now)).run();
+    transaction.commit();
+    h.open = std::move(open);
+}
+
+void Journal::heartbeat(WallClock::time_point now) {
+    handle_->beat.bind(1, handle_->watch).bind(2, epochMilliseconds(now)).run();
+}
+
+std::optional<Error> Journal::stop(WallClock::time_point now) {
+    Handle& h = *handle_;
+    const long long at = epochMilliseconds(now);
+    Handle::Open open = h.open;
+    Transaction transaction(h.database);
+    h.closeOutage(open, at, "stopped");
+    Statement ended(h.database, "UPDATE watches SET heartbeat_ms = max(heartbeat_ms, ?2), "
+                                "ended_ms = ?2, ended = 'stopped' WHERE id = ?1");
+    ended.bind(1, h.watch).bind(2, at).run();
+    transaction.commit();
+    h.open = std::move(open);
+    // Into the database file itself: SQLite does not at its close once the file was renamed or
+    // deleted, and a journal begun at the path would take the WAL left there as its own.
+    return h.database.checkpoint();
+}
+
+Journal::Pruned Journal::prune(WallClock::time_point before) {
+    Handle& h = *handle_;
+    // Ended before `before` implies seen before it: the time index finds them.
+    constexpr std::string_view kBatches[] = {
+        "DELETE FROM sessions WHERE id IN (SELECT id FROM sessions WHERE seen_ms < ?1 AND "
+        "end_ms < ?1 LIMIT 10000)",
+        "DELETE FROM outages WHERE id IN (SELECT id FROM outages WHERE end_ms < ?1 LIMIT 10000)",
+    };
+    long long deleted[2] = {0, 0};
+    for (std::size_t i = 0; i < std::size(kBatches); ++i) {
+        Statement batch(h.database, kBatches[i]);
+        for (long long changed = 1; changed > 0; deleted[i] += changed) {
+            Transaction transaction(h.database);
+            batch.bind(1, epochMilliseconds(before)).run();
+            changed = h.database.changes();
+            transaction.commit();
+        }
+    }
+    Statement watches(h.database,
+                      "DELETE FROM watches WHERE ended_ms < ?1 AND id <> ?2 AND id NOT IN "
+                      "(SELECT watch FROM sessions) AND id NOT IN (SELECT watch FROM outages)");
+    watches.bind(1, epochMilliseconds(before)).bind(2, h.watch).run();
+    return {deleted[0], deleted[1]};
+}
+
+} // namespace orvendal::journal
