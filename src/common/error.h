@@ -6,78 +6,75 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <utility>
 
 namespace orvendal {
 
-// Numbers of the failures that no OS or driver call reports, so no errno or native code exists
-// for them. Kept apart from errno's range so that a number names one failure only.
-namespace errc {
-inline constexpr long RecordLocked = 1001;   // a byte of the record is locked by another process
-inline constexpr long NotRegularFile = 1002; // the station path is a directory, FIFO, device...
-inline constexpr long BadFileNumber = 1003;  // no station file is open under that handle number
-inline constexpr long NullValue = 1005;      // a database value is NULL and cannot become text
-inline constexpr long Overflow = 1006;       // a number does not fit a signed 32-bit integer
-inline constexpr long Unencodable = 1007;    // a character that code page 1252 cannot store
-inline constexpr long InvalidValue = 1008;   // a list row, column, mode or size a control refuses
-inline constexpr long NoHeader = 1009;       // the station file ends before its header does
-inline constexpr long Unexpected = 1099;     // an exception that is not one of ours
+// The failures that no OS or driver call reports, so no errno or native code exists for them.
+// Named like std::errc, whose role it plays for the program's own failures. Their numbers are
+// the ones the user guide lists; their category keeps them apart from every OS's numbers.
+enum class errc {
+    RecordLocked = 1001,   // a byte of the record is locked by another process
+    NotRegularFile = 1002, // the station path is a directory, FIFO, device...
+    BadFileNumber = 1003,  // no station file is open under that handle number
+    NullValue = 1005,      // a database value is NULL and cannot become text
+    Overflow = 1006,       // a number does not fit a signed 32-bit integer
+    Unencodable = 1007,    // a character that code page 1252 cannot store
+    InvalidValue = 1008,   // a list row, column, mode or size a control refuses
+    NoHeader = 1009,       // the station file ends before its header does
+    Unexpected = 1099,     // an exception that is not one of ours
+};
 
-// The description of each of the numbers above, in the window's language.
-inline const char* description(long number) noexcept {
-    switch (number) {
-    case RecordLocked:
-        return "registro bloqueado por otro proceso";
-    case NotRegularFile:
-        return "no es un fichero normal";
-    case BadFileNumber:
-        return "nombre o número de fichero incorrecto";
-    case NullValue:
-        return "el nombre del usuario (Nombre) es nulo";
-    case Overflow:
-        return "desbordamiento";
-    case Unencodable:
-        return "carácter que la página de códigos 1252 no admite";
-    case InvalidValue:
-        return "valor de propiedad no válido";
-    case NoHeader:
-        return "el fichero de estaciones es más corto que su cabecera";
-    default:
-        return "fallo inesperado";
-    }
+// The category of errc, whose messages are the descriptions above in the window's language.
+const std::error_category& orvendalCategory() noexcept;
+
+inline std::error_code make_error_code(errc e) noexcept {
+    return {static_cast<int>(e), orvendalCategory()};
 }
-} // namespace errc
 
-// The one error type of the whole program: an error number and a description, shown to the user
-// as the number, a one-character separator and the description with nothing between them.
-// Built from errno, from ODBC diagnostics, or from our own checks.
+// An errno value, as POSIX and the C library (also mingw's) number them.
+inline std::error_code errnoCode(int err) noexcept {
+    return {err, std::generic_category()};
+}
+
+} // namespace orvendal
+
+template <> struct std::is_error_code_enum<orvendal::errc> : std::true_type {};
+
+namespace orvendal {
+
+// The one error type of the whole program: a code, whose category says who numbered it (errno,
+// Windows, SQLite, ODBC or ours), and a description. It is shown to the user as the code's
+// number, a one-character separator and the description, with nothing between them; a number
+// alone never identifies a failure, its category does with it.
 class Error : public std::runtime_error {
 public:
-    Error(long number, std::string description)
-        : std::runtime_error(description), number_(number), description_(std::move(description)) {}
+    Error(std::error_code code, std::string description)
+        : std::runtime_error(description), code_(code), description_(std::move(description)) {}
 
     // The OS's description, in the language of the user's locale (LC_MESSAGES) once the
     // program has called setlocale. glibc's strerror keeps unknown numbers' text per thread.
-    static Error fromErrno(int err) { return Error(err, std::strerror(err)); }
+    static Error fromErrno(int err) { return Error(errnoCode(err), std::strerror(err)); }
     static Error fromErrno(int err, const std::string& context) {
-        return Error(err, std::string(std::strerror(err)) + ": " + context);
+        return Error(errnoCode(err), std::string(std::strerror(err)) + ": " + context);
     }
-    // One of our own failures (a number of errc), with its description from errc's table.
-    static Error of(long number) { return Error(number, errc::description(number)); }
-    static Error of(long number, const std::string& context) {
-        return Error(number, std::string(errc::description(number)) + ": " + context);
+    // One of our own failures, with its description from its category.
+    static Error of(errc e) { return Error(e, orvendalCategory().message(static_cast<int>(e))); }
+    static Error of(errc e, const std::string& context) {
+        return Error(e, orvendalCategory().message(static_cast<int>(e)) + ": " + context);
     }
 
-    long number() const noexcept { return number_; }
+    const std::error_code& code() const noexcept { return code_; }
     const std::string& description() const noexcept { return description_; }
 
     // "<number><separator><description>", as the error message boxes show it.
     std::string text(char separator) const {
-        return std::to_string(number_) + separator + description_;
+        return std::to_string(code_.value()) + separator + description_;
     }
 
 private:
-    long number_;
+    std::error_code code_;
     std::string description_;
 };
 

@@ -12,7 +12,7 @@ namespace orvendal::files {
 namespace {
 
 Error linkRefused(const std::string& path) {
-    return Error(ELOOP, "es un enlace simbólico, que no se sigue: " + path);
+    return Error(errnoCode(ELOOP), "es un enlace simbólico, que no se sigue: " + path);
 }
 
 // Why what lstat or fstat found at `path` may not be used, or nothing when it may.
@@ -30,8 +30,8 @@ std::optional<Error> refusal(const struct stat& st, const std::string& path, Own
                      std::string("es ") + what + ", no un fichero normal: " + path);
     }
     if (owner == Owner::Us && st.st_uid != ::geteuid()) {
-        return Error(EPERM, "es de otro usuario (uid " + std::to_string(st.st_uid) +
-                                "), no del que ejecuta el programa: " + path);
+        return Error(errnoCode(EPERM), "es de otro usuario (uid " + std::to_string(st.st_uid) +
+                                           "), no del que ejecuta el programa: " + path);
     }
     return std::nullopt;
 }

@@ -32,7 +32,7 @@ void requirePlainFileOrNothing(const std::string& path, Owner) {
         throw Error(errc::NotRegularFile, "es un dispositivo, no un fichero normal: " + path);
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        throw Error(ERROR_CANT_RESOLVE_FILENAME,
+        throw Error(win32Code(ERROR_CANT_RESOLVE_FILENAME),
                     "es un enlace (punto de reanálisis), que no se sigue: " + path);
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {

@@ -113,7 +113,7 @@ private:
 // Windows reaches a file server by the UNC path (\\server\share\MARLOVEN.SIT) with the user's own
 // log-on; smb:// URLs and credentials files are for Linux desktops without a mount.
 Error smbUrlRefused(const std::string& what) {
-    return Error(ERROR_NOT_SUPPORTED,
+    return Error(win32Code(ERROR_NOT_SUPPORTED),
                  "en Windows el fichero de un servidor se indica con su ruta UNC "
                  "(\\\\servidor\\recurso\\MARLOVEN.SIT): " +
                      what);

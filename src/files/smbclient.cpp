@@ -20,11 +20,12 @@ void requireNetworkInterfaces() {
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0) {
         const int err = errno;
-        throw Error(err, "no se puede iniciar el cliente SMB: no se pueden consultar las "
-                         "interfaces de red del equipo (" +
-                             std::string(std::strerror(err)) +
-                             "); si se ejecuta como servicio, su RestrictAddressFamilies= debe "
-                             "permitir AF_NETLINK");
+        throw Error(errnoCode(err),
+                    "no se puede iniciar el cliente SMB: no se pueden consultar las "
+                    "interfaces de red del equipo (" +
+                        std::string(std::strerror(err)) +
+                        "); si se ejecuta como servicio, su RestrictAddressFamilies= debe "
+                        "permitir AF_NETLINK");
     }
     bool usable = false;
     for (const ifaddrs* entry = list; entry != nullptr && !usable; entry = entry->ifa_next) {
@@ -39,8 +40,9 @@ void requireNetworkInterfaces() {
     }
     ::freeifaddrs(list);
     if (!usable) {
-        throw Error(ENETDOWN, "no se puede iniciar el cliente SMB: el equipo no tiene ninguna "
-                              "interfaz de red activa con dirección");
+        throw Error(errnoCode(ENETDOWN),
+                    "no se puede iniciar el cliente SMB: el equipo no tiene ninguna "
+                    "interfaz de red activa con dirección");
     }
 }
 
@@ -85,7 +87,7 @@ void SmbClient::start() {
     requireNetworkInterfaces();
     SMBCCTX* context = smbc_new_context();
     if (context == nullptr) {
-        throw Error(errno, "no se puede crear el cliente SMB");
+        throw Error(errnoCode(errno), "no se puede crear el cliente SMB");
     }
     smbc_setOptionUserData(context, this);
     smbc_setFunctionAuthDataWithContext(context, &SmbClient::authenticate);
@@ -103,7 +105,7 @@ void SmbClient::start() {
     if (smbc_init_context(context) == nullptr) {
         const int err = errno;
         smbc_free_context(context, 0);
-        throw Error(err, "no se puede iniciar el cliente SMB");
+        throw Error(errnoCode(err), "no se puede iniciar el cliente SMB");
     }
     context_ = context;
 }

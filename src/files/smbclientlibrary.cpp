@@ -41,7 +41,7 @@ struct SmbClientFunctions {
 };
 
 Error unavailable(const std::string& why) {
-    return Error(ELIBACC,
+    return Error(errnoCode(ELIBACC),
                  "no se puede cargar libsmbclient, que hace falta para las rutas smb:// (" + why +
                      "): instale el paquete libsmbclient");
 }

@@ -30,27 +30,29 @@ SmbCredentials readCredentialsFile(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
-        throw Error(err, "no se puede abrir el fichero de credenciales (" +
-                             std::string(std::strerror(err)) + "): " + path);
+        throw Error(errnoCode(err), "no se puede abrir el fichero de credenciales (" +
+                                        std::string(std::strerror(err)) + "): " + path);
     }
     struct stat st {};
     std::string text;
-    const auto fail = [&](int err, const std::string& why) {
+    const auto fail = [&](std::error_code code, const std::string& why) {
         ::close(fd);
-        return Error(err, why + ": " + path);
+        return Error(code, why + ": " + path);
     };
     if (::fstat(fd, &st) != 0) {
-        throw fail(errno, "no se puede consultar el fichero de credenciales");
+        throw fail(errnoCode(errno), "no se puede consultar el fichero de credenciales");
     }
     if (!S_ISREG(st.st_mode)) {
         throw fail(errc::NotRegularFile, "el fichero de credenciales no es un fichero normal");
     }
     if (st.st_uid != ::getuid()) {
-        throw fail(EPERM, "el fichero de credenciales no es del usuario que ejecuta el programa");
+        throw fail(errnoCode(EPERM),
+                   "el fichero de credenciales no es del usuario que ejecuta el programa");
     }
     if ((st.st_mode & 077) != 0) {
-        throw fail(EPERM, "el fichero de credenciales puede leerlo o cambiarlo otro usuario "
-                          "(quítele los permisos con chmod 600)");
+        throw fail(errnoCode(EPERM),
+                   "el fichero de credenciales puede leerlo o cambiarlo otro usuario "
+                   "(quítele los permisos con chmod 600)");
     }
     keepSecretsOutOfCoreDumps();
     char buffer[4096];
@@ -60,7 +62,7 @@ SmbCredentials readCredentialsFile(const std::string& path) {
             continue;
         }
         if (n < 0) {
-            throw fail(errno, "no se puede leer el fichero de credenciales");
+            throw fail(errnoCode(errno), "no se puede leer el fichero de credenciales");
         }
         if (n == 0) {
             break;
@@ -105,14 +107,16 @@ SmbCredentials parseCredentials(std::string_view text, const std::string& path) 
         }
     }
     if (!anyLine) {
-        throw Error(EINVAL, "el fichero de credenciales está vacío (lleva líneas username=, "
-                            "password= y, si hace falta, domain=): " +
-                                path);
+        throw Error(errnoCode(EINVAL),
+                    "el fichero de credenciales está vacío (lleva líneas username=, "
+                    "password= y, si hace falta, domain=): " +
+                        path);
     }
     if (credentials.password.empty()) {
-        throw Error(EINVAL, "el fichero de credenciales no da la contraseña (falta una línea "
-                            "password=): " +
-                                path);
+        throw Error(errnoCode(EINVAL),
+                    "el fichero de credenciales no da la contraseña (falta una línea "
+                    "password=): " +
+                        path);
     }
     return credentials;
 }

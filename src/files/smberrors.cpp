@@ -41,23 +41,24 @@ bool isRefusal(int err) {
     return err == EACCES || err == EPERM;
 }
 
-Error smbError(int err, const std::string& what, const SmbLocation& location) {
-    return Error(err, what + ": " + location.shown());
+Error smbError(std::error_code code, const std::string& what, const SmbLocation& location) {
+    return Error(code, what + ": " + location.shown());
 }
 
 Error connectionError(int err, const SmbLocation& location) {
     if (err == ETIMEDOUT) {
-        return smbError(ETIMEDOUT,
+        return smbError(errnoCode(ETIMEDOUT),
                         "el servidor no contesta (sin respuesta en " +
                             std::to_string(kTimeoutMs / 1000) + " s)",
                         location);
     }
-    return smbError(err, "sin conexión con el servidor (" + std::string(std::strerror(err)) + ")",
+    return smbError(errnoCode(err),
+                    "sin conexión con el servidor (" + std::string(std::strerror(err)) + ")",
                     location);
 }
 
 Error loginRefusedError(const SmbLocation& location) {
-    return smbError(EACCES,
+    return smbError(errnoCode(EACCES),
                     "el servidor no acepta el usuario o la contraseña de la conexión (no se "
                     "volverán a enviar hasta que cambien)",
                     location);

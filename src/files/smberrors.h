@@ -30,7 +30,7 @@ bool isConnectionLoss(int err);
 // against Samba 4.17, with and without the anonymous fallback).
 bool isRefusal(int err);
 
-Error smbError(int err, const std::string& what, const SmbLocation& location);
+Error smbError(std::error_code code, const std::string& what, const SmbLocation& location);
 Error connectionError(int err, const SmbLocation& location);
 Error loginRefusedError(const SmbLocation& location);
 

@@ -46,7 +46,7 @@ public:
         if (lost_ || isConnectionLoss(err)) {
             client_.dropDeadConnections();
         } else if (err != 0) {
-            throw smbError(err, std::strerror(err), location_);
+            throw smbError(errnoCode(err), std::strerror(err), location_);
         }
     }
 
@@ -54,7 +54,7 @@ public:
         const std::lock_guard lock(client_.mutex);
         SMBCCTX* context = client_.context();
         if (file_ == nullptr) {
-            throw Error(EBADF, "el fichero no está abierto: " + location_.shown());
+            throw Error(errnoCode(EBADF), "el fichero no está abierto: " + location_.shown());
         }
         const auto seek = smbc_getFunctionLseek(context);
         const auto readAt = smbc_getFunctionRead(context);
@@ -81,8 +81,9 @@ public:
     }
 
     std::optional<ByteRange> findLock(std::uint64_t, std::uint64_t) override {
-        throw Error(ENOTSUP, "un fichero servido por SMB no admite consultas de bloqueos: " +
-                                 location_.shown());
+        throw Error(errnoCode(ENOTSUP),
+                    "un fichero servido por SMB no admite consultas de bloqueos: " +
+                        location_.shown());
     }
 
     // libsmbclient reports any status it has no errno for as EINVAL, the lock conflict's own,
@@ -93,7 +94,7 @@ public:
         const std::lock_guard lock(client_.mutex);
         SMBCCTX* context = client_.context();
         if (file_ == nullptr) {
-            throw Error(EBADF, "el fichero no está abierto: " + location_.shown());
+            throw Error(errnoCode(EBADF), "el fichero no está abierto: " + location_.shown());
         }
         const auto fstat = smbc_getFunctionFstat(context);
         struct stat st {};
@@ -103,7 +104,7 @@ public:
             if (isConnectionLoss(err)) {
                 throw connectionError(err, location_);
             }
-            throw smbError(err,
+            throw smbError(errnoCode(err),
                            "sin conexión con el fichero: el servidor ha cerrado la conexión al "
                            "recurso compartido",
                            location_);
@@ -116,7 +117,7 @@ private:
             lost_ = true;
             throw connectionError(err, location_);
         }
-        throw smbError(err, std::strerror(err), location_);
+        throw smbError(errnoCode(err), std::strerror(err), location_);
     }
 
     SmbClient& client_;

@@ -195,7 +195,7 @@ private:
     }
 
     Error creationRefused(int err) {
-        return smbError(err,
+        return smbError(errnoCode(err),
                         "el fichero no existe y el servidor no deja crearlo (hace falta permiso "
                         "de escritura en su carpeta)",
                         location_);
@@ -242,33 +242,33 @@ private:
         case EACCES:
         case EPERM:
             return client_.connectedToShare(location_)
-                       ? smbError(EACCES, "sin permiso para abrir el fichero", location_)
+                       ? smbError(errnoCode(EACCES), "sin permiso para abrir el fichero", location_)
                        : loginRefusedError(location_);
         case ENOENT:
         case ENODEV:
             return client_.connectedToShare(location_)
-                       ? smbError(ENOENT, "no existe el fichero o su carpeta", location_)
-                       : smbError(ENOENT,
+                       ? smbError(errnoCode(ENOENT), "no existe el fichero o su carpeta", location_)
+                       : smbError(errnoCode(ENOENT),
                                   "el servidor no tiene el recurso compartido \"" +
                                       location_.share + "\"",
                                   location_);
         case EISDIR:
             return smbError(errc::NotRegularFile, "no es un fichero normal", location_);
         case EBUSY:
-            return smbError(EBUSY,
+            return smbError(errnoCode(EBUSY),
                             "otro equipo tiene el fichero abierto sin compartirlo; se volverá "
                             "a intentar en cada refresco",
                             location_);
         case EINVAL:
             if (!client_.connectedToShare(location_) && serverNameUnknown(location_.server)) {
-                return smbError(EHOSTUNREACH,
+                return smbError(errnoCode(EHOSTUNREACH),
                                 "no se encuentra el servidor \"" + location_.server +
                                     "\" (su nombre no se resuelve)",
                                 location_);
             }
             [[fallthrough]];
         default:
-            return smbError(err, std::strerror(err), location_);
+            return smbError(errnoCode(err), std::strerror(err), location_);
         }
     }
 

@@ -43,10 +43,10 @@ bool holdsPassword(std::string_view text) {
 }
 
 Error badUrl(std::string_view path, const std::string& why) {
-    return Error(EINVAL, "dirección smb:// no válida (" + why +
-                             "; la forma es smb://[dominio;][usuario@]servidor[:puerto]/"
-                             "recurso/carpeta/MARLOVEN.SIT): " +
-                             std::string(path));
+    return Error(errnoCode(EINVAL), "dirección smb:// no válida (" + why +
+                                        "; la forma es smb://[dominio;][usuario@]servidor[:puerto]/"
+                                        "recurso/carpeta/MARLOVEN.SIT): " +
+                                        std::string(path));
 }
 
 bool hasEmptyOrDotPart(std::string_view path) {
@@ -96,9 +96,10 @@ bool isSmbPath(std::string_view path) {
 void refusePasswordInSmbUrl(std::string_view path) {
     // Nothing of the text is repeated: where the password ends cannot be known for certain.
     if (holdsPassword(path)) {
-        throw Error(EINVAL, "la dirección smb:// no puede llevar la contraseña (no se repite "
-                            "aquí): póngala en un fichero de credenciales (--credentials) o "
-                            "escríbala cuando se pida");
+        throw Error(errnoCode(EINVAL),
+                    "la dirección smb:// no puede llevar la contraseña (no se repite "
+                    "aquí): póngala en un fichero de credenciales (--credentials) o "
+                    "escríbala cuando se pida");
     }
 }
 

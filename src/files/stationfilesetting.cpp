@@ -51,9 +51,10 @@ void requireStationFileValue(std::string_view stationFile) {
     if (isSmbPath(stationFile)) {
         parseSmbPath(stationFile);
     } else if (!stationFile.starts_with('/')) {
-        throw Error(EINVAL, "el fichero de estaciones ha de ser una ruta absoluta o una URL "
-                            "smb://, no \"" +
-                                std::string(stationFile) + "\"");
+        throw Error(errnoCode(EINVAL),
+                    "el fichero de estaciones ha de ser una ruta absoluta o una URL "
+                    "smb://, no \"" +
+                        std::string(stationFile) + "\"");
     }
 }
 
@@ -63,8 +64,8 @@ std::optional<std::string> parseStationFileSetting(std::string_view text, const 
     forEachLine(text, [&](const Line& line) {
         ++number;
         const auto bad = [&](const std::string& why) {
-            return Error(EINVAL, "el fichero de configuración " + path + ", línea " +
-                                     std::to_string(number) + ": " + why);
+            return Error(errnoCode(EINVAL), "el fichero de configuración " + path + ", línea " +
+                                                std::to_string(number) + ": " + why);
         };
         const auto key = keyOf(line.text);
         if (!key) {

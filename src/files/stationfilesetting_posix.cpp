@@ -30,8 +30,9 @@ std::string userConfigFolder() {
         home = entry->pw_dir;
     }
     if (home.empty() || home.front() != '/') {
-        throw Error(ENOENT, "no se sabe cuál es la carpeta personal del usuario (HOME no está "
-                            "definida): no se puede buscar su orvendal.conf");
+        throw Error(errnoCode(ENOENT),
+                    "no se sabe cuál es la carpeta personal del usuario (HOME no está "
+                    "definida): no se puede buscar su orvendal.conf");
     }
     return home + "/.config";
 }
@@ -49,23 +50,24 @@ std::optional<std::string> readSettingsFile(const std::string& path) {
         if (err == ENOENT) {
             return std::nullopt;
         }
-        throw Error(err, "no se puede abrir el fichero de configuración (" +
-                             std::string(std::strerror(err)) + "): " + path);
+        throw Error(errnoCode(err), "no se puede abrir el fichero de configuración (" +
+                                        std::string(std::strerror(err)) + "): " + path);
     }
-    const auto fail = [&](int err, const std::string& why) {
+    const auto fail = [&](std::error_code code, const std::string& why) {
         ::close(fd);
-        return Error(err, "el fichero de configuración " + why + ": " + path);
+        return Error(code, "el fichero de configuración " + why + ": " + path);
     };
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        throw fail(errno, "no se puede consultar (" + std::string(std::strerror(errno)) + ")");
+        throw fail(errnoCode(errno),
+                   "no se puede consultar (" + std::string(std::strerror(errno)) + ")");
     }
     if (!S_ISREG(st.st_mode)) {
         throw fail(errc::NotRegularFile, "no es un fichero normal");
     }
     const std::string tooLarge = "pasa de " + std::to_string(kMaxSettingsSize) + " bytes";
     if (static_cast<std::uint64_t>(st.st_size) > kMaxSettingsSize) {
-        throw fail(EFBIG, tooLarge);
+        throw fail(errnoCode(EFBIG), tooLarge);
     }
     std::string text;
     char buffer[4096];
@@ -75,7 +77,8 @@ std::optional<std::string> readSettingsFile(const std::string& path) {
             continue;
         }
         if (n < 0) {
-            throw fail(errno, "no se puede leer (" + std::string(std::strerror(errno)) + ")");
+            throw fail(errnoCode(errno),
+                       "no se puede leer (" + std::string(std::strerror(errno)) + ")");
         }
         if (n == 0) {
             break;
@@ -83,7 +86,7 @@ std::optional<std::string> readSettingsFile(const std::string& path) {
         text.append(buffer, static_cast<std::size_t>(n));
         // It may have grown since fstat.
         if (text.size() > kMaxSettingsSize) {
-            throw fail(EFBIG, tooLarge);
+            throw fail(errnoCode(EFBIG), tooLarge);
         }
     }
     ::close(fd);
@@ -94,8 +97,8 @@ std::optional<std::string> readSettingsFile(const std::string& path) {
 void makeFolder(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
         const int err = errno;
-        throw Error(err, "no se puede crear la carpeta (" + std::string(std::strerror(err)) +
-                             "): " + path);
+        throw Error(errnoCode(err), "no se puede crear la carpeta (" +
+                                        std::string(std::strerror(err)) + "): " + path);
     }
 }
 

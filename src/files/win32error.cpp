@@ -20,7 +20,18 @@ std::string systemMessage(DWORD code) {
     return message.empty() ? "error " + std::to_string(code) : toUtf8(message);
 }
 
+class Win32Category final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "win32"; }
+    std::string message(int code) const override { return systemMessage(static_cast<DWORD>(code)); }
+};
+
 } // namespace
+
+const std::error_category& win32Category() noexcept {
+    static const Win32Category category;
+    return category;
+}
 
 std::wstring widePath(const std::string& path) {
     const std::u16string wide = fromUtf8(path);
@@ -33,7 +44,7 @@ Error lastWindowsError(const std::string& context) {
 
 Error windowsError(DWORD code, const std::string& context) {
     const std::string message = systemMessage(code);
-    return Error(static_cast<long>(code), context.empty() ? message : message + ": " + context);
+    return Error(win32Code(code), context.empty() ? message : message + ": " + context);
 }
 
 } // namespace orvendal::files

@@ -13,6 +13,13 @@ namespace orvendal::files {
 // `path` (UTF-8) as the UTF-16 text the wide calls take.
 std::wstring widePath(const std::string& path);
 
+// Windows' own error numbers (GetLastError(), or a status a call returns): a number of theirs
+// never means the errno value it equals.
+const std::error_category& win32Category() noexcept;
+inline std::error_code win32Code(DWORD code) noexcept {
+    return {static_cast<int>(code), win32Category()};
+}
+
 // The error GetLastError() reports, described by FormatMessageW in the user's language, with
 // `context` (a path, a call) after the description.
 Error lastWindowsError(const std::string& context = {});

@@ -13,14 +13,12 @@
 
 namespace orvendal::journal {
 
-// Numbers of SQLite's failures: its result code plus this, apart from errno's range.
-inline constexpr long kSqliteErrorBase = 2000;
+// SQLite's primary result codes (SQLITE_CORRUPT, SQLITE_FULL, ...), as SQLite numbers them.
+const std::error_category& sqliteCategory() noexcept;
 
-// Whether `number` says the journal is no database, or a damaged one (SQLITE_CORRUPT,
+// Whether `code` says the journal is no database, or a damaged one (SQLITE_CORRUPT,
 // SQLITE_NOTADB): an open moves such a journal aside.
-constexpr bool corruptJournal(long number) {
-    return number == kSqliteErrorBase + 11 || number == kSqliteErrorBase + 26;
-}
+bool corruptJournal(const std::error_code& code);
 
 // The watcher's record of sessions and outages in an SQLite database (WAL), one watcher at a
 // time. Every call commits before it returns, so what the watcher printed after it survives a

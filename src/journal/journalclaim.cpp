@@ -9,9 +9,9 @@ std::string lockPath(const std::string& journal) {
 }
 
 Error claimedByAnother(const std::string& journal, const std::string& pid) {
-    return Error(EAGAIN, "el diario " + journal + " lo está usando otro vigilante" +
-                             (pid.empty() ? "" : " (pid " + pid + ")") +
-                             ": un solo stationctl watch por diario");
+    return Error(errnoCode(EAGAIN), "el diario " + journal + " lo está usando otro vigilante" +
+                                        (pid.empty() ? "" : " (pid " + pid + ")") +
+                                        ": un solo stationctl watch por diario");
 }
 
 } // namespace orvendal::journal

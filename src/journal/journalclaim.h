@@ -47,8 +47,8 @@ long long processId();
 // `from` does not exist. Throws Error.
 bool moveCorruptFile(const std::string& from, const std::string& to);
 
-// Whether an open's failure numbered `number` is one that retrying cannot mend, as the OS numbers
-// it: a link at the journal's place, another user's file, a folder that does not exist.
-bool lastingOpenFailure(long number);
+// Whether an open's failure is one that retrying cannot mend, as this OS reports it: a link at the
+// journal's place, another user's file, a folder that does not exist.
+bool lastingOpenFailure(const std::error_code& code);
 
 } // namespace orvendal::journal

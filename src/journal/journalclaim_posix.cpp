@@ -102,8 +102,9 @@ bool moveCorruptFile(const std::string& from, const std::string& to) {
     throw Error::fromErrno(errno, "no se puede mover el diario dañado " + from + " a " + to);
 }
 
-bool lastingOpenFailure(long number) {
-    return number == ELOOP || number == EPERM || number == ENOENT || number == ENOTDIR;
+bool lastingOpenFailure(const std::error_code& code) {
+    return code == errnoCode(ELOOP) || code == errnoCode(EPERM) || code == errnoCode(ENOENT) ||
+           code == errnoCode(ENOTDIR);
 }
 
 } // namespace orvendal::journal

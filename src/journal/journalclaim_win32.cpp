@@ -161,10 +161,11 @@ bool moveCorruptFile(const std::string& from, const std::string& to) {
     throw files::lastWindowsError("no se puede mover el diario dañado " + from + " a " + to);
 }
 
-bool lastingOpenFailure(long number) {
-    return number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND ||
-           number == ERROR_CANT_RESOLVE_FILENAME || number == ERROR_INVALID_NAME ||
-           number == ERROR_DIRECTORY;
+bool lastingOpenFailure(const std::error_code& code) {
+    using files::win32Code;
+    return code == win32Code(ERROR_FILE_NOT_FOUND) || code == win32Code(ERROR_PATH_NOT_FOUND) ||
+           code == win32Code(ERROR_CANT_RESOLVE_FILENAME) ||
+           code == win32Code(ERROR_INVALID_NAME) || code == win32Code(ERROR_DIRECTORY);
 }
 
 } // namespace orvendal::journal

@@ -11,16 +11,12 @@ namespace {
 
 constexpr std::chrono::seconds kRetry{1};
 
-// Failures retrying cannot mend, refused at the start: another watcher holds the journal, a
-// link, special file or another user's file stands at its place, or its folder does not exist (a
-// mistyped path, which a watcher retrying for ever would hide). Anything else (a full disk, a
-// read-only file system, SQLite's errors) is retried.
-bool lasting(const Error& error) {
-    const long n = error.number();
-    return n == EAGAIN || n == errc::NotRegularFile || lastingOpenFailure(n);
-}
-
 } // namespace
+
+bool lastingFailure(const Error& error) {
+    const std::error_code& code = error.code();
+    return code == errnoCode(EAGAIN) || code == errc::NotRegularFile || lastingOpenFailure(code);
+}
 
 void JournalKeeper::OpenState::apply(const Event& event) {
     switch (event.kind) {
@@ -47,7 +43,7 @@ JournalKeeper::JournalKeeper(std::string path, std::string stationFile, Report r
     try {
         open(now);
     } catch (const Error& error) {
-        if (lasting(error)) {
+        if (lastingFailure(error)) {
             throw;
         }
         failed(error.text('-'));
@@ -122,7 +118,7 @@ bool JournalKeeper::commit(WallClock::time_point now, bool force,
     } catch (...) {
         const Error error = toError(std::current_exception());
         // Damaged under the watcher: the next try opens it again, which moves it aside.
-        if (corruptJournal(error.number())) {
+        if (corruptJournal(error.code())) {
             journal_.reset();
         }
         failed(error.text('-'));

@@ -12,6 +12,12 @@
 
 namespace orvendal::journal {
 
+// Failures retrying cannot mend, refused at the start: another watcher holds the journal, a link,
+// special file or another user's file stands at its place, or its folder does not exist (a
+// mistyped path, which a watcher retrying for ever would hide). Anything else (a full disk, a
+// read-only file system, SQLite's errors) is retried.
+bool lastingFailure(const Error& error);
+
 // The watcher's journal, kept through its failures so that they never stop the watching: a full
 // disk, a read-only or deleted file, a corrupt database. What cannot be committed is kept in
 // memory (up to a bound) and committed once the journal works again, retried at most once a

@@ -150,7 +150,7 @@ Journal Journal::open(const std::string& path, const std::string& stationFile,
     try {
         return Journal(begin(*lock, db, stationFile, now, interval));
     } catch (const Error& error) {
-        if (!corruptJournal(error.number())) {
+        if (!corruptJournal(error.code())) {
             throw;
         }
     }

@@ -9,8 +9,32 @@
 
 namespace orvendal::journal {
 
+namespace {
+
+class SqliteCategory final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "sqlite"; }
+    std::string message(int code) const override { return sqlite3_errstr(code); }
+};
+
+// An extended result code's primary code: SQLITE_IOERR_WRITE is SQLITE_IOERR.
+std::error_code sqliteCode(int code) {
+    return {code & 0xFF, sqliteCategory()};
+}
+
+} // namespace
+
+const std::error_category& sqliteCategory() noexcept {
+    static const SqliteCategory category;
+    return category;
+}
+
+bool corruptJournal(const std::error_code& code) {
+    return code == sqliteCode(SQLITE_CORRUPT) || code == sqliteCode(SQLITE_NOTADB);
+}
+
 Error sqliteFailure(int code, const std::string& description) {
-    return Error(kSqliteErrorBase + (code & 0xFF), description);
+    return Error(sqliteCode(code), description);
 }
 
 Error sqliteError(sqlite3* db, int code, const std::string& context) {
@@ -18,8 +42,6 @@ Error sqliteError(sqlite3* db, int code, const std::string& context) {
     return sqliteFailure(code, context + ": " + message);
 }
 
-static_assert(corruptJournal(kSqliteErrorBase + SQLITE_CORRUPT) &&
-              corruptJournal(kSqliteErrorBase + SQLITE_NOTADB));
 
 Database::Database(const std::string& path, int flags) {
     const int code = sqlite3_open_v2(path.c_str(), &db_,

@@ -27,7 +27,7 @@ long long civilSeconds(const std::tm& t) {
 }
 
 Error badTime(std::string_view text, const std::string& why) {
-    return Error(EINVAL, "hora no válida \"" + std::string(text) + "\" (" + why +
+    return Error(errnoCode(EINVAL), "hora no válida \"" + std::string(text) + "\" (" + why +
                              "; se escribe AAAA-MM-DD, AAAA-MM-DDTHH:MM[:SS[.fff]][Z|+HH:MM], "
                              "\"AAAA-MM-DD HH:MM[:SS]\" o now)");
 }

@@ -49,14 +49,28 @@ OdbcError firstDiagnostic(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle
     if (!SQL_SUCCEEDED(got)) {
         // No record to read (an invalid handle, or a failed allocation of an environment):
         // the return code itself is the only number there is.
-        return OdbcError(rc, "HY000", std::string(call) + " ha fallado sin registro de diagnóstico");
+        return OdbcError(rc, "HY000",
+                         std::string(call) + " ha fallado sin registro de diagnóstico");
     }
     message.resize(static_cast<std::size_t>(length));
     std::u16string sqlState(state, state + 5);
     return OdbcError(native, toUtf8(sqlState), foldLines(toUtf8(message)));
 }
 
+class OdbcCategory final : public std::error_category {
+public:
+    const char* name() const noexcept override { return "odbc"; }
+    std::string message(int code) const override {
+        return "código nativo " + std::to_string(code) + " del controlador ODBC";
+    }
+};
+
 } // namespace
+
+const std::error_category& odbcCategory() noexcept {
+    static const OdbcCategory category;
+    return category;
+}
 
 SQLRETURN check(SQLRETURN rc, SQLSMALLINT handleType, SQLHANDLE handle, const char* call) {
     if (rc == SQL_ERROR || rc == SQL_INVALID_HANDLE)

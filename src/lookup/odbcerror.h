@@ -8,12 +8,16 @@
 
 namespace orvendal::lookup {
 
+// The native codes of drivers' diagnostics, which each driver numbers its own way.
+const std::error_category& odbcCategory() noexcept;
+
 // A failure reported by the driver manager or a driver. Shown like any other Error (native code,
 // "[SQLSTATE] message"); the SQLSTATE is kept apart so callers can tell a lost connection.
 class OdbcError : public Error {
 public:
     OdbcError(long nativeCode, std::string sqlState, const std::string& message)
-        : Error(nativeCode, "[" + sqlState + "] " + message), sqlState_(std::move(sqlState)) {}
+        : Error({static_cast<int>(nativeCode), odbcCategory()}, "[" + sqlState + "] " + message),
+          sqlState_(std::move(sqlState)) {}
 
     const std::string& sqlState() const noexcept { return sqlState_; }
 

@@ -61,7 +61,7 @@ void StationReader::readStations(StationReading& reading) {
     }
     reading.records = recordCount(file.length());
     if (options_.limit.refuseLonger && reading.records > options_.limit.stations + 1) {
-        throw Error(EFBIG, "el fichero tiene " + std::to_string(reading.records - 1) +
+        throw Error(errnoCode(EFBIG), "el fichero tiene " + std::to_string(reading.records - 1) +
                                " registros de estación y se leen como mucho " +
                                std::to_string(options_.limit.stations));
     }

@@ -29,7 +29,7 @@ TEST(Error, OwnFailuresReadInSpanish) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.error.text('-'), c.text);
-    EXPECT_EQ(toError(std::make_exception_ptr(std::bad_alloc())).number(), ENOMEM);
+    EXPECT_EQ(toError(std::make_exception_ptr(std::bad_alloc())).code(), errnoCode(ENOMEM));
 }
 
 } // namespace

@@ -16,13 +16,13 @@ namespace {
 using testing::LockHolder;
 using testing::TempDir;
 
-long errorNumberOfOpen(const std::string& path) {
+std::error_code errorOfOpen(const std::string& path) {
     try {
         SharedFile::open(path);
     } catch (const Error& e) {
-        return e.number();
+        return e.code();
     }
-    return 0;
+    return {};
 }
 
 TEST(SharedFile, MissingFileIsCreatedEmptyAndNeverWritten) {
@@ -57,18 +57,18 @@ TEST(SharedFile, RefusesWhatIsNotARegularFileWithoutHanging) {
 
     struct Case {
         std::string path;
-        long number;
+        std::error_code code;
     };
     const Case cases[] = {
         {dir.file("fifo"), errc::NotRegularFile},
         {dir.file("folder"), errc::NotRegularFile},
         {"/dev/null", errc::NotRegularFile},
-        {dir.file("dangling"), ENOENT},
-        {dir.file("loop"), ELOOP},
-        {dir.file("no-such-folder/MARLOVEN.SIT"), ENOENT},
+        {dir.file("dangling"), errnoCode(ENOENT)},
+        {dir.file("loop"), errnoCode(ELOOP)},
+        {dir.file("no-such-folder/MARLOVEN.SIT"), errnoCode(ENOENT)},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(errorNumberOfOpen(c.path), c.number) << c.path;
+        EXPECT_EQ(errorOfOpen(c.path), c.code) << c.path;
     }
     // Nothing was created through the dangling link.
     EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));

@@ -4,6 +4,7 @@
 #include "sharedfile.h"
 #include "stationmonitor.h"
 #include "stationtexts.h"
+#include "win32error.h"
 #include "windowsprocess.h"
 
 #include <gtest/gtest.h>
@@ -97,15 +98,15 @@ TEST(WindowsSharedFile, RefusesFoldersAndDevices) {
     const struct {
         const char* what;
         std::string path;
-        std::vector<long> numbers;
+        std::vector<std::error_code> codes;
     } cases[] = {
         {"the null device", "NUL", {errc::NotRegularFile}},
-        {"the console", "CON", {errc::NotRegularFile, ERROR_INVALID_HANDLE}},
-        {"a folder", sub, {ERROR_ACCESS_DENIED}},
-        {"a folder, with a separator", sub + "\\", {ERROR_ACCESS_DENIED}},
-        {"a drive's root", folder.file(L"").substr(0, 3), {ERROR_ACCESS_DENIED}},
+        {"the console", "CON", {errc::NotRegularFile, win32Code(ERROR_INVALID_HANDLE)}},
+        {"a folder", sub, {win32Code(ERROR_ACCESS_DENIED)}},
+        {"a folder, with a separator", sub + "\\", {win32Code(ERROR_ACCESS_DENIED)}},
+        {"a drive's root", folder.file(L"").substr(0, 3), {win32Code(ERROR_ACCESS_DENIED)}},
         // Windows names a server's file by its UNC path; an smb:// URL is told so, not opened.
-        {"an smb:// URL", "smb://server/share/MARLOVEN.SIT", {ERROR_NOT_SUPPORTED}},
+        {"an smb:// URL", "smb://server/share/MARLOVEN.SIT", {win32Code(ERROR_NOT_SUPPORTED)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -113,8 +114,8 @@ TEST(WindowsSharedFile, RefusesFoldersAndDevices) {
             SharedFile::open(c.path);
             ADD_FAILURE() << c.path << " opened";
         } catch (const Error& e) {
-            EXPECT_NE(std::find(c.numbers.begin(), c.numbers.end(), e.number()), c.numbers.end())
-                << e.number() << "-" << e.description();
+            EXPECT_NE(std::find(c.codes.begin(), c.codes.end(), e.code()), c.codes.end())
+                << e.code().category().name() << ' ' << e.text('-');
             EXPECT_NE(e.description().find(c.path), std::string::npos) << e.description();
         }
     }

@@ -96,7 +96,7 @@ TEST(SmbUrl, RefusesEveryOtherFormClearlyAndNeverShowsAPassword) {
             parseSmbPath(c.url);
             ADD_FAILURE() << "accepted";
         } catch (const Error& e) {
-            EXPECT_EQ(e.number(), EINVAL);
+            EXPECT_EQ(e.code(), errnoCode(EINVAL));
             EXPECT_NE(e.description().find(c.inMessage), std::string::npos) << e.description();
             EXPECT_EQ(e.description().find("s3c"), std::string::npos) << e.description();
             EXPECT_EQ(e.description().find("r3t"), std::string::npos) << e.description();

@@ -1,4 +1,5 @@
 #include "fulldisk.h"
+#include "journal.h"
 #include "journalkeeper.h"
 #include "sqlitedatabase.h"
 #include "tempdir.h"
@@ -100,3 +101,23 @@ TEST(JournalKeeper, AStopWhoseLogCannotBeFoldedInStandsAsCommitted) {
 }
 
 } // namespace
+
+// A failure is told by its code's category as well as its number: SQLite's SQLITE_CORRUPT and
+// errno's EAGAIN are both 11, and only another watcher holding the journal is lasting.
+TEST(JournalKeeper, OnlyFailuresRetryingCannotMendAreLasting) {
+    const struct {
+        Error error;
+        bool lasting;
+    } cases[] = {
+        {Error(errnoCode(EAGAIN), "otro vigilante"), true},
+        {Error(errc::NotRegularFile, "FIFO"), true},
+        {Error::fromErrno(ELOOP), true},
+        {Error({11, sqliteCategory()}, "database disk image is malformed"), false},
+        {Error::fromErrno(ENOSPC), false},
+        {Error({1002, sqliteCategory()}, "extended result code"), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(lastingFailure(c.error), c.lasting)
+            << c.error.code().category().name() << ' ' << c.error.text('-');
+    }
+}

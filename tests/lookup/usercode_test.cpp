@@ -66,7 +66,7 @@ TEST(UserCodeFromRowText, ReadsTheLeadingNumberRoundedHalfToEven) {
                 userCodeFromRowText(c.text);
                 ADD_FAILURE() << "no overflow";
             } catch (const Error& e) {
-                EXPECT_EQ(e.number(), errc::Overflow);
+                EXPECT_EQ(e.code(), errc::Overflow);
             }
         }
     }

@@ -22,26 +22,26 @@ using testing::TempDir;
 
 constexpr uid_t kNobody = 65534;
 
-// What SharedFile::open reports in a child prepared by `prepare`: 0 for an open that succeeds,
-// the error number otherwise, -1 when the child could not be prepared.
-long openInChild(const std::string& path, const std::function<bool()>& prepare) {
+// What SharedFile::open reports in a child prepared by `prepare`: 0 for an open that succeeds, the
+// errno it failed with, 254 for any other failure, -1 when the child could not be prepared.
+int openInChild(const std::string& path, const std::function<bool()>& prepare) {
     const pid_t child = ::fork();
     if (child == 0) {
         if (!prepare()) {
             ::_exit(255);
         }
-        long number = 0;
+        int status = 0;
         try {
             files::SharedFile::open(path);
         } catch (const Error& e) {
-            number = e.number();
+            status = e.code().category() == std::generic_category() ? e.code().value() : 254;
         }
-        ::_exit(number == errc::NotRegularFile ? 254 : static_cast<int>(number));
+        ::_exit(status);
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 255;
-    return code == 255 ? -1 : code == 254 ? errc::NotRegularFile : code;
+    return code == 255 ? -1 : code;
 }
 
 bool becomeNobody() {
@@ -97,7 +97,7 @@ TEST(StationPathMatrix, ReadOnlyMountRefusesCreationAndReadsAnExistingFile) {
     testing::writeBytes(existing, std::vector<unsigned char>(81 * 2, ' '));
     const auto readOnly = [&] { return mountReadOnly(dir.path().string()); };
 
-    const long missing = openInChild(dir.file("OTHER.SIT"), readOnly);
+    const int missing = openInChild(dir.file("OTHER.SIT"), readOnly);
     if (missing == -1) {
         GTEST_SKIP() << "this machine does not allow a private mount";
     }

@@ -136,7 +136,7 @@ TEST(PuestoBloquedos, EncodeIsTheInverseOfDecode) {
         encodeRecord(record);
         FAIL() << "a character outside code page 1252 was encoded";
     } catch (const Error& e) {
-        EXPECT_EQ(e.number(), errc::Unencodable);
+        EXPECT_EQ(e.code(), errc::Unencodable);
     }
 }
 

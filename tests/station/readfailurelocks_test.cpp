@@ -239,7 +239,7 @@ TEST(ReadFailureLocks, AFailureThatIsNoLockEndsTheSearch) {
     std::vector<std::uint8_t> bytes(10 * kRecordLength);
     const RangeReader lost = [](std::uint64_t,
                                 std::span<std::uint8_t>) -> std::optional<std::size_t> {
-        throw Error(104, "Connection reset by peer");
+        throw Error(errnoCode(ECONNRESET), "Connection reset by peer");
     };
     EXPECT_THROW(readRecordsFindingLocks(lost, 1, 10, bytes, locked), Error);
 }
@@ -254,7 +254,7 @@ public:
         return reader_(offset, buffer);
     }
     std::optional<files::ByteRange> findLock(std::uint64_t, std::uint64_t) override {
-        throw Error(95, "no lock queries here");
+        throw Error(errnoCode(EOPNOTSUPP), "no lock queries here");
     }
 
 private:

@@ -38,7 +38,7 @@ TEST(StationFile, LockedRecordCannotBeReadAndOthersCan) {
         block.read(2, record);
         FAIL() << "a locked record was read";
     } catch (const Error& e) {
-        EXPECT_EQ(e.number(), errc::RecordLocked);
+        EXPECT_EQ(e.code(), errc::RecordLocked);
     }
     EXPECT_FALSE(block.tryRead(2, record));
     EXPECT_TRUE(block.locked(2));

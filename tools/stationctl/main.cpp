@@ -47,7 +47,7 @@ int runCommand(const Command& command, const std::vector<std::string>& args) {
         return 2;
     } catch (...) {
         const Error error = toError(std::current_exception());
-        std::cerr << prefix << printable(error.description()) << " (error " << error.number()
+        std::cerr << prefix << printable(error.description()) << " (error " << error.code().value()
                   << ")\n";
         return 1;
     }

@@ -59,7 +59,7 @@ void requireRegularFile(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) {
-            throw Error(ENOENT, path + " no existe (o es un enlace simbólico roto)");
+            throw Error(errnoCode(ENOENT), path + " no existe (o es un enlace simbólico roto)");
         }
         throw Error::fromErrno(errno, path);
     }
@@ -86,7 +86,7 @@ RecordFile RecordFile::create(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {
         if (errno == EEXIST) {
-            throw Error(EEXIST, path + " ya existe; create nunca sustituye un fichero");
+            throw Error(errnoCode(EEXIST), path + " ya existe; create nunca sustituye un fichero");
         }
         throw Error::fromErrno(errno, path);
     }

@@ -42,7 +42,7 @@ void requireRegularFile(const std::string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
-            throw Error(static_cast<long>(code), path + " no existe");
+            throw Error(files::win32Code(code), path + " no existe");
         }
         throw files::lastWindowsError(path);
     }
@@ -74,7 +74,7 @@ RecordFile RecordFile::create(const std::string& path) {
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {
-            throw Error(static_cast<long>(code),
+            throw Error(files::win32Code(code),
                         path + " ya existe; create nunca sustituye un fichero");
         }
         throw files::lastWindowsError(path);

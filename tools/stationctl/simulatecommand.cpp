@@ -35,7 +35,7 @@ int runSimulate(const Arguments& args) {
     const auto start = Clock::now();
     WorkstationSimulator sim(args.positionals()[0], seed, churn);
     if (!churn && sim.stationRecords() == 0) {
-        throw Error(EINVAL, args.positionals()[0] +
+        throw Error(errnoCode(EINVAL), args.positionals()[0] +
                                 " no tiene registros de puesto; créelos con stationctl "
                                 "create FICHERO --stations N");
     }
@@ -47,7 +47,7 @@ int runSimulate(const Arguments& args) {
         } catch (const Error& e) {
             sim.countError();
             std::cerr << "stationctl simulate: " << printable(e.description()) << " (error "
-                      << e.number() << ")\n";
+                      << e.code().value() << ")\n";
         }
     };
     if (!churn) {

@@ -89,7 +89,7 @@ int runStatus(const Arguments& args) {
     const StationReading reading = reader.read(path);
     reader.CloseStationFile();
     if (const Error* error = reading.outage()) {
-        throw Error(error->number(), "no se puede leer " + path + ": " + error->description());
+        throw Error(error->code(), "no se puede leer " + path + ": " + error->description());
     }
     const bool lock = ui::lockMarkerExists();
     if (args.has("--json")) {

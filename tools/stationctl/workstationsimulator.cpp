@@ -36,7 +36,7 @@ std::vector<std::uint8_t> readWhole(const std::string& path) {
     RecordFile file = RecordFile::open(path, RecordFile::Access::ReadOnly);
     const std::uint64_t length = file.length();
     if (station::recordCount(length) > kMaxRecords) {
-        throw Error(EFBIG, path + " tiene más de " + std::to_string(kMaxRecords) +
+        throw Error(errnoCode(EFBIG), path + " tiene más de " + std::to_string(kMaxRecords) +
                                " registros; simulate guarda todo el fichero en memoria");
     }
     std::vector<std::uint8_t> bytes(length);

@@ -96,7 +96,7 @@ void MonitorFrame::endWithError(std::exception_ptr failure) noexcept {
     try {
         window_.setTimerEnabled(false);
         const Error error = toError(std::move(failure));
-        window_.messageBox(u"Error " + decimal16(error.number()) + u": " +
+        window_.messageBox(u"Error " + decimal16(error.code().value()) + u": " +
                            fromUtf8(error.description()));
     } catch (...) {
         // Nothing is left to report it with; the program ends all the same.

@@ -77,7 +77,7 @@ private:
     void fail(const std::string& member, int at) {
         if (member == failingMember && at == failingAt && failuresLeft > 0) {
             --failuresLeft;
-            throw Error(EIO, "Input/output error");
+            throw Error(errnoCode(EIO), "Input/output error");
         }
     }
 };
@@ -334,8 +334,7 @@ TEST_F(StationMonitorTest, UnreadableHeaderIsAnOutageShownOnce) {
         monitor.MLP_Show();
         monitor.MLP_Show();
         EXPECT_EQ(window.messages,
-                  std::vector<std::string>{std::to_string(errc::RecordLocked) +
-                                           "-registro bloqueado por otro proceso"});
+                  std::vector<std::string>{Error::of(errc::RecordLocked).text('-')});
         EXPECT_EQ(window.title, caption("sin acceso"));
         EXPECT_EQ(list.rows.size(), 2u) << "the list stays as the last good refresh left it";
         EXPECT_TRUE(monitor.inOutage());

@@ -19,7 +19,7 @@ TEST(StationCaption, ShowsTheTallyWhatIsLeftOutAndTheMarkerOnlyOfAReadFile) {
         return r;
     };
     station::StationReading cannotOpen = reading(3, 0);
-    cannotOpen.openFailure = Error(ENOENT, "No such file or directory");
+    cannotOpen.openFailure = Error::fromErrno(ENOENT);
     station::StationReading cannotRead = reading(3, 2);
     cannotRead.failure = Error(errc::RecordLocked, "registro bloqueado por otro proceso");
     const struct {

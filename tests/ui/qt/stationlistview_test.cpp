@@ -101,7 +101,7 @@ TEST(StationListView, RefusesWhatTheListDoesNotHave) {
             member();
             ADD_FAILURE() << "accepted";
         } catch (const Error& e) {
-            EXPECT_EQ(e.number(), errc::InvalidValue);
+            EXPECT_EQ(e.code(), errc::InvalidValue);
         }
     }
     EXPECT_EQ(list.model()->rowCount(), 2);
