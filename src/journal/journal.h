@@ -1,6 +1,6 @@
 #pragma once
 
-#include "events.h"
+#include "journaltypes.h"
 
 #include <cstdint>
 #include <map>

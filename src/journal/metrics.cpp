@@ -36,7 +36,7 @@ std::string fileLabel(std::string_view stationFile) {
 
 } // namespace
 
-std::string renderMetrics(const StationTracker& tracker, std::string_view stationFile,
+std::string renderMetrics(const station::StationTracker& tracker, std::string_view stationFile,
                           WallClock::time_point lastRefresh, double refreshSeconds, bool running) {
     std::ostringstream out;
     out.imbue(std::locale::classic());

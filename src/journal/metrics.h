@@ -1,6 +1,6 @@
 #pragma once
 
-#include "events.h"
+#include "journaltypes.h"
 
 #include <string>
 #include <string_view>
@@ -12,7 +12,7 @@ namespace orvendal::journal {
 // the textfiles of several watchers can share one collector. During an outage orvendal_up is 0
 // and the stations keep the values of the last good reading; once the watcher stops (`running`
 // false) orvendal_up and orvendal_running are 0.
-std::string renderMetrics(const StationTracker& tracker, std::string_view stationFile,
+std::string renderMetrics(const station::StationTracker& tracker, std::string_view stationFile,
                           WallClock::time_point lastRefresh, double refreshSeconds, bool running);
 
 // Whether the watcher's journal has committed every transition so far, for a watcher that keeps

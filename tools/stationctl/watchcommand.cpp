@@ -91,8 +91,8 @@ public:
     Textfile(std::string path, std::string stationFile, const JournalKeeper* journal)
         : path_(std::move(path)), stationFile_(std::move(stationFile)), journal_(journal) {}
 
-    void write(const StationTracker& tracker, WallClock::time_point refreshed, double seconds,
-               SteadyClock::time_point now, bool running = true) {
+    void write(const station::StationTracker& tracker, WallClock::time_point refreshed,
+               double seconds, SteadyClock::time_point now, bool running = true) {
         try {
             std::string text = renderMetrics(tracker, stationFile_, refreshed, seconds, running);
             if (journal_) {
@@ -218,7 +218,7 @@ int runWatch(const Arguments& args, const EventSink& sink) {
                       std::chrono::seconds(integerOption(args, "--hook-timeout", 1, 86'400, 60)));
     }
 
-    StationTracker tracker;
+    station::StationTracker tracker;
     // The window creates a missing local file empty and lists an empty one as no stations; for
     // the watcher both are outages, or a file renamed away or truncated for a moment would make
     // all its stations seem to leave.

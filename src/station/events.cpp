@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-namespace orvendal::journal {
+namespace orvendal::station {
 namespace {
 
-template <std::size_t N> std::u16string_view view(const station::FixedText<N>& text) {
+template <std::size_t N> std::u16string_view view(const FixedText<N>& text) {
     return {text.data(), N};
 }
 
-StationFields fieldsOf(const station::PuestoBloquedos& record) {
+StationFields fieldsOf(const PuestoBloquedos& record) {
     return {trimmed(view(record.Lc)), record.StationNumber, trimmed(view(record.ConnectionText)),
             trimmed(view(record.StationName)), record.Tally};
 }
@@ -73,8 +73,7 @@ Event StationTracker::sessionEnd(EventKind kind, std::size_t index, WallClock::t
     return event;
 }
 
-std::vector<Event> StationTracker::update(const station::StationReading& reading,
-                                          WallClock::time_point now,
+std::vector<Event> StationTracker::update(const StationReading& reading, WallClock::time_point now,
                                           SteadyClock::time_point monotonic) {
     std::vector<Event> events;
     const auto& failure = reading.openFailure ? reading.openFailure : reading.failure;
@@ -105,9 +104,9 @@ std::vector<Event> StationTracker::update(const station::StationReading& reading
     }
     stations_.resize(reading.stations.size());
     for (std::size_t i = 0; i < reading.stations.size(); ++i) {
-        const station::PuestoBloquedos& record = reading.stations[i];
+        const PuestoBloquedos& record = reading.stations[i];
         Station& s = stations_[i];
-        const bool locked = record.Connected != station::kFalse;
+        const bool locked = record.Connected != kFalse;
         if (!locked) {
             s.lastSeen = fieldsOf(record);
         }
@@ -141,4 +140,4 @@ std::vector<Event> StationTracker::stopAll(WallClock::time_point now,
     return events;
 }
 
-} // namespace orvendal::journal
+} // namespace orvendal::station

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "clocks.h"
 #include "stationmonitor.h"
-#include "timetext.h"
 
 #include <chrono>
 #include <cstdint>
@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace orvendal::journal {
-
-using SteadyClock = std::chrono::steady_clock;
+namespace orvendal::station {
 
 // A station's stored fields, trimmed of their padding, as they read while its record was not
 // locked.
@@ -72,7 +70,7 @@ public:
         std::uint64_t connects = 0;
     };
 
-    std::vector<Event> update(const station::StationReading& reading, WallClock::time_point now,
+    std::vector<Event> update(const StationReading& reading, WallClock::time_point now,
                               SteadyClock::time_point monotonic);
     // Every open session ended by the watcher's stop, as Stopped events.
     std::vector<Event> stopAll(WallClock::time_point now, SteadyClock::time_point monotonic);
@@ -94,4 +92,4 @@ private:
     WallClock::time_point lastGood_;
 };
 
-} // namespace orvendal::journal
+} // namespace orvendal::station
