@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-namespace orvendal::journal {
+namespace orvendal::watch {
 namespace {
 
 std::wstring wide(const std::string& text) {
@@ -193,4 +193,4 @@ int ShellProcess::status() {
     return *os_->status;
 }
 
-} // namespace orvendal::journal
+} // namespace orvendal::watch

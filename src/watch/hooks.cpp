@@ -2,6 +2,7 @@
 
 #include "error.h"
 #include "text.h"
+#include "timetext.h"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +11,7 @@
 #include <iterator>
 #include <string_view>
 
-namespace orvendal::journal {
+namespace orvendal::watch {
 
 struct HookRunner::State {
     std::string command;
@@ -72,9 +73,9 @@ std::string seconds(std::chrono::milliseconds time) {
 
 } // namespace
 
-Environment eventEnvironment(const Event& event) {
-    const bool station =
-        event.kind == EventKind::Connected || event.kind == EventKind::Disconnected;
+Environment eventEnvironment(const station::Event& event) {
+    const bool station = event.kind == station::EventKind::Connected ||
+                         event.kind == station::EventKind::Disconnected;
     const auto& f = event.fields;
     return {
         {"ORVENDAL_EVENT", std::string(eventName(event.kind))},
@@ -82,7 +83,7 @@ Environment eventEnvironment(const Event& event) {
         {"ORVENDAL_STATION", f ? std::to_string(f->station) : ""},
         {"ORVENDAL_CONNECTION", f ? toUtf8(f->connection) : ""},
         {"ORVENDAL_NAME", f ? toUtf8(f->name) : ""},
-        {"ORVENDAL_TIME", isoLocalTime(event.time)},
+        {"ORVENDAL_TIME", journal::isoLocalTime(event.time)},
     };
 }
 
@@ -126,7 +127,7 @@ HookRunner::~HookRunner() {
     state_->wake.notify_all();
 }
 
-void HookRunner::post(const Event& event) {
+void HookRunner::post(const station::Event& event) {
     Environment environment = state_->base;
     for (auto& variable : eventEnvironment(event)) {
         environment.push_back(std::move(variable));
@@ -201,7 +202,7 @@ void HookRunner::reportDropped(bool now) {
     state_->report(std::to_string(count) +
                    (count == 1 ? " orden de --on-change descartada desde "
                                : " órdenes de --on-change descartadas desde ") +
-                   isoLocalTime(since) + ": ya había " + std::to_string(state_->parallel) +
+                   journal::isoLocalTime(since) + ": ya había " + std::to_string(state_->parallel) +
                    " en marcha y " + std::to_string(state_->queued) + " en espera");
 }
 
@@ -267,4 +268,4 @@ void HookRunner::work(const std::shared_ptr<State>& state) {
     --state->workers;
 }
 
-} // namespace orvendal::journal
+} // namespace orvendal::watch

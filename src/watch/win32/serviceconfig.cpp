@@ -1,7 +1,7 @@
 #include "serviceconfig.h"
 
-#include "arguments.h"
 #include "text.h"
+#include "usageerror.h"
 #include "win32error.h"
 
 #include <shellapi.h>
@@ -10,7 +10,7 @@
 #include <array>
 #include <memory>
 
-namespace orvendal::stationctl::service {
+namespace orvendal::watch::service {
 namespace {
 
 std::string narrow(std::wstring_view text) {
@@ -157,4 +157,4 @@ std::string managerFailure(DWORD error, std::string_view what) {
     return std::string(what) + ": " + described.text('-');
 }
 
-} // namespace orvendal::stationctl::service
+} // namespace orvendal::watch::service

@@ -15,7 +15,7 @@
 
 extern char** environ;
 
-namespace orvendal::journal {
+namespace orvendal::watch {
 
 Environment currentEnvironment() {
     Environment variables;
@@ -145,4 +145,4 @@ int ShellProcess::status() {
     return *os_->status;
 }
 
-} // namespace orvendal::journal
+} // namespace orvendal::watch

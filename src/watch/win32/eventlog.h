@@ -10,7 +10,7 @@
 // The watcher's events in the Windows Event Log (log Application, source Orvendal), each kind
 // with its own event ID and its Spanish text from the program's message table
 // (servicemessages.mc).
-namespace orvendal::stationctl::service {
+namespace orvendal::watch::service {
 
 class EventLog {
 public:
@@ -24,11 +24,11 @@ public:
     static void registerSource(const std::wstring& program);
     static void removeSource();
 
-    void events(const std::string& stationFile, const std::vector<journal::Event>& events);
+    void events(const std::string& stationFile, const std::vector<station::Event>& events);
     void started(const std::string& stationFile, const std::string& journal,
                  const std::string& textfile);
     void stopped(const std::string& stationFile, std::size_t sessionsClosed);
-    // A line the watcher reported on its standard error.
+    // A line the watcher reported, or a hook wrote on its standard error.
     void warning(const std::string& line);
     void failed(const std::string& stationFile, const std::string& reason);
 
@@ -38,4 +38,4 @@ private:
     HANDLE source_;
 };
 
-} // namespace orvendal::stationctl::service
+} // namespace orvendal::watch::service

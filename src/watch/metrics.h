@@ -1,11 +1,11 @@
 #pragma once
 
-#include "journaltypes.h"
+#include "events.h"
 
 #include <string>
 #include <string_view>
 
-namespace orvendal::journal {
+namespace orvendal::watch {
 
 // The watcher's state in Prometheus's text exposition format, as node_exporter's and
 // windows_exporter's textfile collectors read it. Every series carries file="STATIONFILE", so
@@ -19,4 +19,4 @@ std::string renderMetrics(const station::StationTracker& tracker, std::string_vi
 // one: 0 while it fails and they wait in memory. Labelled with the station file as above.
 std::string renderJournalMetrics(std::string_view stationFile, bool up);
 
-} // namespace orvendal::journal
+} // namespace orvendal::watch

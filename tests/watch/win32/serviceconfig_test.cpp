@@ -1,5 +1,5 @@
-#include "arguments.h"
 #include "serviceconfig.h"
+#include "usageerror.h"
 #include "windowsprocess.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 namespace orvendal::testing {
 namespace {
 
-using namespace stationctl::service;
+using namespace watch::service;
 
 std::vector<std::wstring> split(const std::wstring& line) {
     int count = 0;
@@ -53,11 +53,10 @@ TEST(ServiceConfig, WhatTheManagerWouldExpandIsRefused) {
     for (const std::wstring& argument : {std::wstring(L"C:\\%USERNAME%\\journal.db"),
                                          std::wstring(L"echo 100%"), std::wstring(L"a\0b", 3)}) {
         const std::vector<std::wstring> arguments = {L"MARLOVEN.SIT", argument};
-        EXPECT_THROW(serviceCommandLine(program, arguments), stationctl::UsageError)
-            << utf8(argument);
+        EXPECT_THROW(serviceCommandLine(program, arguments), UsageError) << utf8(argument);
     }
     const std::vector<std::wstring> none;
-    EXPECT_THROW(serviceCommandLine(L"C:\\100%\\stationctl.exe", none), stationctl::UsageError);
+    EXPECT_THROW(serviceCommandLine(L"C:\\100%\\stationctl.exe", none), UsageError);
 }
 
 TEST(ServiceConfig, ServiceSidIsWindowsOwn) {

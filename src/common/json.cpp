@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace orvendal::stationctl {
+namespace orvendal {
 
 std::string jsonString(std::u16string_view text) {
     static constexpr std::array<char, 16> kHex = {'0', '1', '2', '3', '4', '5', '6', '7',
@@ -38,4 +38,4 @@ std::string jsonString(std::u16string_view text) {
     return out + "\"";
 }
 
-} // namespace orvendal::stationctl
+} // namespace orvendal

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace orvendal::journal {
+namespace orvendal::watch {
 namespace {
 
 TEST(Hooks, PercentReferencesToOurVariablesAreFound) {
@@ -40,4 +40,4 @@ TEST(Hooks, CmdGetsDelayedExpansionAndTheCommandUntouched) {
 }
 
 } // namespace
-} // namespace orvendal::journal
+} // namespace orvendal::watch

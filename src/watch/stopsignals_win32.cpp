@@ -1,14 +1,12 @@
 #include "stopsignals.h"
 
-#include "servicestop.h"
-
 #include "win32error.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
-namespace orvendal::stationctl {
+namespace orvendal::watch {
 namespace {
 
 // Process-wide and never closed: the console handler runs on a thread of the system's, and the
@@ -60,7 +58,7 @@ DWORD WINAPI readInputToEnd(void*) {
 
 } // namespace
 
-void requestStop() {
+void StopSignals::requestStop() noexcept {
     ::SetEvent(stopRequested());
 }
 
@@ -103,4 +101,4 @@ bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool wa
     return stopped_;
 }
 
-} // namespace orvendal::stationctl
+} // namespace orvendal::watch

@@ -1,11 +1,12 @@
 #include "metrics.h"
 
 #include "text.h"
+#include "timetext.h"
 
 #include <locale>
 #include <sstream>
 
-namespace orvendal::journal {
+namespace orvendal::watch {
 namespace {
 
 void family(std::ostringstream& out, const char* name, const char* type, const char* help) {
@@ -70,7 +71,7 @@ std::string renderMetrics(const station::StationTracker& tracker, std::string_vi
     family(out, "orvendal_last_refresh_timestamp_seconds", "gauge",
            "When the last refresh ended, in seconds since the Unix epoch.");
     out << "orvendal_last_refresh_timestamp_seconds" << alone << std::fixed
-        << static_cast<double>(epochMilliseconds(lastRefresh)) / 1000.0 << '\n';
+        << static_cast<double>(journal::epochMilliseconds(lastRefresh)) / 1000.0 << '\n';
     family(out, "orvendal_refresh_duration_seconds", "gauge", "How long the last refresh took.");
     out << "orvendal_refresh_duration_seconds" << alone << refreshSeconds << '\n';
     return out.str();
@@ -84,4 +85,4 @@ std::string renderJournalMetrics(std::string_view stationFile, bool up) {
     return out.str();
 }
 
-} // namespace orvendal::journal
+} // namespace orvendal::watch

@@ -4,16 +4,20 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-namespace orvendal::stationctl {
+namespace orvendal::watch {
 
 struct StopSignals::Watch {
     sigset_t previous{};
     int descriptor = -1;
+    // requestStop()'s: written from any thread, and waited on with the signals.
+    int stopRequest = -1;
     bool hangupReopens = false;
 };
 
@@ -33,9 +37,17 @@ StopSignals::StopSignals(Hangup hangup) : watch_(std::make_unique<Watch>()) {
         ::sigprocmask(SIG_SETMASK, &watch_->previous, nullptr);
         throw Error::fromErrno(err, "signalfd");
     }
+    watch_->stopRequest = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (watch_->stopRequest < 0) {
+        const int err = errno;
+        ::close(watch_->descriptor);
+        ::sigprocmask(SIG_SETMASK, &watch_->previous, nullptr);
+        throw Error::fromErrno(err, "eventfd");
+    }
 }
 
 StopSignals::~StopSignals() {
+    ::close(watch_->stopRequest);
     ::close(watch_->descriptor);
     ::sigprocmask(SIG_SETMASK, &watch_->previous, nullptr);
 }
@@ -44,14 +56,16 @@ bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool wa
     using Clock = std::chrono::steady_clock;
     const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
     while (!stopped_ && !reopen_) {
-        std::array<pollfd, 2> fds{{{watch_->descriptor, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}}};
+        std::array<pollfd, 3> fds{{{watch_->descriptor, POLLIN, 0},
+                                   {watch_->stopRequest, POLLIN, 0},
+                                   {STDIN_FILENO, POLLIN, 0}}};
         int wait = -1;
         if (timeout) {
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = static_cast<int>(std::max<long long>(0, left));
         }
-        const int ready = ::poll(fds.data(), watchInput ? 2 : 1, wait);
+        const int ready = ::poll(fds.data(), watchInput ? 3 : 2, wait);
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -68,7 +82,10 @@ bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool wa
                 }
             }
         }
-        if (watchInput && fds[1].revents != 0) {
+        if (fds[1].revents & POLLIN) {
+            stopped_ = true;
+        }
+        if (watchInput && fds[2].revents != 0) {
             std::array<char, 4096> discard{};
             const ssize_t n = ::read(STDIN_FILENO, discard.data(), discard.size());
             // The end of input, an input that was never open, or one that cannot be read.
@@ -83,4 +100,10 @@ bool StopSignals::wait(std::optional<std::chrono::milliseconds> timeout, bool wa
     return stopped_;
 }
 
-} // namespace orvendal::stationctl
+void StopSignals::requestStop() noexcept {
+    const std::uint64_t one = 1;
+    // A write that fails leaves the counter above zero already: a stop is pending either way.
+    [[maybe_unused]] const ssize_t written = ::write(watch_->stopRequest, &one, sizeof one);
+}
+
+} // namespace orvendal::watch

@@ -13,7 +13,7 @@
 // Hooks through the real cmd.exe (Wine's under the tests). Wine's cmd.exe expands %VAR% after it
 // has parsed the line, unlike Windows', so it cannot show what the percent form would do; it does
 // show that the documented !VAR! brings a hostile text whole and inert.
-namespace orvendal::journal {
+namespace orvendal::watch {
 namespace {
 
 using testing::TempFolder;
@@ -38,11 +38,11 @@ TEST(HookProcessOnWindows, AStationNameReadAsADelayedVariableArrivesWholeAndNeve
         const std::string seen = scratch.file(L"seen" + std::to_wstring(i) + L".txt");
         std::mutex lines;
         std::vector<std::string> reports;
-        Event event;
-        event.kind = EventKind::Connected;
+        station::Event event;
+        event.kind = station::EventKind::Connected;
         event.time = WallClock::now();
         event.rec = 1;
-        event.fields = StationFields{u"A", 101, u"TERM1", fromUtf8(names[i]), 1};
+        event.fields = station::StationFields{u"A", 101, u"TERM1", fromUtf8(names[i]), 1};
         HookRunner hooks("echo [!ORVENDAL_NAME!]>\"" + seen + "\"", [&](const std::string& line) {
             const std::lock_guard lock(lines);
             reports.push_back(line);
@@ -59,4 +59,4 @@ TEST(HookProcessOnWindows, AStationNameReadAsADelayedVariableArrivesWholeAndNeve
 }
 
 } // namespace
-} // namespace orvendal::journal
+} // namespace orvendal::watch

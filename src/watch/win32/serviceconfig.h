@@ -10,7 +10,7 @@
 // What the Windows service's installation decides before it asks anything of the system: its
 // command line, its service SID, where windows_exporter reads textfiles, and how the Service
 // Control Manager's refusals are told.
-namespace orvendal::stationctl::service {
+namespace orvendal::watch::service {
 
 inline constexpr wchar_t kName[] = L"Orvendal";
 
@@ -38,4 +38,4 @@ std::optional<std::wstring> exporterTextfileFolder(std::wstring_view imagePath);
 // Spanish: a refused access says that an administrator must run it, and how.
 std::string managerFailure(DWORD error, std::string_view what);
 
-} // namespace orvendal::stationctl::service
+} // namespace orvendal::watch::service

@@ -7,11 +7,12 @@
 
 #include <cstdio>
 
-namespace orvendal::stationctl::service {
+namespace orvendal::watch::service {
 namespace {
 
-using journal::Event;
-using journal::EventKind;
+using station::Event;
+using station::EventKind;
+using station::StationFields;
 
 constexpr wchar_t kSourceKey[] =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orvendal";
@@ -27,8 +28,8 @@ std::wstring insertText(const std::string& utf8) {
     return text;
 }
 
-std::string field(const std::optional<journal::StationFields>& fields,
-                  std::u16string journal::StationFields::*member) {
+std::string field(const std::optional<StationFields>& fields,
+                  std::u16string StationFields::*member) {
     return fields ? toUtf8((*fields).*member) : "?";
 }
 
@@ -86,9 +87,9 @@ void EventLog::events(const std::string& stationFile, const std::vector<Event>& 
             const std::string station = e.fields ? std::to_string(e.fields->station) : "?";
             report(EVENTLOG_INFORMATION_TYPE,
                    e.kind == EventKind::Connected ? MSG_CONNECTED : MSG_DISCONNECTED,
-                   {std::to_string(e.rec), station, field(e.fields, &journal::StationFields::name),
-                    field(e.fields, &journal::StationFields::connection),
-                    field(e.fields, &journal::StationFields::lc), stationFile, seconds});
+                   {std::to_string(e.rec), station, field(e.fields, &StationFields::name),
+                    field(e.fields, &StationFields::connection),
+                    field(e.fields, &StationFields::lc), stationFile, seconds});
             break;
         }
         case EventKind::Outage:
@@ -135,4 +136,4 @@ void EventLog::report(WORD type, DWORD id, const std::vector<std::string>& inser
                    pointers.data(), nullptr);
 }
 
-} // namespace orvendal::stationctl::service
+} // namespace orvendal::watch::service

@@ -7,7 +7,8 @@
 #include <fstream>
 #include <mutex>
 
-using namespace orvendal::journal;
+using namespace orvendal;
+using namespace orvendal::watch;
 using namespace std::chrono_literals;
 
 namespace {
@@ -39,8 +40,8 @@ TEST(HookRunner, DroppedHooksAreCountedInOneLinePerReport) {
                 lines.push_back(line);
             },
             1, 1, 60s, c.reportEvery);
-        Event event;
-        event.kind = EventKind::Recovered;
+        station::Event event;
+        event.kind = station::EventKind::Recovered;
         event.time = WallClock::now();
         for (int i = 0; i < 10; ++i) {
             runner.post(event);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "journaltypes.h"
+#include "events.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-namespace orvendal::journal {
+namespace orvendal::watch {
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
@@ -69,7 +69,7 @@ Environment currentEnvironment();
 Environment hookBaseEnvironment();
 
 // The ORVENDAL_ variables that tell a hook its event.
-Environment eventEnvironment(const Event& event);
+Environment eventEnvironment(const station::Event& event);
 
 // Runs a command for each event without ever making the watcher wait: at most `parallel` at
 // once, up to `queued` more waiting, and any beyond that dropped. `report` hears of hooks that
@@ -91,7 +91,7 @@ public:
     HookRunner(const HookRunner&) = delete;
     HookRunner& operator=(const HookRunner&) = delete;
 
-    void post(const Event& event);
+    void post(const station::Event& event);
     // Reports the hooks dropped since the last report, if that was `reportEvery` ago or more:
     // called at each refresh, so that the count comes even when no event follows.
     void reportDropped();
@@ -112,4 +112,4 @@ private:
     std::shared_ptr<State> state_;
 };
 
-} // namespace orvendal::journal
+} // namespace orvendal::watch
