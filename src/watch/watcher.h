@@ -17,7 +17,8 @@ namespace orvendal::watch {
 // Where the watcher's outputs go besides its journal, textfile and hooks.
 struct Sinks {
     // Lines for a person, in Spanish and not escaped: an output that fails or works again, what
-    // retention deleted, hooks that failed or were dropped. Called from the hooks' threads too.
+    // retention deleted, hooks that failed or were dropped. Required; called from the hooks'
+    // threads too.
     std::function<void(const std::string& line)> report;
     // Each refresh's events once the journal has them, after the state sinks; at the stop the
     // sessions it closes (Stopped events, possibly none).

@@ -44,7 +44,8 @@ int runWatch(const Arguments& args) {
         const std::lock_guard lock(errorLines);
         std::cerr << "stationctl watch: " << printable(line) << std::endl;
     };
-    sinks.events = [&stops](const std::vector<station::Event>& events) {
+    watch::Watcher* watcher = nullptr;
+    sinks.events = [&watcher](const std::vector<station::Event>& events) {
         for (const station::Event& e : events) {
             if (e.kind != station::EventKind::Stopped) {
                 std::cout << watch::eventJson(e) << '\n';
@@ -53,11 +54,12 @@ int runWatch(const Arguments& args) {
         std::cout.flush();
         // A reader of the events that went away (watch | head -1) ends the watcher as a stop does.
         if (!std::cout) {
-            stops.requestStop();
+            watcher->stop();
         }
     };
-    watch::Watcher watcher(std::move(options), std::move(sinks), clock, stops);
-    return watcher.run();
+    watch::Watcher watching(std::move(options), std::move(sinks), clock, stops);
+    watcher = &watching;
+    return watching.run();
 }
 
 constexpr std::array kWatchOptions = {
