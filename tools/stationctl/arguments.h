@@ -11,6 +11,9 @@
 
 namespace orvendal::stationctl {
 
+// The commands' mistakes are the program's one kind of usage error.
+using orvendal::UsageError;
+
 struct OptionSpec {
     std::string_view name; // with its dashes: "--name"
     bool takesValue = false;
