@@ -6,7 +6,7 @@
 #   scripts/bench-watch.sh BUILD_DIR [SECONDS]
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${1:?usage: $0 BUILD_DIR [SECONDS]}
+build=$(realpath -m "${1:?usage: $0 BUILD_DIR [SECONDS]}")
 seconds=${2:-60}
 cmake --build "$build" --target stationctl journal_bench >/dev/null
 out=$(mktemp -d "${TMPDIR:-/tmp}/orvendal-watch-bench.XXXXXX")

@@ -8,7 +8,8 @@
 #   scripts/build-windows.sh [BUILD_DIR]     (default build/windows)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${1:-$root/build/windows}
+# Absolute: the packaging steps work from other folders.
+build=$(realpath -m "${1:-$root/build/windows}")
 cd "$root"
 # Absolute: the packaging steps below work from the staging folder.
 mkdir -p "$build"

@@ -44,7 +44,7 @@ BENCHMARK(transitionWithJournal)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // What an idle refresh of 200 stations, 100 connected, costs the event detection.
 void idleRefreshEvents(benchmark::State& state) {
-    StationTracker tracker;
+    station::StationTracker tracker;
     const station::StationReading reading = readingOf(200, 100);
     tracker.update(reading, WallClock::now(), SteadyClock::now());
     for (auto _ : state) {

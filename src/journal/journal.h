@@ -1,7 +1,7 @@
 #pragma once
 
 #include "error.h"
-#include "events.h"
+#include "journaltypes.h"
 
 #include <cstdint>
 #include <map>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "clocks.h"
+
 #include <chrono>
 #include <ctime>
 #include <string>
@@ -7,7 +9,7 @@
 
 namespace orvendal::journal {
 
-using WallClock = std::chrono::system_clock;
+using orvendal::WallClock;
 using Milliseconds = std::chrono::milliseconds;
 
 // Milliseconds since the Unix epoch, as the journal stores instants.

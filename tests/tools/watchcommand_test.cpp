@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <thread>
 #include <utility>
 
@@ -340,81 +339,6 @@ TEST(WatchCommand, AKilledWatcherLosesNoTransition) {
     EXPECT_EQ(unknown, 3);
 }
 
-TEST(WatchCommand, AnOutageIsNeverReadAsDisconnections) {
-    TempDir dir;
-    const auto path = dir.file("MARLOVEN.SIT");
-    const auto away = dir.file("elsewhere");
-    writeStationFile(path, 2, 0);
-    Holding row1(path, {"1"});
-    Stationctl watch({"watch", path, "--interval", "50", "--on-change", "exit 3"});
-    EXPECT_EQ(nextEvent(watch)["event"], "connected");
-
-    struct Cause {
-        const char* what;
-        std::function<std::function<void()>()> make; // starts the outage, returns its end
-        const char* number;
-    };
-    const std::vector<Cause> causes = {
-        {"file removed",
-         [&] {
-             std::filesystem::rename(path, away);
-             return std::function<void()>([&] { std::filesystem::rename(away, path); });
-         },
-         "2-"},
-        {"header locked",
-         [&] {
-             auto header = std::make_shared<Holding>(path, std::vector<std::string>{"0"});
-             return std::function<void()>([header] { header->release(); });
-         },
-         "1001-"},
-    };
-    for (const auto& cause : causes) {
-        const auto end = cause.make();
-        const json outage = nextEvent(watch);
-        EXPECT_EQ(outage["event"], "outage") << cause.what << outage;
-        EXPECT_EQ(outage["error"].get<std::string>().rfind(cause.number, 0), 0u) << outage;
-        std::this_thread::sleep_for(300ms);
-        end();
-        EXPECT_EQ(nextEvent(watch)["event"], "recovered") << cause.what;
-    }
-    row1.release();
-    const json disconnected = nextEvent(watch);
-    EXPECT_EQ(disconnected["event"], "disconnected") << "the first disconnection of the run";
-    EXPECT_EQ(disconnected["rec"], 1);
-    EXPECT_TRUE(disconnected["seconds"].is_null()) << "its session began before the watcher";
-    watch.signal(SIGINT);
-    const Outcome ended = watch.finish();
-    EXPECT_EQ(ended.status, 0);
-    EXPECT_NE(ended.err.find("la orden de --on-change del evento outage terminó con el estado 3"),
-              std::string::npos)
-        << ended.err;
-}
-
-TEST(WatchCommand, AFileShorterThanItsHeaderIsAnOutage) {
-    TempDir dir;
-    const auto path = dir.file("MARLOVEN.SIT");
-    writeStationFile(path, 3, 0);
-    const auto whole = readBytes(path);
-    Holding stations(path, {"1", "2", "3"});
-    Stationctl watch({"watch", path, "--interval", "50"});
-    for (int rec = 1; rec <= 3; ++rec) {
-        EXPECT_EQ(nextEvent(watch)["event"], "connected") << rec;
-    }
-    // Cut in place: the stations keep their locks, past the file's end now.
-    for (const std::size_t length : {std::size_t{0}, std::size_t{40}}) {
-        writeBytes(path, {whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)});
-        const json outage = nextEvent(watch);
-        EXPECT_EQ(outage["event"], "outage") << length << outage;
-        EXPECT_EQ(outage["error"].get<std::string>().rfind("1009-", 0), 0u) << outage;
-        writeBytes(path, whole);
-        EXPECT_EQ(nextEvent(watch)["event"], "recovered") << length;
-    }
-    watch.signal(SIGINT);
-    const Outcome ended = watch.finish();
-    EXPECT_EQ(ended.status, 0);
-    EXPECT_EQ(ended.out.find("disconnected"), std::string::npos) << ended.out;
-}
-
 TEST(WatchCommand, AHeaderLockedForAMomentIsNoOutage) {
     TempDir dir;
     const auto path = dir.file("MARLOVEN.SIT");
@@ -513,78 +437,6 @@ TEST(WatchCommand, HooksNeverDelayTheEventsNorSeeTheWatchersSecrets) {
     // More events than 4 running and 64 waiting hooks take: the drops come in one counted line.
     EXPECT_NE(ended.err.find(" órdenes de --on-change descartadas desde "), std::string::npos)
         << ended.err;
-}
-
-// Runs SQL on a journal with the sqlite3 program; its output.
-std::string sqlite(const std::string& db, const std::string& sql) {
-    const Outcome run = Stationctl({db, sql}, {}, "/usr/bin/sqlite3").finish();
-    if (run.status != 0) {
-        throw std::runtime_error("sqlite3: " + run.err);
-    }
-    return run.out;
-}
-
-TEST(WatchCommand, RetainDeletesOnlyWhatEndedLongAgo) {
-    struct Case {
-        std::string name;
-        std::vector<std::string> retain;
-        std::string sessions; // the recs left of 7 (old), 8 (open since long ago), 9 (recent)
-        std::string outages;  // how many of the two are left
-        std::string oldWatch; // whether the watch of the old rows is left
-    };
-    const Case cases[] = {
-        {"default", {}, "8\n9\n", "1\n", "0\n"},
-        {"400 days", {"--retain", "400"}, "8\n9\n", "1\n", "0\n"},
-        {"5 days", {"--retain", "5"}, "8\n", "0\n", "0\n"},
-        {"0 keeps everything", {"--retain", "0"}, "7\n8\n9\n", "2\n", "1\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TempDir dir;
-        const auto path = dir.file("MARLOVEN.SIT");
-        const auto db = dir.file("journal.db");
-        writeStationFile(path, 2, 0);
-        // Row 1 held throughout: its event tells that a watcher is past its start.
-        Holding row1(path, {"1"});
-        const auto watchOnce = [&](const std::vector<std::string>& options) {
-            std::vector<std::string> args{"watch", path, "--journal", db};
-            args.insert(args.end(), options.begin(), options.end());
-            Stationctl watch(args);
-            EXPECT_EQ(nextEvent(watch)["rec"], 1);
-            watch.signal(SIGTERM);
-            return watch.finish();
-        };
-        watchOnce({});
-        // Watch 100 stopped 450 days ago; watch 101 ran from 500 days ago until it was killed an
-        // hour ago, with rec 8 connected all along.
-        const long long now = journal::epochMilliseconds(journal::WallClock::now());
-        const long long day = 86'400'000;
-        const auto ago = [&](long long ms) { return std::to_string(now - ms); };
-        sqlite(db, "INSERT INTO watches (id, station_file, pid, started_ms, heartbeat_ms, "
-                   "ended_ms, ended) VALUES (100, 'x', 1, " +
-                       ago(600 * day) + ", " + ago(450 * day) + ", " + ago(450 * day) +
-                       ", 'stopped'), (101, 'x', 1, " + ago(500 * day) + ", " + ago(3'600'000) +
-                       ", NULL, NULL);"
-                       "INSERT INTO sessions (watch, rec, start_ms, seen_ms, end_ms, ended) VALUES "
-                       "(100, 7, " +
-                       ago(500 * day) + ", " + ago(500 * day) + ", " + ago(451 * day) +
-                       ", 'disconnected'), (101, 8, " + ago(500 * day) + ", " + ago(500 * day) +
-                       ", NULL, NULL), (101, 9, " + ago(20 * day) + ", " + ago(20 * day) + ", " +
-                       ago(10 * day) +
-                       ", 'disconnected');"
-                       "INSERT INTO outages (watch, start_ms, end_ms, error, ended) VALUES (100, " +
-                       ago(460 * day) + ", " + ago(455 * day) + ", 'a', 'recovered'), (101, " +
-                       ago(10 * day) + ", " + ago(9 * day) + ", 'b', 'recovered');");
-
-        const Outcome second = watchOnce(c.retain);
-        EXPECT_EQ(second.status, 0) << second.err;
-        EXPECT_EQ(sqlite(db, "SELECT rec FROM sessions WHERE rec > 6 ORDER BY rec"), c.sessions);
-        EXPECT_EQ(sqlite(db, "SELECT count(*) FROM outages"), c.outages);
-        EXPECT_EQ(sqlite(db, "SELECT count(*) FROM watches WHERE id = 100"), c.oldWatch);
-        EXPECT_EQ(second.err.find("diario: se han borrado") != std::string::npos,
-                  c.sessions != "7\n8\n9\n")
-            << second.err;
-    }
 }
 
 } // namespace

@@ -1,4 +1,3 @@
-#include "fulldisk.h"
 #include "stationfiles.h"
 #include "tempdir.h"
 #include "watchrun.h"
@@ -89,100 +88,6 @@ TEST(WatchDegrades, SighupBeginsANewJournalAtThePathAndTheWatcherGoesOn) {
     const json old = history({rotated});
     ASSERT_EQ(old.size(), 1u) << old;
     EXPECT_EQ(old[0]["ended"], "stopped");
-}
-
-TEST(WatchDegrades, AJournalOnAFullDiskKeepsTheEventsAndWritesThemWhenSpaceComesBack) {
-    TempDir dir;
-    const SmallDisk small(dir.file("small"), "512k");
-    if (!small.mounted()) {
-        GTEST_SKIP() << "mounting a small tmpfs is not permitted here: " << small.refusal();
-    }
-    const auto path = dir.file("MARLOVEN.SIT");
-    const auto db = small.file("journal.db");
-    const auto prom = dir.file("orvendal.prom");
-    const std::string journalUp = "orvendal_journal_up{file=\"" + path + "\"} ";
-    writeStationFile(path, 6, 0);
-    Stationctl watch({"watch", path, "--journal", db, "--prometheus", prom, "--interval", "50"});
-    ASSERT_TRUE(becomes([&] { return contents(prom).find(journalUp + "1") != std::string::npos; }));
-
-    small.fill();
-    std::vector<json> printed;
-    {
-        Holding rows(path, {"1", "2", "3"});
-        for (int i = 0; i < 3; ++i) {
-            printed.push_back(nextEvent(watch));
-        }
-        EXPECT_TRUE(becomes([&] {
-            return contents(prom).find(journalUp + "0") != std::string::npos;
-        })) << contents(prom);
-    }
-    for (int i = 0; i < 3; ++i) {
-        printed.push_back(nextEvent(watch));
-        EXPECT_EQ(printed.back()["event"], "disconnected") << printed.back();
-    }
-    small.free();
-    EXPECT_TRUE(becomes([&] { return contents(prom).find(journalUp + "1") != std::string::npos; }));
-    Holding row4(path, {"4"});
-    printed.push_back(nextEvent(watch));
-    watch.signal(SIGTERM);
-    const Outcome ended = watch.finish();
-    EXPECT_EQ(ended.status, 0) << ended.err;
-    expectAllCommitted(printed, db);
-    EXPECT_EQ(history({db}).size(), 4u);
-    EXPECT_NE(ended.err.find("vuelve a funcionar"), std::string::npos) << ended.err;
-    // One line for the whole episode, not one per refresh or retry.
-    const auto told = ended.err.find(" falla (");
-    EXPECT_NE(told, std::string::npos) << ended.err;
-    EXPECT_EQ(ended.err.find(" falla (", told + 1), std::string::npos) << ended.err;
-}
-
-TEST(WatchDegrades, ADeletedJournalIsBegunAgainWithTheOpenSessions) {
-    TempDir dir;
-    const auto path = dir.file("MARLOVEN.SIT");
-    const auto db = dir.file("journal.db");
-    writeStationFile(path, 3, 0);
-    Holding row1(path, {"1"});
-    Stationctl watch({"watch", path, "--journal", db, "--interval", "50"});
-    std::vector<json> printed{nextEvent(watch)};
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        std::filesystem::remove(db + suffix);
-    }
-    {
-        Holding row2(path, {"2"});
-        printed.push_back(nextEvent(watch));
-    }
-    printed.push_back(nextEvent(watch));
-    watch.signal(SIGTERM);
-    const Outcome ended = watch.finish();
-    EXPECT_EQ(ended.status, 0) << ended.err;
-    expectAllCommitted(printed, db);
-    EXPECT_EQ(recs(history({db})), (std::vector<int>{1, 2}));
-    EXPECT_NE(ended.err.find("se empieza uno nuevo"), std::string::npos) << ended.err;
-}
-
-TEST(WatchDegrades, ACorruptJournalIsMovedAsideAndANewOneBegun) {
-    TempDir dir;
-    const auto path = dir.file("MARLOVEN.SIT");
-    const auto db = dir.file("journal.db");
-    writeStationFile(path, 2, 0);
-    const std::string garbage(8192, '\x5a');
-    std::ofstream(db, std::ios::binary) << garbage;
-    Holding row1(path, {"1"});
-    Stationctl watch({"watch", path, "--journal", db, "--interval", "50"});
-    const json event = nextEvent(watch);
-    watch.signal(SIGTERM);
-    const Outcome ended = watch.finish();
-    EXPECT_EQ(ended.status, 0) << ended.err;
-    EXPECT_NE(ended.err.find("estaba dañado"), std::string::npos) << ended.err;
-    expectAllCommitted({event}, db);
-    int aside = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-        if (entry.path().filename().string().starts_with("journal.db.corrupt-")) {
-            ++aside;
-            EXPECT_EQ(contents(entry.path()), garbage) << "moved aside untouched";
-        }
-    }
-    EXPECT_EQ(aside, 1);
 }
 
 TEST(WatchDegrades, AHookThatHangsIsEndedWithWhatItStartedAndLaterHooksRun) {

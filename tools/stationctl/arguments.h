@@ -1,20 +1,18 @@
 #pragma once
 
+#include "usageerror.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace orvendal::stationctl {
 
-// A command line the user got wrong: reported with a hint to the command's --help, exit status 2.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+// The commands' mistakes are the program's one kind of usage error.
+using orvendal::UsageError;
 
 struct OptionSpec {
     std::string_view name; // with its dashes: "--name"

@@ -31,7 +31,7 @@ int runConnect(const Arguments& args) {
     const bool wait = args.has("--wait");
     const bool watchInput = !args.has("--ignore-stdin");
 
-    StopSignals stops; // before the first lock, so that no signal can leave a lock behind
+    watch::StopSignals stops; // before the first lock, so that no signal can leave a lock behind
     RecordFile file = RecordFile::open(positionals[0], shared ? RecordFile::Access::ReadOnly
                                                               : RecordFile::Access::ReadWrite);
     const auto kind = shared ? RecordFile::LockKind::Read : RecordFile::LockKind::Write;

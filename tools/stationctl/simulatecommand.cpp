@@ -31,7 +31,7 @@ int runSimulate(const Arguments& args) {
     const auto seed = static_cast<std::uint64_t>(integerOption(
         args, "--seed", 0, std::numeric_limits<std::int64_t>::max(), std::random_device{}()));
 
-    StopSignals stops; // before the first lock, so that a signal always lets it clean up
+    watch::StopSignals stops; // before the first lock, so that a signal always lets it clean up
     const auto start = Clock::now();
     WorkstationSimulator sim(args.positionals()[0], seed, churn);
     if (!churn && sim.stationRecords() == 0) {
