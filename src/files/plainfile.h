@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace orvendal::files {
 
@@ -35,5 +37,11 @@ private:
     explicit PlainFile(int fd) noexcept : fd_(fd) {}
     int fd_ = -1;
 };
+
+// The text of the file open at `fd`, from where it stands to its end, for a small file read whole
+// (a settings or credentials file): refused once more than `limit` bytes have come, so that no
+// larger one is ever held, even one that grew after its size was looked at. `what` ("el fichero de
+// configuración") and `path` name it in a refusal. Only the POSIX build has it. Throws Error.
+std::string readAtMost(int fd, std::size_t limit, std::string_view what, const std::string& path);
 
 } // namespace orvendal::files

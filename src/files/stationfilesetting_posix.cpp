@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "error.h"
+#include "plainfile.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -14,7 +15,6 @@
 namespace orvendal::files {
 namespace {
 
-constexpr std::size_t kMaxSettingsSize = 64 * 1024;
 constexpr const char* kSystemSettingsFile = "/etc/orvendal/orvendal.conf";
 
 // The user's folder of settings files: $XDG_CONFIG_HOME, or ~/.config when it is unset or, as
@@ -63,28 +63,12 @@ std::optional<std::string> readSettingsFile(const std::string& path) {
     if (!S_ISREG(st.st_mode)) {
         throw fail(errc::NotRegularFile, "no es un fichero normal");
     }
-    const std::string tooLarge = "pasa de " + std::to_string(kMaxSettingsSize) + " bytes";
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxSettingsSize) {
-        throw fail(EFBIG, tooLarge);
-    }
     std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            throw fail(errno, "no se puede leer (" + std::string(std::strerror(errno)) + ")");
-        }
-        if (n == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-        // It may have grown since fstat.
-        if (text.size() > kMaxSettingsSize) {
-            throw fail(EFBIG, tooLarge);
-        }
+    try {
+        text = readAtMost(fd, kSettingsFileLimit, "el fichero de configuración", path);
+    } catch (...) {
+        ::close(fd);
+        throw;
     }
     ::close(fd);
     return text;
