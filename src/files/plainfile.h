@@ -24,8 +24,10 @@ public:
     // Opens it for reading and writing, created (0644 less the umask) when missing and never
     // truncated; it must be a regular file of this user. Throws Error.
     static PlainFile openForWriting(const std::string& path);
-    // Opens it for reading; none when nothing is there. It must be a regular file. Throws Error.
-    static std::optional<PlainFile> openForReading(const std::string& path);
+    // Opens it for reading; none when nothing is there. It must be a regular file (of this user
+    // for Owner::Us). Throws Error.
+    static std::optional<PlainFile> openForReading(const std::string& path,
+                                                   Owner owner = Owner::Anyone);
 
     PlainFile(PlainFile&& other) noexcept;
     PlainFile& operator=(PlainFile&& other) noexcept;

@@ -84,7 +84,7 @@ PlainFile PlainFile::openForWriting(const std::string& path) {
     return PlainFile(checked(fd, path, Owner::Us));
 }
 
-std::optional<PlainFile> PlainFile::openForReading(const std::string& path) {
+std::optional<PlainFile> PlainFile::openForReading(const std::string& path, Owner owner) {
     const int fd = ::open(path.c_str(), O_RDONLY | kOpenFlags);
     if (fd < 0) {
         if (errno == ENOENT) {
@@ -92,7 +92,7 @@ std::optional<PlainFile> PlainFile::openForReading(const std::string& path) {
         }
         throw openError(errno, path);
     }
-    return PlainFile(checked(fd, path, Owner::Anyone));
+    return PlainFile(checked(fd, path, owner));
 }
 
 PlainFile::PlainFile(PlainFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}

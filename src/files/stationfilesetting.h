@@ -44,6 +44,15 @@ std::string withStationFileSetting(std::string_view text, std::string_view stati
 // that cannot be read or whose setting is wrong.
 std::optional<StationFileSetting> configuredStationFile();
 
+// The user's settings file `name` ($XDG_CONFIG_HOME/orvendal/NAME, ~/.config by default), where
+// the program also keeps files of its own (the window's size and place). Throws Error when the
+// user's home folder is unknown. Only the Linux build has it.
+std::string userSettingsFile(std::string_view name);
+
+// Makes the folders of userSettingsFile() when they are missing, readable by the user only.
+// Throws Error. Only the Linux build has it.
+void makeUserSettingsFolder();
+
 // Writes station-file=`stationFile` into the user's settings file, keeping its other lines: the
 // file is replaced in one step and never written through a link, and a missing folder is made
 // readable by the user only. Returns the settings file's path. Throws Error. Only the Linux build

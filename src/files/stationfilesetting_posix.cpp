@@ -31,13 +31,9 @@ std::string userConfigFolder() {
     }
     if (home.empty() || home.front() != '/') {
         throw Error(ENOENT, "no se sabe cuál es la carpeta personal del usuario (HOME no está "
-                            "definida): no se puede buscar su orvendal.conf");
+                            "definida): no se puede buscar su carpeta de configuración");
     }
     return home + "/.config";
-}
-
-std::string userSettingsFile() {
-    return userConfigFolder() + "/orvendal/orvendal.conf";
 }
 
 // The text of the settings file `path`, nothing when it does not exist. A link to a regular file
@@ -85,8 +81,21 @@ void makeFolder(const std::string& path) {
 
 } // namespace
 
+std::string userSettingsFile(std::string_view name) {
+    std::string path = userConfigFolder() + "/orvendal/";
+    path += name;
+    return path;
+}
+
+void makeUserSettingsFolder() {
+    const std::string config = userConfigFolder();
+    makeFolder(config);
+    makeFolder(config + "/orvendal");
+}
+
 std::optional<StationFileSetting> configuredStationFile() {
-    for (const std::string& path : {userSettingsFile(), std::string(kSystemSettingsFile)}) {
+    for (const std::string& path :
+         {userSettingsFile("orvendal.conf"), std::string(kSystemSettingsFile)}) {
         if (const auto text = readSettingsFile(path)) {
             if (auto stationFile = parseStationFileSetting(*text, path)) {
                 return StationFileSetting{std::move(*stationFile), path};
@@ -97,10 +106,8 @@ std::optional<StationFileSetting> configuredStationFile() {
 }
 
 std::string rememberStationFile(const std::string& stationFile) {
-    const std::string config = userConfigFolder();
-    makeFolder(config);
-    makeFolder(config + "/orvendal");
-    const std::string path = userSettingsFile();
+    makeUserSettingsFolder();
+    const std::string path = userSettingsFile("orvendal.conf");
     const std::string text =
         withStationFileSetting(readSettingsFile(path).value_or(std::string()), stationFile);
     // Never written as the reader would refuse it.
