@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace orvendal::files {
 
@@ -22,8 +24,10 @@ public:
     // Opens it for reading and writing, created (0644 less the umask) when missing and never
     // truncated; it must be a regular file of this user. Throws Error.
     static PlainFile openForWriting(const std::string& path);
-    // Opens it for reading; none when nothing is there. It must be a regular file. Throws Error.
-    static std::optional<PlainFile> openForReading(const std::string& path);
+    // Opens it for reading; none when nothing is there. It must be a regular file (of this user
+    // for Owner::Us). Throws Error.
+    static std::optional<PlainFile> openForReading(const std::string& path,
+                                                   Owner owner = Owner::Anyone);
 
     PlainFile(PlainFile&& other) noexcept;
     PlainFile& operator=(PlainFile&& other) noexcept;
@@ -35,5 +39,11 @@ private:
     explicit PlainFile(int fd) noexcept : fd_(fd) {}
     int fd_ = -1;
 };
+
+// The text of the file open at `fd`, from where it stands to its end, for a small file read whole
+// (a settings or credentials file): refused once more than `limit` bytes have come, so that no
+// larger one is ever held, even one that grew after its size was looked at. `what` ("el fichero de
+// configuración") and `path` name it in a refusal. Only the POSIX build has it. Throws Error.
+std::string readAtMost(int fd, std::size_t limit, std::string_view what, const std::string& path);
 
 } // namespace orvendal::files

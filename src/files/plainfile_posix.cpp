@@ -3,6 +3,7 @@
 #include "error.h"
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,7 +84,7 @@ PlainFile PlainFile::openForWriting(const std::string& path) {
     return PlainFile(checked(fd, path, Owner::Us));
 }
 
-std::optional<PlainFile> PlainFile::openForReading(const std::string& path) {
+std::optional<PlainFile> PlainFile::openForReading(const std::string& path, Owner owner) {
     const int fd = ::open(path.c_str(), O_RDONLY | kOpenFlags);
     if (fd < 0) {
         if (errno == ENOENT) {
@@ -91,7 +92,7 @@ std::optional<PlainFile> PlainFile::openForReading(const std::string& path) {
         }
         throw openError(errno, path);
     }
-    return PlainFile(checked(fd, path, Owner::Anyone));
+    return PlainFile(checked(fd, path, owner));
 }
 
 PlainFile::PlainFile(PlainFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -104,6 +105,31 @@ PlainFile& PlainFile::operator=(PlainFile&& other) noexcept {
 PlainFile::~PlainFile() {
     if (fd_ >= 0) {
         ::close(fd_);
+    }
+}
+
+std::string readAtMost(int fd, std::size_t limit, std::string_view what, const std::string& path) {
+    const auto refusal = [&](int err, const std::string& why) {
+        return Error(errnoCode(err), std::string(what) + " " + why + ": " + path);
+    };
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int err = errno;
+            throw refusal(err, "no se puede leer (" + std::string(std::strerror(err)) + ")");
+        }
+        if (n == 0) {
+            return text;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+        if (text.size() > limit) {
+            throw refusal(EFBIG, "pasa de " + std::to_string(limit) + " bytes");
+        }
     }
 }
 

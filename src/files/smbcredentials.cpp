@@ -1,6 +1,8 @@
 #include "error.h"
+#include "plainfile.h"
 #include "smbfile.h"
 #include "smbsecrets.h"
+#include "stationfilesetting.h"
 #include "text.h"
 
 #include <algorithm>
@@ -55,19 +57,12 @@ SmbCredentials readCredentialsFile(const std::string& path) {
                    "(quítele los permisos con chmod 600)");
     }
     keepSecretsOutOfCoreDumps();
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            throw fail(errnoCode(errno), "no se puede leer el fichero de credenciales");
-        }
-        if (n == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
+    try {
+        // As a settings file: three short lines, and nothing larger is ever held.
+        text = readAtMost(fd, kSettingsFileLimit, "el fichero de credenciales", path);
+    } catch (...) {
+        ::close(fd);
+        throw;
     }
     ::close(fd);
     return parseCredentials(text, path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,10 @@ namespace orvendal::files {
 
 // The key of the setting, as it stands in the file: station-file=PATH.
 inline constexpr std::string_view kStationFileKey = "station-file";
+
+// The largest settings file read: a person writes one in an editor, and one larger is damaged or
+// not a settings file at all.
+inline constexpr std::size_t kSettingsFileLimit = 64 * 1024;
 
 struct StationFileSetting {
     std::string stationFile;
@@ -35,9 +40,18 @@ std::string withStationFileSetting(std::string_view text, std::string_view stati
 // ($XDG_CONFIG_HOME/orvendal/orvendal.conf, ~/.config by default), then the system's
 // (/etc/orvendal/orvendal.conf). Nothing when none does, and always nothing on Windows, where
 // the installer's Start menu entry gives the station file on the command line. A settings file
-// must be a regular file of 64 KiB at most. Throws Error naming a settings file that cannot be
-// read or whose setting is wrong.
+// must be a regular file of kSettingsFileLimit bytes at most. Throws Error naming a settings file
+// that cannot be read or whose setting is wrong.
 std::optional<StationFileSetting> configuredStationFile();
+
+// The user's settings file `name` ($XDG_CONFIG_HOME/orvendal/NAME, ~/.config by default), where
+// the program also keeps files of its own (the window's size and place). Throws Error when the
+// user's home folder is unknown. Only the Linux build has it.
+std::string userSettingsFile(std::string_view name);
+
+// Makes the folders of userSettingsFile() when they are missing, readable by the user only.
+// Throws Error. Only the Linux build has it.
+void makeUserSettingsFolder();
 
 // Writes station-file=`stationFile` into the user's settings file, keeping its other lines: the
 // file is replaced in one step and never written through a link, and a missing folder is made

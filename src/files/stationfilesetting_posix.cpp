@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "error.h"
+#include "plainfile.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -14,7 +15,6 @@
 namespace orvendal::files {
 namespace {
 
-constexpr std::size_t kMaxSettingsSize = 64 * 1024;
 constexpr const char* kSystemSettingsFile = "/etc/orvendal/orvendal.conf";
 
 // The user's folder of settings files: $XDG_CONFIG_HOME, or ~/.config when it is unset or, as
@@ -32,13 +32,9 @@ std::string userConfigFolder() {
     if (home.empty() || home.front() != '/') {
         throw Error(errnoCode(ENOENT),
                     "no se sabe cuál es la carpeta personal del usuario (HOME no está "
-                    "definida): no se puede buscar su orvendal.conf");
+                    "definida): no se puede buscar su carpeta de configuración");
     }
     return home + "/.config";
-}
-
-std::string userSettingsFile() {
-    return userConfigFolder() + "/orvendal/orvendal.conf";
 }
 
 // The text of the settings file `path`, nothing when it does not exist. A link to a regular file
@@ -65,29 +61,12 @@ std::optional<std::string> readSettingsFile(const std::string& path) {
     if (!S_ISREG(st.st_mode)) {
         throw fail(errc::NotRegularFile, "no es un fichero normal");
     }
-    const std::string tooLarge = "pasa de " + std::to_string(kMaxSettingsSize) + " bytes";
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxSettingsSize) {
-        throw fail(errnoCode(EFBIG), tooLarge);
-    }
     std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            throw fail(errnoCode(errno),
-                       "no se puede leer (" + std::string(std::strerror(errno)) + ")");
-        }
-        if (n == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-        // It may have grown since fstat.
-        if (text.size() > kMaxSettingsSize) {
-            throw fail(errnoCode(EFBIG), tooLarge);
-        }
+    try {
+        text = readAtMost(fd, kSettingsFileLimit, "el fichero de configuración", path);
+    } catch (...) {
+        ::close(fd);
+        throw;
     }
     ::close(fd);
     return text;
@@ -104,8 +83,21 @@ void makeFolder(const std::string& path) {
 
 } // namespace
 
+std::string userSettingsFile(std::string_view name) {
+    std::string path = userConfigFolder() + "/orvendal/";
+    path += name;
+    return path;
+}
+
+void makeUserSettingsFolder() {
+    const std::string config = userConfigFolder();
+    makeFolder(config);
+    makeFolder(config + "/orvendal");
+}
+
 std::optional<StationFileSetting> configuredStationFile() {
-    for (const std::string& path : {userSettingsFile(), std::string(kSystemSettingsFile)}) {
+    for (const std::string& path :
+         {userSettingsFile("orvendal.conf"), std::string(kSystemSettingsFile)}) {
         if (const auto text = readSettingsFile(path)) {
             if (auto stationFile = parseStationFileSetting(*text, path)) {
                 return StationFileSetting{std::move(*stationFile), path};
@@ -116,10 +108,8 @@ std::optional<StationFileSetting> configuredStationFile() {
 }
 
 std::string rememberStationFile(const std::string& stationFile) {
-    const std::string config = userConfigFolder();
-    makeFolder(config);
-    makeFolder(config + "/orvendal");
-    const std::string path = userSettingsFile();
+    makeUserSettingsFolder();
+    const std::string path = userSettingsFile("orvendal.conf");
     const std::string text =
         withStationFileSetting(readSettingsFile(path).value_or(std::string()), stationFile);
     // Never written as the reader would refuse it.

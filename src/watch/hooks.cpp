@@ -1,6 +1,7 @@
 #include "hooks.h"
 
 #include "error.h"
+#include "escape.h"
 #include "text.h"
 #include "timetext.h"
 
@@ -81,8 +82,10 @@ Environment eventEnvironment(const station::Event& event) {
         {"ORVENDAL_EVENT", std::string(eventName(event.kind))},
         {"ORVENDAL_REC", station ? std::to_string(event.rec) : ""},
         {"ORVENDAL_STATION", f ? std::to_string(f->station) : ""},
-        {"ORVENDAL_CONNECTION", f ? toUtf8(f->connection) : ""},
-        {"ORVENDAL_NAME", f ? toUtf8(f->name) : ""},
+        // As a terminal shows them: a NUL would cut the variable short, and a hook that logs or
+        // echoes them would pass control characters on.
+        {"ORVENDAL_CONNECTION", f ? toUtf8(printable(f->connection)) : ""},
+        {"ORVENDAL_NAME", f ? toUtf8(printable(f->name)) : ""},
         {"ORVENDAL_TIME", journal::isoLocalTime(event.time)},
     };
 }

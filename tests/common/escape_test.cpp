@@ -7,7 +7,7 @@
 namespace orvendal {
 namespace {
 
-TEST(Escape, PrintableShowsEveryControlCharacterAsOneReplacement) {
+TEST(Escape, PrintableShowsEveryUnprintableCharacterAsOneReplacement) {
     const struct {
         std::string utf8;
         std::string shown;
@@ -22,6 +22,9 @@ TEST(Escape, PrintableShowsEveryControlCharacterAsOneReplacement) {
         {"\x7F", "\uFFFD"},
         {"\xC2\x80\xC2\x9B\xC2\x9F\xC2\xA0", "\uFFFD\uFFFD\uFFFD\u00A0"}, // C1, then NBSP
         {"\xFF\x1b", "\uFFFD\uFFFD"}, // a byte no UTF-8 text holds
+        // Direction marks and separators, between neighbours that stay.
+        {"\u061C\u200D\u200E\u200F\u2027\u2028\u202E\u202F\u2066\u2069\u206A",
+         "\uFFFD\u200D\uFFFD\uFFFD\u2027\uFFFD\uFFFD\u202F\uFFFD\uFFFD\u206A"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(printable(c.utf8), c.shown) << c.utf8;
@@ -45,11 +48,11 @@ TEST(Escape, CsvFieldsQuoteAndDisarmFormulas) {
         {"+1+cmd|' /C calc'!A0", "'+1+cmd|' /C calc'!A0", "+1+cmd|' /C calc'!A0"},
         {"-2+3", "'-2+3", "-2+3"},
         {"@SUM(1)", "'@SUM(1)", "@SUM(1)"},
-        {"\t=1", "'\t=1", "\t=1"},
-        {"\r=1", "\"'\r=1\"", "\"\r=1\""},
+        {"\t=1", "'\uFFFD=1", "\t=1"},
+        {"\r=1", "'\uFFFD=1", "\"\r=1\""},
         {"a=b", "a=b", "a=b"}, // only a leading sign makes a formula
         {"'=1", "'=1", "'=1"},
-        {"\n=1", "\"\n=1\"", "\"\n=1\""},
+        {"\n=1", "'\uFFFD=1", "\"\n=1\""},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(csvTextField(c.text), c.field) << c.text;

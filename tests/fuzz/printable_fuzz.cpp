@@ -1,5 +1,5 @@
-// Fuzzes the terminal's escaping: whatever the bytes, the text printed holds no control byte and
-// keeps every character in its place, one character for one.
+// Fuzzes the terminal's escaping: whatever the bytes, the text printed holds no control byte nor
+// direction mark or line separator, and keeps every character in its place, one character for one.
 //
 // Input: byte 0 bit 0 picks the text's form (0: UTF-8, 1: UTF-16 code units); the rest is the text.
 #include "escape.h"
@@ -17,11 +17,11 @@ using namespace orvendal;
 
 using testing::fuzzCheck;
 
-// The same characters, each control one shown as U+FFFD.
+// The same characters, each unprintable one shown as U+FFFD.
 void checkShown(std::u16string_view text, std::u16string_view shown) {
     fuzzCheck(shown.size() == text.size(), "the text changed length");
     for (std::size_t i = 0; i < text.size(); ++i) {
-        fuzzCheck(shown[i] == (isControlCharacter(text[i]) ? u'\uFFFD' : text[i]),
+        fuzzCheck(shown[i] == (isUnprintable(text[i]) ? u'\uFFFD' : text[i]),
                   "a character changed or a control character went through");
     }
 }

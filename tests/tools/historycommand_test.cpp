@@ -1,12 +1,16 @@
 // What history tells of the times its journal cannot speak for: between two watches, after a
-// kill -9, during an outage; and that it reads a journal it may not write.
+// kill -9, during an outage; that it reads a journal it may not write; and how it shows the
+// hostile texts a journal may hold.
+#include "hooks.h"
 #include "stationctlrun.h"
 #include "stationfiles.h"
 #include "tempdir.h"
+#include "text.h"
 #include "timetext.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -237,6 +241,54 @@ INSERT INTO sessions VALUES
     (1, 1, 2, 'A', 102, 'TERM2', 'Caja 2', 0, 1000, 1000, 2000, 'stopped', 1.0),
     (2, 2, 2, NULL, NULL, NULL, NULL, NULL, NULL, 3000, 4000, 'stopped', NULL);
 )sql";
+
+// Station names as a workstation or a journal copied from elsewhere may hold them, where they
+// leave: the table and a hook's variable show every control character, direction mark and line
+// separator as U+FFFD; the CSV does too and disarms a formula behind blanks and invisible marks.
+TEST(HistoryCommand, HostileNamesLeaveTheTableTheCsvAndHooksDisarmed) {
+    const struct {
+        std::string name;
+        std::string shown; // in the table, in ORVENDAL_NAME and in the CSV
+        bool formula;      // a ' before it in the CSV
+    } cases[] = {
+        {"\x1b]52;c;cHduZWQ=\x07", "\uFFFD]52;c;cHduZWQ=\uFFFD", false},
+        {std::string("Caja\0 7", 7), "Caja\uFFFD 7", false},
+        {"\u202Eexe.txt", "\uFFFDexe.txt", false},
+        {"a\u2028b", "a\uFFFDb", false},
+        {"\n=1+1", "\uFFFD=1+1", true},
+        {"\v+2", "\uFFFD+2", true},
+        {"\f-3", "\uFFFD-3", true},
+        {"\u00A0@4", "\u00A0@4", true},
+        {"\u00AD=5", "\u00AD=5", true},
+        {"\u200B\uFEFF =6", "\u200B\uFEFF =6", true},
+    };
+    TempDir dir;
+    const auto db = dir.file("journal.db");
+    std::string sql = kFormerJournal;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        std::string hex;
+        for (const unsigned char byte : cases[i].name) {
+            hex += {"0123456789ABCDEF"[byte >> 4], "0123456789ABCDEF"[byte & 15]};
+        }
+        sql += "INSERT INTO sessions VALUES (NULL, 1, " + std::to_string(10 + i) +
+               ", 'A', 7, 'T', CAST(X'" + hex + "' AS TEXT), 0, 1000, 1000, 2000, 'stopped', 1);";
+    }
+    ASSERT_EQ(Stationctl({db, sql}, {}, "/usr/bin/sqlite3").finish().status, 0);
+    const Outcome table = stationctl({"history", db});
+    const Outcome csv = stationctl({"history", db, "--csv"});
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].shown);
+        EXPECT_NE(table.out.find(cases[i].shown + "  "), std::string::npos) << table.out;
+        const std::string line = "\r\n" + std::to_string(10 + i) + ",7,T," +
+                                 (cases[i].formula ? "'" : "") + cases[i].shown + ",";
+        EXPECT_NE(csv.out.find(line), std::string::npos) << csv.out;
+        station::Event event;
+        event.fields = station::StationFields{u"A", 7, u"T", fromUtf8(cases[i].name), 0};
+        const auto hook = watch::eventEnvironment(event);
+        const std::pair<std::string, std::string> name("ORVENDAL_NAME", cases[i].shown);
+        EXPECT_NE(std::ranges::find(hook, name), hook.end());
+    }
+}
 
 TEST(HistoryCommand, AJournalOfTheFormerLayoutIsReadThenExtendedByTheNextWatch) {
     TempDir dir;

@@ -166,11 +166,12 @@ void printCsv(const History& history) {
             fields[fields.size() - 2] = l.blind->error;
             fields.back() = l.kind;
         }
-        // The station's texts and the error are the outside world's: a spreadsheet must not run
-        // them.
-        constexpr std::array<bool, 14> kOutsideText = {false, false, true,  true,  false,
-                                                       false, false, false, false, false,
-                                                       false, false, true,  false};
+        // The station's texts, how a session ended and the error are the journal's, which may
+        // come from elsewhere: neither a terminal that shows the file nor a spreadsheet may act
+        // on them.
+        constexpr std::array<bool, 14> kOutsideText = {false, false, true, true,  false,
+                                                       false, false, true, false, false,
+                                                       false, false, true, false};
         std::string line;
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i) {
@@ -380,9 +381,11 @@ const Command kHistoryCommand{
     "                sin vigilancia o de un fallo de lectura\n"
     "  --csv         lo mismo en CSV (RFC 4180) con una fila de títulos; las columnas seen,\n"
     "                started_between y ended_between (A/B), error y kind (session, gap u\n"
-    "                outage) van tras las nueve primeras; una conexión, nombre o error que\n"
-    "                empieza por =, +, -, @, un tabulador o un retorno de carro lleva delante\n"
-    "                un ' para que una hoja de cálculo no lo ejecute como fórmula\n",
+    "                outage) van tras las nueve primeras; en una conexión, nombre, fin o\n"
+    "                error, los caracteres de control salen como �, como en la tabla, y\n"
+    "                uno que empieza por =, +, - o @, aunque sea tras blancos o caracteres\n"
+    "                invisibles, lleva delante un ' para que una hoja de cálculo no lo\n"
+    "                ejecute como fórmula\n",
 
     kHistoryOptions, runHistory};
 

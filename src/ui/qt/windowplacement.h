@@ -3,9 +3,9 @@
 #include <QList>
 #include <QPoint>
 #include <QSize>
-#include <QString>
 
 #include <optional>
+#include <string>
 
 class QHeaderView;
 class QWidget;
@@ -14,7 +14,8 @@ namespace orvendal::ui {
 
 // The window's size, place and column widths from one session to the next, kept in
 // $XDG_CONFIG_HOME/orvendal/window.conf: the settings file beside it is the administrator's and
-// stays as they wrote it. Without a saved value the window keeps its design value.
+// stays as they wrote it. Without a saved value the window keeps its design value. A window.conf
+// that cannot be read or written safely is left alone, with a line on standard error.
 class WindowPlacement {
 public:
     // Reads the saved values; a value that is missing or out of range counts as not saved.
@@ -37,7 +38,7 @@ private:
     bool columnsRestored_ = false;
 };
 
-// The file the window's placement is kept in.
-QString windowSettingsPath();
+// The file the window's placement is kept in. Throws Error when the user's home folder is unknown.
+std::string windowSettingsPath();
 
 } // namespace orvendal::ui

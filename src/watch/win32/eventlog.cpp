@@ -1,5 +1,6 @@
 #include "eventlog.h"
 
+#include "escape.h"
 #include "serviceconfig.h"
 #include "servicemessages.h"
 #include "text.h"
@@ -17,13 +18,13 @@ using station::StationFields;
 constexpr wchar_t kSourceKey[] =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orvendal";
 
-// An insert as Event Viewer may show it: control characters as U+FFFD, and '%' as the full-width
-// percent sign, since Event Viewer replaces %%N in inserts with parameter messages, and a station
-// name is anybody's text.
+// An insert as Event Viewer may show it: printable(), and '%' as the full-width percent sign,
+// since Event Viewer replaces %%N in inserts with parameter messages, and a station name is
+// anybody's text.
 std::wstring insertText(const std::string& utf8) {
     std::wstring text;
-    for (const char16_t c : fromUtf8(utf8)) {
-        text += c < 0x20 || c == 0x7f ? L'\uFFFD' : c == u'%' ? L'\uFF05' : static_cast<wchar_t>(c);
+    for (const char16_t c : printable(fromUtf8(utf8))) {
+        text += c == u'%' ? L'\uFF05' : static_cast<wchar_t>(c);
     }
     return text;
 }

@@ -7,7 +7,6 @@
 #include "windowplacement.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QSettings>
@@ -20,9 +19,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
+#include <sys/stat.h>
 
 namespace orvendal::ui {
 namespace {
@@ -49,7 +51,7 @@ protected:
     void SetUp() override {
         path = dir.file("MARLOVEN.SIT");
         // Each test's window starts at its design values.
-        QFile::remove(windowSettingsPath());
+        std::filesystem::remove(windowSettingsPath());
         previous = replaceMessageBox([this](QWidget*, const QString& text) {
             boxes.push_back(text);
             if (onBox) {
@@ -242,7 +244,7 @@ TEST_F(WindowTest, RefreshKeepsScrollPositionAndColumnWidthsWithoutARememberedRo
 TEST_F(WindowTest, RemembersItsSizePlaceAndColumnWidths) {
     testing::writeStationFile(path, 3, 1);
     const auto designPlace = open()->pos();
-    ASSERT_FALSE(QFile::exists(windowSettingsPath())) << "written without being closed";
+    ASSERT_FALSE(std::filesystem::exists(windowSettingsPath())) << "written without being closed";
     {
         const auto window = open();
         window->resize(520, 330);
@@ -251,7 +253,7 @@ TEST_F(WindowTest, RemembersItsSizePlaceAndColumnWidths) {
         list(*window).header()->resizeSection(5, 35);
         window->close();
     }
-    EXPECT_TRUE(windowSettingsPath().endsWith(QStringLiteral("/orvendal/window.conf")));
+    EXPECT_TRUE(windowSettingsPath().ends_with("/orvendal/window.conf"));
     struct Case {
         const char* name;
         std::optional<QPoint> savedPlace; // written over what the window saved
@@ -261,7 +263,7 @@ TEST_F(WindowTest, RemembersItsSizePlaceAndColumnWidths) {
                           Case{"on a screen that is gone", QPoint(40000, -9000), designPlace}}) {
         SCOPED_TRACE(c.name);
         if (c.savedPlace) {
-            QSettings(windowSettingsPath(), QSettings::IniFormat)
+            QSettings(QString::fromStdString(windowSettingsPath()), QSettings::IniFormat)
                 .setValue(QStringLiteral("position"), *c.savedPlace);
         }
         const auto window = open();
@@ -273,6 +275,47 @@ TEST_F(WindowTest, RemembersItsSizePlaceAndColumnWidths) {
         EXPECT_EQ(list(*window).width(), window->frameGeometry().width());
     }
     EXPECT_TRUE(boxes.empty());
+}
+
+// window.conf as another user or a damaged disk may leave it: the window starts at its design
+// size with one line that says why, and leaves what is there as it was, never written through.
+TEST_F(WindowTest, AWindowConfThatIsNoSmallFileOfTheUsersIsLeftAlone) {
+    using std::filesystem::file_type;
+    testing::writeStationFile(path, 3, 1);
+    const std::string conf = windowSettingsPath();
+    std::filesystem::create_directories(std::filesystem::path(conf).parent_path());
+    const std::string target = dir.file("elsewhere.conf");
+    const std::string saved = "[General]\nsize=@Size(520 330)\n";
+    std::ofstream(target) << saved;
+    const std::pair<file_type, std::string> cases[] = {
+        {file_type::symlink, "es un enlace simbólico, que no se sigue: "},
+        {file_type::fifo, "es una FIFO, no un fichero normal: "},
+        {file_type::regular, "el fichero de la ventana pasa de 65536 bytes: "},
+    };
+    for (const auto& [type, says] : cases) {
+        SCOPED_TRACE(says);
+        std::filesystem::remove(conf);
+        if (type == file_type::symlink) {
+            std::filesystem::create_symlink(target, conf);
+        } else if (type == file_type::fifo) {
+            ASSERT_EQ(::mkfifo(conf.c_str(), 0600), 0);
+        } else {
+            std::ofstream(conf) << saved << std::string(64 * 1024, '#');
+        }
+        std::ostringstream err;
+        std::streambuf* const stderrBuffer = std::cerr.rdbuf(err.rdbuf());
+        const auto window = open();
+        std::cerr.rdbuf(stderrBuffer);
+        EXPECT_EQ(window->size(), QSize(312, 206));
+        EXPECT_EQ(err.str(),
+                  "orvendal: no se usan el tamaño ni el sitio guardados de la ventana: " + says +
+                      conf + "\n");
+        window->resize(400, 300);
+        window->close();
+        EXPECT_EQ(std::filesystem::symlink_status(conf).type(), type);
+    }
+    std::ifstream untouched(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(untouched), {}), saved);
 }
 
 TEST_F(WindowTest, TimerRunsExactlyWhenTheBoxIsTicked) {
