@@ -93,6 +93,6 @@ removal=$build/package/uninstall-files.nsh
 monitor=()
 [[ -f $stage/orvendal.exe ]] && monitor=(-DWITH_MONITOR)
 makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$build/$name-setup.exe" \
-    -DREMOVAL="$removal" "${monitor[@]}" scripts/windows-installer.nsi
+    -DREMOVAL="$removal" "${monitor[@]}" packaging/windows/installer.nsi
 echo "windows: $build/$name.zip"
 echo "windows: $build/$name-setup.exe"

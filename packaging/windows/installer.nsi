@@ -1,5 +1,5 @@
 ; The Windows installer, made by scripts/build-windows.sh:
-;   makensis -DVERSION=V -DSTAGE=DIR -DOUTFILE=FILE -DREMOVAL=NSH [-DWITH_MONITOR] windows-installer.nsi
+;   makensis -DVERSION=V -DSTAGE=DIR -DOUTFILE=FILE -DREMOVAL=NSH [-DWITH_MONITOR] installer.nsi
 ; STAGE holds what the zip holds; REMOVAL lists its files and folders for the uninstaller. Installs
 ; for every user into Program Files, adds the Start menu entries and an uninstaller listed under
 ; Apps & features. It asks for the station file that the Start menu entry watches; a silent
