@@ -8,10 +8,16 @@ set(packaging_files)
 foreach(source docs/man/orvendal.1 docs/man/stationctl.1 packaging/debian/changelog)
     cmake_path(GET source FILENAME name)
     set(copy ${CMAKE_BINARY_DIR}/packaging/${name})
+    set(input ${PROJECT_SOURCE_DIR}/${source})
+    if(source MATCHES "^docs/man/")
+        # The pages' examples of --version name the project's version.
+        configure_file(${input} ${copy}.in @ONLY)
+        set(input ${copy}.in)
+    endif()
     add_custom_command(OUTPUT ${copy}.gz
-        COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${copy}
+        COMMAND ${CMAKE_COMMAND} -E copy ${input} ${copy}
         COMMAND ${ORVENDAL_GZIP} -9nf ${copy}
-        DEPENDS ${PROJECT_SOURCE_DIR}/${source}
+        DEPENDS ${input}
         COMMENT "Compressing ${name}")
     list(APPEND packaging_files ${copy}.gz)
 endforeach()
