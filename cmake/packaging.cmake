@@ -33,12 +33,17 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/doc
     ${PROJECT_SOURCE_DIR}/docs/screenshot.png DESTINATION share/doc/orvendal/docs)
 install(FILES ${debian}/lintian-overrides DESTINATION share/lintian/overrides RENAME orvendal)
 
-# The watcher as a service (stationctl watch): its unit, its settings and its user. The package's
-# postinst creates the user and links node_exporter's textfile folder to the watcher's textfile;
-# its postrm takes the link away.
-install(FILES ${debian}/orvendal-watch.service DESTINATION lib/systemd/system)
+# The watcher as a service (stationctl watch): its unit, its settings and its user, and a unit of
+# which each instance watches one more station file with the settings of a file in
+# /etc/orvendal/watch. The package's postinst creates the user and links node_exporter's textfile
+# folder to the watcher's textfile through textfile-link, which the further watchers run too; its
+# postrm takes the links away.
+install(FILES ${debian}/orvendal-watch.service ${debian}/orvendal-watch@.service
+    DESTINATION lib/systemd/system)
+install(PROGRAMS ${debian}/textfile-link DESTINATION libexec/orvendal)
 install(FILES ${debian}/orvendal-watch.sysusers DESTINATION lib/sysusers.d RENAME orvendal.conf)
 install(FILES ${debian}/orvendal-watch.default DESTINATION /etc/default RENAME orvendal-watch)
+install(FILES ${debian}/watch-README DESTINATION /etc/orvendal/watch RENAME README)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${debian}/postinst ${debian}/prerm ${debian}/postrm
     ${debian}/conffiles ${debian}/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
