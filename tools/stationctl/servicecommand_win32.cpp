@@ -193,10 +193,8 @@ int install(const Arguments& args) {
     const std::wstring commandLine = serviceCommandLine(program, arguments);
 
     std::optional<std::wstring> password;
-    if (args.has("--password-stdin")) {
-        password = readPassword();
-    } else if (!needsNoPassword(account)) {
-        password = promptPassword(account);
+    if (!needsNoPassword(account)) {
+        password = args.has("--password-stdin") ? readPassword() : promptPassword(account);
     }
     installService(manager.get(), name, program, commandLine, account, std::move(password),
                    exporter);
