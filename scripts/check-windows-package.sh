@@ -153,7 +153,7 @@ path_has_programs() {
     wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v Path \
         </dev/null 2>/dev/null | tr -d '\r' | grep -qiF ';C:\Program Files\Orvendal'
 }
-log=$WINEPREFIX/drive_c/users/$USER/Temp/orvendal-install.log
+log=$WINEPREFIX/drive_c/users/$(id -un)/Temp/orvendal-install.log
 logged() { iconv -f UTF-16 -t UTF-8 "$log" 2>/dev/null | grep -qF "$1"; }
 
 # The uninstaller as its uninstall entry runs it, quietly: it is done when it returns.
@@ -225,12 +225,9 @@ rm -rf "$WINEPREFIX/drive_c/ProgramData/Orvendal"
 # The upgrade over the release before this one, with its service running.
 # The Linux process of the service Orvendal (Wine maps each program into one).
 service_process() {
-    local pid
-    pid=$(wine "C:\\Program Files\\Orvendal\\stationctl.exe" service status </dev/null 2>/dev/null |
-        tr -d '\r' | sed -n 's/.*(proceso \([0-9]*\)).*/\1/p')
-    [[ -n $pid ]] || return 0
+    local proc
     for proc in /proc/[0-9]*; do
-        if tr '\0' ' ' <"$proc/cmdline" 2>/dev/null | grep -q 'stationctl.exe.*service run'; then
+        if tr '\0' ' ' <"$proc/cmdline" 2>/dev/null | grep -q 'stationctl.exe service run'; then
             echo "${proc#/proc/}"
         fi
     done | head -n 1
@@ -239,7 +236,7 @@ service_process() {
 runs_installed() {
     local inode
     inode=$(stat -c %i "$programs/stationctl.exe")
-    awk -v inode="$inode" '$5 == inode && $6 ~ /stationctl\.exe$/ { found = 1 } END { exit !found }' \
+    awk -v inode="$inode" '$5 == inode && /stationctl\.exe$/ { found = 1 } END { exit !found }' \
         "/proc/$1/maps"
 }
 journal_count() { sqlite3 -readonly "$journal" "SELECT count(*) FROM $1" 2>/dev/null || echo 0; }
