@@ -163,8 +163,17 @@ uninstall() {
         sed -n 's/.*REG_SZ *//p')
     [[ $quiet == '"C:\Program Files\Orvendal\uninstall.exe" /S _?=C:\Program Files\Orvendal' ]] ||
         fail "the quiet uninstall command is $quiet"
-    wine "C:\\Program Files\\Orvendal\\uninstall.exe" /S '_?=C:\Program Files\Orvendal' \
+    # Pasted into a batch file, as cmd.exe reads it: Wine would quote _?= given as an argument.
+    printf '%s\r\n' "$quiet" >"$scratch/uninstall.bat"
+    wine cmd /c "$(wine winepath -w "$scratch/uninstall.bat" </dev/null 2>/dev/null | tr -d '\r')" \
         </dev/null >/dev/null 2>&1 || fail "the uninstaller failed"
+    # Wine neither deletes nor renames a running program: the uninstaller and its folder are then
+    # left to the next restart, which Windows, where it moves aside, does not need.
+    if [[ $(ls "$programs" 2>/dev/null) == uninstall.exe ]] &&
+        wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' \
+            /v PendingFileRenameOperations </dev/null 2>/dev/null | grep -qF 'Orvendal\uninstall.exe'; then
+        rm -rf "$programs"
+    fi
     [[ ! -e $programs ]] || fail "the uninstaller left $(ls "$programs" | tr '\n' ' ')"
     [[ ! -e $menu ]] || fail "the uninstaller left the Start menu folder"
     ! wine reg query "$key" </dev/null >/dev/null 2>&1 || fail "the uninstall entry is still there"

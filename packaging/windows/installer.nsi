@@ -920,15 +920,20 @@ Section "Uninstall"
             Delete "$INSTDIR\MARLOVEN.SIT"
         ${EndIf}
     ${EndIf}
-    ; This uninstaller runs from the folder (_?=): it cannot delete itself, but it can move aside.
+    ; This uninstaller runs from the folder (_?=): Windows lets it move aside, not delete itself.
+    ; Where neither works (Wine), it and the folder go at the next restart.
     Delete "$INSTDIR\uninstall.exe"
     ${If} ${FileExists} "$INSTDIR\uninstall.exe"
         GetTempFileName $0
         Delete "$0"
+        ClearErrors
         Rename "$INSTDIR\uninstall.exe" "$0"
+        ${If} ${Errors}
+            StrCpy $0 "$INSTDIR\uninstall.exe"
+        ${EndIf}
         Delete /REBOOTOK "$0"
     ${EndIf}
-    RMDir "$INSTDIR"
+    RMDir /REBOOTOK "$INSTDIR"
     StrCpy $R9 0
     Call un.editPath
     Delete "$SMPROGRAMS\${APP}\*.lnk"
