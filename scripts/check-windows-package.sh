@@ -51,6 +51,13 @@ fail() {
     failures=$((failures + 1))
 }
 
+path_has_programs() {
+    wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v Path \
+        </dev/null 2>/dev/null | tr -d '\r' | grep -qiF ';C:\Program Files\Orvendal'
+}
+log=$WINEPREFIX/drive_c/users/$(id -un)/Temp/orvendal-install.log
+logged() { iconv -f UTF-16 -t UTF-8 "$log" 2>/dev/null | grep -qF "$1"; }
+
 # Every relative link of the guides in folder $1 names a file there.
 check_links() {
     local doc target
@@ -149,12 +156,6 @@ status=0
 service_status || status=$?
 ((status == 4)) || fail "an install without /SERVICE=1 left a service: status $status, not 4"
 
-path_has_programs() {
-    wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v Path \
-        </dev/null 2>/dev/null | tr -d '\r' | grep -qiF ';C:\Program Files\Orvendal'
-}
-log=$WINEPREFIX/drive_c/users/$(id -un)/Temp/orvendal-install.log
-logged() { iconv -f UTF-16 -t UTF-8 "$log" 2>/dev/null | grep -qF "$1"; }
 
 # The uninstaller as its uninstall entry runs it, quietly: it is done when it returns.
 uninstall() {

@@ -700,7 +700,11 @@ Function startStopped
             ${EndIf}
             Call stationctl
             ${If} $0 != 0
-                Push "El servicio no arrancó con la versión ${VERSION}; queda la versión $Previous como estaba.$\r$\n$\r$\n$1"
+                ${If} $Previous != ""
+                    Push "El servicio no arrancó con la versión ${VERSION}; queda la versión $Previous como estaba.$\r$\n$\r$\n$1"
+                ${Else}
+                    Push "El servicio no arrancó, y no se instala nada.$\r$\n$\r$\n$1"
+                ${EndIf}
                 Call fail
             ${EndIf}
         ${Else}
@@ -725,6 +729,8 @@ Function rollBack
         StrCpy $R5 0
         Call startStopped
     ${Else}
+        ; The installer's own current folder could not be removed.
+        SetOutPath "$TEMP"
         RMDir "$INSTDIR"
     ${EndIf}
 FunctionEnd
