@@ -1,3 +1,4 @@
+#include "arguments.h"
 #include "commandline.h"
 #include "error.h"
 #include "frmorvendal.h"
@@ -43,7 +44,7 @@ std::vector<std::string> arguments() {
     std::unique_ptr<LPWSTR, LocalFreeDeleter> argv(
         ::CommandLineToArgvW(::GetCommandLineW(), &count));
     if (!argv) {
-        throw orvendal::app::UsageError("no se puede leer la línea de órdenes");
+        throw orvendal::UsageError("no se puede leer la línea de órdenes");
     }
     std::vector<std::string> args;
     for (int i = 1; i < count; ++i) {
@@ -72,7 +73,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     try {
         const std::vector<std::string> args = arguments();
         // Help is answered before anything else is looked at, as on Linux.
-        if (app::asksForHelp(args)) {
+        if (Arguments::wantsHelp(args)) {
             usageBox(kUsage);
             return 0;
         }
@@ -87,7 +88,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         if (line.stationFile && files::isSmbPath(*line.stationFile)) {
             files::requireSmbRegularFile(*line.stationFile);
         }
-    } catch (const app::UsageError& e) {
+    } catch (const UsageError& e) {
         return usageError(e.what());
     } catch (const Error& e) {
         return usageError(e.description());
