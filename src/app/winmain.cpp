@@ -5,14 +5,13 @@
 #include "refreshdriver.h"
 #include "smbfile.h"
 #include "smburl.h"
-#include "text.h"
+#include "win32text.h"
 
 #include <windows.h>
 
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,8 +30,6 @@ constexpr const char* kUsage =
     "  -h, --help    este texto\n"
     "  --version     la versión del programa\n";
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide strings are UTF-16");
-
 struct LocalFreeDeleter {
     void operator()(LPWSTR* block) const noexcept { ::LocalFree(block); }
 };
@@ -48,16 +45,14 @@ std::vector<std::string> arguments() {
     }
     std::vector<std::string> args;
     for (int i = 1; i < count; ++i) {
-        const wchar_t* arg = argv.get()[i];
-        args.push_back(orvendal::toUtf8(std::u16string(arg, arg + std::wcslen(arg))));
+        args.push_back(orvendal::files::narrow(argv.get()[i]));
     }
     return args;
 }
 
 // A program of the WIN32 subsystem has no console to write its usage to: it goes in a box.
 void usageBox(const std::string& text) {
-    const std::u16string wide = orvendal::fromUtf8(text);
-    ::MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(wide.c_str()), L"Orvendal", MB_OK);
+    ::MessageBoxW(nullptr, orvendal::files::wide(text).c_str(), L"Orvendal", MB_OK);
 }
 
 int usageError(const std::string& message) {

@@ -1,7 +1,7 @@
 #include "fileidentity.h"
 
-#include "text.h"
 #include "win32error.h"
+#include "win32text.h"
 
 namespace orvendal::files {
 namespace {
@@ -25,14 +25,10 @@ std::wstring fullPath(const std::wstring& path) {
     return full;
 }
 
-std::string narrow(const std::wstring& path) {
-    return toUtf8(std::u16string(path.begin(), path.end()));
-}
-
 } // namespace
 
 std::optional<FileIdentity> identityOf(const std::string& path) {
-    const HANDLE handle = openForQuery(widePath(path));
+    const HANDLE handle = openForQuery(wide(path));
     if (handle == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
@@ -48,13 +44,13 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
 }
 
 std::string withResolvedFolder(const std::string& path) {
-    const std::wstring wide = widePath(path);
-    const auto slash = wide.find_last_of(L"\\/");
-    const std::wstring folder = slash == std::wstring::npos ? L"." : wide.substr(0, slash + 1);
-    const std::wstring name = slash == std::wstring::npos ? wide : wide.substr(slash + 1);
+    const std::wstring given = wide(path);
+    const auto slash = given.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"." : given.substr(0, slash + 1);
+    const std::wstring name = slash == std::wstring::npos ? given : given.substr(slash + 1);
     const HANDLE handle = openForQuery(folder);
     if (handle == INVALID_HANDLE_VALUE) {
-        return narrow(fullPath(wide));
+        return narrow(fullPath(given));
     }
     std::wstring resolved(MAX_PATH, L'\0');
     DWORD n = ::GetFinalPathNameByHandleW(
@@ -66,7 +62,7 @@ std::string withResolvedFolder(const std::string& path) {
     }
     ::CloseHandle(handle);
     if (n == 0 || n >= resolved.size()) {
-        return narrow(fullPath(wide));
+        return narrow(fullPath(given));
     }
     resolved.resize(n);
     if (!resolved.ends_with(L'\\')) {
@@ -77,8 +73,8 @@ std::string withResolvedFolder(const std::string& path) {
 }
 
 bool sameEntry(const std::string& a, const std::string& b) {
-    const std::wstring first = widePath(withResolvedFolder(a));
-    const std::wstring second = widePath(withResolvedFolder(b));
+    const std::wstring first = wide(withResolvedFolder(a));
+    const std::wstring second = wide(withResolvedFolder(b));
     // NTFS names match without regard to case, as the system's own upper-case table has it.
     return ::CompareStringOrdinal(first.c_str(), static_cast<int>(first.size()), second.c_str(),
                                   static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;

@@ -2,6 +2,7 @@
 
 #include "error.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <algorithm>
 #include <limits>
@@ -38,7 +39,7 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 } // namespace
 
 void requireRegularFile(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesW(files::widePath(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(files::wide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) {
@@ -54,7 +55,7 @@ void requireRegularFile(const std::string& path) {
 RecordFile RecordFile::open(const std::string& path, Access access) {
     requireRegularFile(path);
     const DWORD wanted = GENERIC_READ | (access == Access::ReadWrite ? GENERIC_WRITE : 0);
-    const HANDLE handle = ::CreateFileW(files::widePath(path).c_str(), wanted, kShareAll, nullptr,
+    const HANDLE handle = ::CreateFileW(files::wide(path).c_str(), wanted, kShareAll, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         throw files::lastWindowsError(path);
@@ -69,8 +70,8 @@ RecordFile RecordFile::open(const std::string& path, Access access) {
 
 RecordFile RecordFile::create(const std::string& path) {
     const HANDLE handle =
-        ::CreateFileW(files::widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
-                      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ::CreateFileW(files::wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) {

@@ -7,9 +7,9 @@
 #include "servicecontrol.h"
 #include "serviceruntime.h"
 #include "smburl.h"
-#include "text.h"
 #include "watch.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <windows.h>
 
@@ -24,14 +24,6 @@ namespace {
 
 using namespace watch::service;
 
-std::wstring wide(const std::string& text) {
-    return files::widePath(text);
-}
-
-std::string narrow(std::wstring_view text) {
-    return toUtf8(std::u16string(text.begin(), text.end()));
-}
-
 bool isUncPath(std::wstring_view path) {
     return path.starts_with(L"\\\\") || path.starts_with(L"//");
 }
@@ -42,13 +34,13 @@ std::wstring promptPassword(const std::wstring& account) {
     const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (input == nullptr || input == INVALID_HANDLE_VALUE || !::GetConsoleMode(input, &mode)) {
-        throw UsageError("--account " + narrow(account) +
+        throw UsageError("--account " + files::narrow(account) +
                          ": la contraseña de la cuenta solo se pide en una consola; ejecute "
                          "service install en el Símbolo del sistema, o use una cuenta de servicio "
                          "administrada de grupo (DOMINIO\\nombre$), que no la necesita");
     }
     std::wcerr.flush();
-    std::cerr << "Contraseña de " << narrow(account) << ": " << std::flush;
+    std::cerr << "Contraseña de " << files::narrow(account) << ": " << std::flush;
     ::SetConsoleMode(input, (mode & ~ENABLE_ECHO_INPUT) | ENABLE_LINE_INPUT);
     std::wstring password(512, L'\0');
     DWORD got = 0;
@@ -100,11 +92,12 @@ int install(const Arguments& args) {
     // A drive letter that names a share exists only in the session of the user who mapped it.
     const std::wstring root = station.substr(0, 3);
     if (!isUncPath(station) && ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) {
-        throw UsageError(file + ": " + narrow(root) +
+        throw UsageError(file + ": " + files::narrow(root) +
                          " es una unidad de red de su sesión, que el servicio no ve; escriba la "
                          "ruta UNC (\\\\servidor\\recurso\\MARLOVEN.SIT)");
     }
-    std::wstring account = args.value("--account") ? wide(*args.value("--account")) : kLocalService;
+    std::wstring account =
+        args.value("--account") ? files::wide(*args.value("--account")) : kLocalService;
     if (isUncPath(station) && !args.has("--account")) {
         throw UsageError(file + ": un fichero de un servidor necesita una cuenta que el servidor "
                                 "admita: --account DOMINIO\\USUARIO, una cuenta de servicio "
@@ -116,7 +109,7 @@ int install(const Arguments& args) {
     const ScHandle manager = openManager(SC_MANAGER_CREATE_SERVICE | SC_MANAGER_CONNECT);
     std::vector<std::wstring> watch = {station};
     const auto add = [&](const char* option, const std::wstring& value) {
-        watch.push_back(wide(option));
+        watch.push_back(files::wide(option));
         watch.push_back(value);
     };
     const std::wstring journal = args.value("--journal") ? absolutePath(*args.value("--journal"))
@@ -134,7 +127,7 @@ int install(const Arguments& args) {
     }
     for (const char* option : {"--on-change", "--interval", "--retain", "--hook-timeout"}) {
         if (const auto value = args.value(option)) {
-            add(option, wide(*value));
+            add(option, files::wide(*value));
         }
     }
     const std::wstring program = programPath();
@@ -145,10 +138,11 @@ int install(const Arguments& args) {
         password = promptPassword(account);
     }
     installService(manager.get(), program, commandLine, account, std::move(password), exporter);
-    std::cout << "Servicio Orvendal instalado: vigila " << printable(narrow(station))
-              << " con la cuenta " << printable(narrow(account))
-              << ".\nDiario: " << printable(narrow(journal)) << "\nFichero de texto de Prometheus: "
-              << (textfile ? printable(narrow(*textfile))
+    std::cout << "Servicio Orvendal instalado: vigila " << printable(files::narrow(station))
+              << " con la cuenta " << printable(files::narrow(account))
+              << ".\nDiario: " << printable(files::narrow(journal))
+              << "\nFichero de texto de Prometheus: "
+              << (textfile ? printable(files::narrow(*textfile))
                            : "ninguno (windows_exporter no está "
                              "instalado)")
               << "\nArranca con Windows; arránquelo ahora con «net start Orvendal».\n";
@@ -165,7 +159,7 @@ int remove(const Arguments& args) {
     }
     std::cout << "Servicio Orvendal quitado.";
     if (const auto journal = commandLineOption(config->commandLine, L"--journal")) {
-        std::cout << " Su diario se conserva: " << printable(narrow(*journal));
+        std::cout << " Su diario se conserva: " << printable(files::narrow(*journal));
     }
     std::cout << '\n';
     return 0;
@@ -184,8 +178,8 @@ int status(const Arguments& args) {
     const SERVICE_STATUS_PROCESS state = queryStatus(service.get());
     const Config config = queryConfig(service.get());
     std::cout << "Orvendal: " << stateText(state)
-              << "\nOrden: " << printable(narrow(config.commandLine))
-              << "\nCuenta: " << printable(narrow(config.account)) << '\n';
+              << "\nOrden: " << printable(files::narrow(config.commandLine))
+              << "\nCuenta: " << printable(files::narrow(config.account)) << '\n';
     return state.dwCurrentState == SERVICE_RUNNING ? 0 : 3;
 }
 

@@ -3,8 +3,8 @@
 #include "error.h"
 #include "eventlog.h"
 #include "serviceconfig.h"
-#include "text.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <aclapi.h>
 #include <ntsecapi.h>
@@ -30,14 +30,6 @@ constexpr auto kStopLimit = std::chrono::seconds(30);
 // The SCM restarts a failed watcher after a minute, and forgets failures after a day.
 constexpr DWORD kRestartDelayMs = 60'000;
 constexpr DWORD kFailureResetSeconds = 86'400;
-
-std::wstring wide(const std::string& text) {
-    return files::widePath(text);
-}
-
-std::string narrow(std::wstring_view text) {
-    return toUtf8(std::u16string(text.begin(), text.end()));
-}
 
 struct LocalDelete {
     void operator()(void* memory) const { ::LocalFree(memory); }
@@ -68,7 +60,7 @@ void grantServiceLogon(const std::wstring& account) {
     SID_NAME_USE use;
     if (!::LookupAccountNameW(nullptr, account.c_str(), sid, &sidSize, domain, &domainSize, &use)) {
         throw Error(files::win32Code(::GetLastError()),
-                    "--account " + narrow(account) + ": " +
+                    "--account " + files::narrow(account) + ": " +
                         files::lastWindowsError().description());
     }
     LSA_OBJECT_ATTRIBUTES attributes{};
@@ -86,7 +78,7 @@ void grantServiceLogon(const std::wstring& account) {
         const DWORD error = ::LsaNtStatusToWinError(status);
         throw Error(files::win32Code(error),
                     managerFailure(error, "el derecho de iniciar sesión como servicio de " +
-                                              narrow(account)));
+                                              files::narrow(account)));
     }
 }
 
@@ -99,7 +91,7 @@ void setTextfileFolderAccess(const std::wstring& folder, bool grant) {
     DWORD error = ::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                           nullptr, nullptr, &dacl, nullptr, &descriptor);
     if (error != ERROR_SUCCESS) {
-        throw files::windowsError(error, narrow(folder));
+        throw files::windowsError(error, files::narrow(folder));
     }
     const std::unique_ptr<void, LocalDelete> descriptorOwner(descriptor);
     PSID sid = nullptr;
@@ -127,7 +119,7 @@ void setTextfileFolderAccess(const std::wstring& folder, bool grant) {
         ::LocalFree(updated);
     }
     if (error != ERROR_SUCCESS) {
-        throw files::windowsError(error, narrow(folder));
+        throw files::windowsError(error, files::narrow(folder));
     }
 }
 
@@ -144,7 +136,7 @@ ScHandle openManager(DWORD access) {
 ScHandle openService(SC_HANDLE manager, const wchar_t* name, DWORD access) {
     ScHandle service(::OpenServiceW(manager, name, access));
     if (!service && ::GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) {
-        throwManagerFailure("el servicio " + narrow(name));
+        throwManagerFailure("el servicio " + files::narrow(name));
     }
     return service;
 }
@@ -199,7 +191,7 @@ std::wstring programPath() {
 
 // The service starts in System32: every path it is given must be absolute.
 std::wstring absolutePath(const std::string& path) {
-    const std::wstring given = wide(path);
+    const std::wstring given = files::wide(path);
     const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
     std::wstring full(needed, L'\0');
     const DWORD n = ::GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
@@ -243,14 +235,14 @@ std::wstring makeDataFolder() {
         return folder;
     }
     if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-        throw files::lastWindowsError(narrow(folder));
+        throw files::lastWindowsError(files::narrow(folder));
     }
     const HANDLE handle = ::CreateFileW(
         folder.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        throw files::lastWindowsError(narrow(folder));
+        throw files::lastWindowsError(files::narrow(folder));
     }
     BY_HANDLE_FILE_INFORMATION info{};
     const bool plainFolder = ::GetFileInformationByHandle(handle, &info) &&
@@ -271,11 +263,12 @@ std::wstring makeDataFolder() {
     ::CloseHandle(handle);
     if (!plainFolder) {
         throw Error(errc::NotRegularFile,
-                    narrow(folder) + " no es una carpeta, sino un enlace o un fichero: quítelo "
-                                     "antes de instalar el servicio");
+                    files::narrow(folder) +
+                        " no es una carpeta, sino un enlace o un fichero: quítelo "
+                        "antes de instalar el servicio");
     }
     if (error != ERROR_SUCCESS) {
-        throw files::windowsError(error, narrow(folder));
+        throw files::windowsError(error, files::narrow(folder));
     }
     return folder;
 }
