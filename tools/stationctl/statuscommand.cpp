@@ -4,7 +4,6 @@
 #include "error.h"
 #include "escape.h"
 #include "json.h"
-#include "recordfile.h"
 #include "smbfile.h"
 #include "smburl.h"
 #include "stationfilesetting.h"
