@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-// What a range of the journal holds, as the history command and the web's /api/history give it:
-// one JSON object, CSV, or a table's rows. Texts leave as they are stored; each sink escapes them
-// for where they go.
+// What a range of the journal holds, as the history command prints it, for every front end to
+// give alike: one JSON object, CSV, or a table's rows. Texts leave as they are stored; each sink
+// escapes them for where they go.
 namespace orvendal::journal {
 
 // A range of the journal: its sessions, and the times it cannot speak for.
