@@ -48,7 +48,7 @@ void idleRefreshEvents(benchmark::State& state) {
     const station::StationReading reading = readingOf(200, 100);
     tracker.update(reading, WallClock::now(), SteadyClock::now());
     for (auto _ : state) {
-        auto events = tracker.update(reading, WallClock::now(), SteadyClock::now());
+        auto events = tracker.update(reading, WallClock::now(), SteadyClock::now()).recorded;
         benchmark::DoNotOptimize(events);
     }
 }

@@ -20,6 +20,8 @@ const std::error_category& sqliteCategory() noexcept;
 // Whether `code` says the journal is no database, or a damaged one (SQLITE_CORRUPT,
 // SQLITE_NOTADB): an open moves such a journal aside.
 bool corruptJournal(const std::error_code& code);
+// Whether `code` says the journal could not grow: a full disk, or its bound reached (SQLITE_FULL).
+bool fullJournal(const std::error_code& code);
 
 // The watcher's record of sessions and outages in an SQLite database (WAL), one watcher at a
 // time. Every call commits before it returns, so what the watcher printed after it survives a
@@ -29,15 +31,18 @@ public:
     // Opens or creates the journal and takes it for this watcher: refused while another watcher
     // holds it. Sessions and outages a killed watcher left open are closed as "unknown" at its
     // last heartbeat, a session no sooner than one `interval` after the refresh that saw it.
-    // Throws Error.
+    // Its database file then grows to `maxBytes` at most (0: no bound), past which a commit fails
+    // with SQLITE_FULL as on a full disk; one larger already only stops growing. Throws Error.
     static Journal open(const std::string& path, const std::string& stationFile,
-                        WallClock::time_point now, Milliseconds interval);
+                        WallClock::time_point now, Milliseconds interval,
+                        std::int64_t maxBytes = 0);
 
     Journal(Journal&&) noexcept;
     Journal& operator=(Journal&&) noexcept;
     ~Journal();
 
-    // A refresh's events, in one transaction; a Stopped event closes its session as "stopped".
+    // A refresh's events, in one transaction; a Stopped event closes its session or flapping
+    // period as "stopped", a FlappingEnded its period as "settled".
     void record(std::span<const station::Event> events, WallClock::time_point now);
     // Tells later starts how long this watcher was surely alive.
     void heartbeat(WallClock::time_point now);
@@ -46,7 +51,7 @@ public:
     // fails (a reader still in it), nothing is lost and its failure is returned.
     std::optional<Error> stop(WallClock::time_point now);
 
-    // How many sessions and outages this open closed as "unknown".
+    // How many sessions, outages and flapping periods this open closed as "unknown".
     int closedAsUnknown() const;
     // Where this open moved a corrupt journal it found (its "-wal" and "-shm" beside it) before
     // it began a new one; none when it found none.
@@ -54,14 +59,18 @@ public:
     // Whether the journal's path no longer names the file this journal writes: deleted, or
     // renamed away and maybe replaced.
     bool replaced() const;
+    // Whether its database has reached the bound it was opened with.
+    bool atLimit() const;
 
     struct Pruned {
         long long sessions = 0;
         long long outages = 0;
+        long long flapping = 0;
     };
-    // Deletes the sessions and outages that ended before `before`, and the watches left with
-    // neither; open ones stay whatever their age. In batches, each committed, so that readers
-    // and the write-ahead log never meet one huge transaction. SQLite reuses the freed pages.
+    // Deletes the sessions, outages and flapping periods that ended before `before`, and the
+    // watches left with none; open ones stay whatever their age. In batches, each committed, so
+    // that readers and the write-ahead log never meet one huge transaction. SQLite reuses the freed
+    // pages.
     Pruned prune(WallClock::time_point before);
 
     struct Handle;

@@ -24,8 +24,18 @@ void JournalKeeper::OpenState::apply(const station::Event& event) {
         sessions[event.rec] = event;
         break;
     case station::EventKind::Disconnected:
-    case station::EventKind::Stopped:
         sessions.erase(event.rec);
+        break;
+    case station::EventKind::Stopped:
+        (event.flappingSince ? flapping : sessions).erase(event.rec);
+        break;
+    case station::EventKind::Flapping:
+        flapping[event.rec] = event;
+        break;
+    case station::EventKind::FlappingEnded:
+        flapping.erase(event.rec);
+        break;
+    case station::EventKind::Changes:
         break;
     case station::EventKind::Outage:
         outage = event;
@@ -37,9 +47,10 @@ void JournalKeeper::OpenState::apply(const station::Event& event) {
 }
 
 JournalKeeper::JournalKeeper(std::string path, std::string stationFile, Report report,
-                             WallClock::time_point now, Milliseconds interval, std::size_t kept)
+                             WallClock::time_point now, Milliseconds interval,
+                             std::int64_t maxBytes, std::size_t kept)
     : path_(std::move(path)), stationFile_(std::move(stationFile)), report_(std::move(report)),
-      interval_(interval), limit_(kept) {
+      interval_(interval), maxBytes_(maxBytes), limit_(kept) {
     try {
         open(now);
     } catch (const Error& error) {
@@ -121,7 +132,12 @@ bool JournalKeeper::commit(WallClock::time_point now, bool force,
         if (corruptJournal(error.code())) {
             journal_.reset();
         }
-        failed(error.text('-'));
+        if (fullJournal(error.code()) && journal_ && journal_->atLimit()) {
+            failed("ha llegado a su tamaño máximo de " + std::to_string(maxBytes_ >> 20) +
+                   " MB, --journal-max");
+        } else {
+            failed(error.text('-'));
+        }
         return false;
     }
     if (failure_) {
@@ -146,6 +162,14 @@ void JournalKeeper::switchFiles(WallClock::time_point now) {
         stopped.seconds.reset();
         ended.push_back(stopped);
     }
+    // Its count of changes is the tracker's, which knows no files: not known here.
+    for (const auto& [rec, began] : committed_.flapping) {
+        station::Event stopped = began;
+        stopped.kind = station::EventKind::Stopped;
+        stopped.time = now;
+        stopped.flappingUntil = now;
+        ended.push_back(stopped);
+    }
     try {
         journal_->record(ended, now);
         journal_->stop(now);
@@ -157,7 +181,7 @@ void JournalKeeper::switchFiles(WallClock::time_point now) {
 }
 
 void JournalKeeper::open(WallClock::time_point now) {
-    journal_.emplace(Journal::open(path_, stationFile_, now, interval_));
+    journal_.emplace(Journal::open(path_, stationFile_, now, interval_, maxBytes_));
     if (const auto aside = journal_->movedAside()) {
         report_("el diario " + path_ + " estaba dañado: se ha apartado como " + *aside +
                 " y se empieza uno nuevo");
@@ -167,6 +191,9 @@ void JournalKeeper::open(WallClock::time_point now) {
     for (const auto& [rec, connected] : committed_.sessions) {
         carried.push_back(connected);
     }
+    for (const auto& [rec, began] : committed_.flapping) {
+        carried.push_back(began);
+    }
     if (committed_.outage) {
         carried.push_back(*committed_.outage);
     }
@@ -175,7 +202,7 @@ void JournalKeeper::open(WallClock::time_point now) {
 }
 
 Journal::Pruned JournalKeeper::prune(WallClock::time_point before) {
-    if (!journal_ || failure_) {
+    if (!journal_) {
         return {};
     }
     try {

@@ -30,11 +30,12 @@ public:
     // Transitions kept in memory while the journal fails; later ones are dropped and counted.
     static constexpr std::size_t kKeptTransitions = 100'000;
 
-    // Opens the journal at `path`. Throws Error for what retrying cannot mend: another watcher
-    // holds it, or a link, special file or another user's file stands at its place. Other
-    // failures (a full disk, a read-only file system, SQLite's) are told and retried instead.
+    // Opens the journal at `path`, bound to `maxBytes` (0: none; Journal::open). Throws Error for
+    // what retrying cannot mend: another watcher holds it, or a link, special file or another
+    // user's file stands at its place. Other failures (a full disk, the journal at its bound, a
+    // read-only file system, SQLite's) are told and retried instead.
     JournalKeeper(std::string path, std::string stationFile, Report report,
-                  WallClock::time_point now, Milliseconds interval,
+                  WallClock::time_point now, Milliseconds interval, std::int64_t maxBytes = 0,
                   std::size_t kept = kKeptTransitions);
 
     // A refresh's events: committed, after any kept earlier, before this returns when the
@@ -50,16 +51,17 @@ public:
     // the journal fails still, or that its changes wait in the write-ahead log.
     void stop(std::span<const station::Event> ended, WallClock::time_point now);
 
-    // Deletes what ended before `before` (Journal::prune); nothing while the journal fails, whose
-    // failure is told as any other.
+    // Deletes what ended before `before` (Journal::prune), also while commits fail, since a
+    // journal at its bound works again only once rows are deleted. A failure is told as any other.
     Journal::Pruned prune(WallClock::time_point before);
     // Whether everything so far is committed.
     bool up() const { return journal_.has_value() && kept_.empty() && !failure_; }
 
 private:
-    // The sessions and the outage open as a journal knows them.
+    // The sessions, flapping periods and outage open as a journal knows them.
     struct OpenState {
         std::map<std::int64_t, station::Event> sessions; // their Connected events, by rec
+        std::map<std::int64_t, station::Event> flapping; // their Flapping events, by rec
         std::optional<station::Event> outage;
         void apply(const station::Event& event);
     };
@@ -77,6 +79,7 @@ private:
     Report report_;
     // The watcher's, recorded with each watch it begins.
     Milliseconds interval_;
+    std::int64_t maxBytes_;
     std::size_t limit_;
     std::optional<Journal> journal_;
     OpenState committed_;

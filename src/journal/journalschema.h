@@ -45,6 +45,21 @@ CREATE TABLE IF NOT EXISTS outages (
     error    TEXT    NOT NULL,
     ended    TEXT CHECK (ended IN ('recovered', 'stopped', 'unknown'))
 );
+CREATE TABLE IF NOT EXISTS flapping (
+    id         INTEGER PRIMARY KEY,
+    watch      INTEGER NOT NULL REFERENCES watches (id),
+    rec        INTEGER NOT NULL,
+    lc         TEXT,
+    station    INTEGER,
+    connection TEXT,
+    name       TEXT,
+    tally      INTEGER,
+    start_ms   INTEGER NOT NULL,
+    end_ms     INTEGER,
+    changes    INTEGER,
+    ended      TEXT CHECK (ended IN ('settled', 'stopped', 'unknown'))
+);
+CREATE INDEX IF NOT EXISTS flapping_by_time ON flapping (start_ms, end_ms);
 PRAGMA user_version = 2;
 )sql";
 

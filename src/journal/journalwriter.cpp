@@ -5,6 +5,7 @@
 #include "sqlitedatabase.h"
 #include "text.h"
 
+#include <algorithm>
 #include <array>
 #include <ctime>
 #include <utility>
@@ -12,12 +13,14 @@
 namespace orvendal::journal {
 namespace {
 
-const std::array<std::string, 3> kCloseLeftovers = {
+const std::array<std::string, 4> kCloseLeftovers = {
     "UPDATE sessions SET ended = 'unknown', end_ms = (SELECT " +
         schema::leftoverEnd("watches.interval_ms") +
         " FROM watches WHERE watches.id = sessions.watch) WHERE end_ms IS NULL",
     "UPDATE outages SET ended = 'unknown', end_ms = max(start_ms, "
     "(SELECT heartbeat_ms FROM watches WHERE watches.id = outages.watch)) WHERE end_ms IS NULL",
+    "UPDATE flapping SET ended = 'unknown', end_ms = max(start_ms, "
+    "(SELECT heartbeat_ms FROM watches WHERE watches.id = flapping.watch)) WHERE end_ms IS NULL",
     "UPDATE watches SET ended = 'unknown', ended_ms = heartbeat_ms WHERE ended IS NULL"};
 
 std::optional<long long> afterMs(const station::Event& e) {
@@ -38,6 +41,7 @@ struct Journal::Handle {
     // The rows still open, as far as committed transactions know them.
     struct Open {
         std::map<std::int64_t, long long> sessions; // by rec
+        std::map<std::int64_t, long long> flapping; // by rec
         std::optional<long long> outage;
     };
 
@@ -53,6 +57,8 @@ struct Journal::Handle {
     Statement endSession;
     Statement insertOutage;
     Statement endOutage;
+    Statement insertFlapping;
+    Statement endFlapping;
 
     Handle(WatcherClaim l, Database d)
         : lock(std::move(l)), database(std::move(d)),
@@ -65,7 +71,22 @@ struct Journal::Handle {
                                "ended_after_ms = ?5 WHERE id = ?1"),
           insertOutage(database,
                        "INSERT INTO outages (watch, start_ms, error) VALUES (?1, ?2, ?3)"),
-          endOutage(database, "UPDATE outages SET end_ms = ?2, ended = ?3 WHERE id = ?1") {}
+          endOutage(database, "UPDATE outages SET end_ms = ?2, ended = ?3 WHERE id = ?1"),
+          insertFlapping(database,
+                         "INSERT INTO flapping (watch, rec, lc, station, connection, name, tally, "
+                         "start_ms) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"),
+          endFlapping(database,
+                      "UPDATE flapping SET end_ms = ?2, ended = ?3, changes = ?4 WHERE id = ?1") {}
+
+    // The station's fields as a session's or a flapping period's row keeps them, from ?3 on.
+    static void bindFields(Statement& insert, const station::Event& e) {
+        const auto& f = e.fields;
+        insert.bind(3, utf8(f, &station::StationFields::lc));
+        insert.bind(4, f ? std::optional<long long>(f->station) : std::nullopt);
+        insert.bind(5, utf8(f, &station::StationFields::connection));
+        insert.bind(6, utf8(f, &station::StationFields::name));
+        insert.bind(7, f ? std::optional<long long>(f->tally) : std::nullopt);
+    }
 
     void closeSession(Open& open, const station::Event& e, const char* how) {
         const auto found = open.sessions.find(e.rec);
@@ -77,6 +98,16 @@ struct Journal::Handle {
         endSession.bind(5, afterMs(e));
         endSession.run();
         open.sessions.erase(found);
+    }
+    void closeFlapping(Open& open, const station::Event& e, const char* how) {
+        const auto found = open.flapping.find(e.rec);
+        if (found == open.flapping.end()) {
+            return;
+        }
+        endFlapping.bind(1, found->second).bind(2, epochMilliseconds(*e.flappingUntil));
+        endFlapping.bind(3, std::string(how));
+        endFlapping.bind(4, e.changes ? std::optional<long long>(*e.changes) : std::nullopt).run();
+        open.flapping.erase(found);
     }
     void closeOutage(Open& open, long long endMs, const char* how) {
         if (open.outage) {
@@ -122,7 +153,7 @@ std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db
     int closed = 0;
     for (std::size_t i = 0; i < kCloseLeftovers.size(); ++i) {
         database.exec(kCloseLeftovers[i]);
-        closed += i < 2 ? static_cast<int>(database.changes()) : 0;
+        closed += i + 1 < kCloseLeftovers.size() ? static_cast<int>(database.changes()) : 0;
     }
     // The statements of the handle need the tables above.
     handle = std::make_unique<Journal::Handle>(std::move(lock), std::move(database));
@@ -144,23 +175,36 @@ std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db
 } // namespace
 
 Journal Journal::open(const std::string& path, const std::string& stationFile,
-                      WallClock::time_point now, Milliseconds interval) {
+                      WallClock::time_point now, Milliseconds interval, std::int64_t maxBytes) {
     const std::string db = checkedJournal(path, files::Owner::Us);
     std::optional<WatcherClaim> lock(std::in_place, db);
+    std::optional<Journal> journal;
     try {
-        return Journal(begin(*lock, db, stationFile, now, interval));
+        journal.emplace(Journal(begin(*lock, db, stationFile, now, interval)));
     } catch (const Error& error) {
         if (!corruptJournal(error.code())) {
             throw;
         }
     }
-    // Moved while this watcher still holds it; the new file gets a claim of its own.
-    const std::string aside = moveAside(db, now);
-    lock.reset();
-    lock.emplace(db);
-    Journal journal(begin(*lock, db, stationFile, now, interval));
-    journal.handle_->movedAside = aside;
-    return journal;
+    if (!journal) {
+        // Moved while this watcher still holds it; the new file gets a claim of its own.
+        const std::string aside = moveAside(db, now);
+        lock.reset();
+        lock.emplace(db);
+        journal.emplace(Journal(begin(*lock, db, stationFile, now, interval)));
+        journal->handle_->movedAside = aside;
+    }
+    // Only once the watch is begun: a journal at its bound still opens, so that retention can
+    // make room in it.
+    if (maxBytes > 0) {
+        Database& database = journal->handle_->database;
+        Statement size(database, "PRAGMA page_size");
+        const long long page = size.step() ? size.integer("page_size") : 4096;
+        size.run();
+        database.exec("PRAGMA max_page_count = " +
+                      std::to_string(std::max<long long>(1, maxBytes / page)));
+    }
+    return std::move(*journal);
 }
 
 Journal::Journal(std::unique_ptr<Handle> handle) : handle_(std::move(handle)) {}
@@ -180,6 +224,14 @@ bool Journal::replaced() const {
     return files::identityOf(handle_->path) != handle_->lock.identity();
 }
 
+bool Journal::atLimit() const {
+    Statement query(handle_->database, "SELECT p.page_count >= m.max_page_count AS full "
+                                       "FROM pragma_page_count AS p, pragma_max_page_count AS m");
+    const bool full = query.step() && query.integer("full") != 0;
+    query.run();
+    return full;
+}
+
 void Journal::record(std::span<const station::Event> events, WallClock::time_point now) {
     Handle& h = *handle_;
     // Row ids of this transaction's rows, kept only once it commits: a rollback leaves none.
@@ -189,13 +241,8 @@ void Journal::record(std::span<const station::Event> events, WallClock::time_poi
         const long long at = epochMilliseconds(e.time);
         switch (e.kind) {
         case station::EventKind::Connected: {
-            const auto& f = e.fields;
             h.insertSession.bind(1, h.watch).bind(2, static_cast<long long>(e.rec));
-            h.insertSession.bind(3, utf8(f, &station::StationFields::lc));
-            h.insertSession.bind(4, f ? std::optional<long long>(f->station) : std::nullopt);
-            h.insertSession.bind(5, utf8(f, &station::StationFields::connection));
-            h.insertSession.bind(6, utf8(f, &station::StationFields::name));
-            h.insertSession.bind(7, f ? std::optional<long long>(f->tally) : std::nullopt);
+            Handle::bindFields(h.insertSession, e);
             h.insertSession.bind(8, e.atStart ? std::nullopt : std::optional<long long>(at));
             h.insertSession.bind(9, at).bind(10, afterMs(e)).run();
             open.sessions[e.rec] = h.database.lastInsertId();
@@ -205,7 +252,23 @@ void Journal::record(std::span<const station::Event> events, WallClock::time_poi
             h.closeSession(open, e, "disconnected");
             break;
         case station::EventKind::Stopped:
-            h.closeSession(open, e, "stopped");
+            if (e.flappingSince) {
+                h.closeFlapping(open, e, "stopped");
+            } else {
+                h.closeSession(open, e, "stopped");
+            }
+            break;
+        case station::EventKind::Flapping:
+            h.insertFlapping.bind(1, h.watch).bind(2, static_cast<long long>(e.rec));
+            Handle::bindFields(h.insertFlapping, e);
+            h.insertFlapping.bind(8, epochMilliseconds(*e.flappingSince)).run();
+            open.flapping[e.rec] = h.database.lastInsertId();
+            break;
+        case station::EventKind::FlappingEnded:
+            h.closeFlapping(open, e, "settled");
+            break;
+        case station::EventKind::Changes:
+            // Announced only: the changes it stands for come one by one.
             break;
         case station::EventKind::Outage:
             h.closeOutage(open, at, "recovered");
@@ -249,8 +312,10 @@ Journal::Pruned Journal::prune(WallClock::time_point before) {
         "DELETE FROM sessions WHERE id IN (SELECT id FROM sessions WHERE seen_ms < ?1 AND "
         "end_ms < ?1 LIMIT 10000)",
         "DELETE FROM outages WHERE id IN (SELECT id FROM outages WHERE end_ms < ?1 LIMIT 10000)",
+        "DELETE FROM flapping WHERE id IN (SELECT id FROM flapping WHERE start_ms < ?1 AND "
+        "end_ms < ?1 LIMIT 10000)",
     };
-    long long deleted[2] = {0, 0};
+    long long deleted[3] = {0, 0, 0};
     for (std::size_t i = 0; i < std::size(kBatches); ++i) {
         Statement batch(h.database, kBatches[i]);
         for (long long changed = 1; changed > 0; deleted[i] += changed) {
@@ -262,9 +327,10 @@ Journal::Pruned Journal::prune(WallClock::time_point before) {
     }
     Statement watches(h.database,
                       "DELETE FROM watches WHERE ended_ms < ?1 AND id <> ?2 AND id NOT IN "
-                      "(SELECT watch FROM sessions) AND id NOT IN (SELECT watch FROM outages)");
+                      "(SELECT watch FROM sessions) AND id NOT IN (SELECT watch FROM outages) "
+                      "AND id NOT IN (SELECT watch FROM flapping)");
     watches.bind(1, epochMilliseconds(before)).bind(2, h.watch).run();
-    return {deleted[0], deleted[1]};
+    return {deleted[0], deleted[1], deleted[2]};
 }
 
 } // namespace orvendal::journal

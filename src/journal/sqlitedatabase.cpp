@@ -33,6 +33,10 @@ bool corruptJournal(const std::error_code& code) {
     return code == sqliteCode(SQLITE_CORRUPT) || code == sqliteCode(SQLITE_NOTADB);
 }
 
+bool fullJournal(const std::error_code& code) {
+    return code == sqliteCode(SQLITE_FULL);
+}
+
 Error sqliteFailure(int code, const std::string& description) {
     return Error(sqliteCode(code), description);
 }
@@ -41,7 +45,6 @@ Error sqliteError(sqlite3* db, int code, const std::string& context) {
     const char* message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
     return sqliteFailure(code, context + ": " + message);
 }
-
 
 Database::Database(const std::string& path, int flags) {
     const int code = sqlite3_open_v2(path.c_str(), &db_,

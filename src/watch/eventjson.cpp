@@ -30,7 +30,8 @@ std::string eventJson(const station::Event& e) {
     json.beginObject();
     json.key("time").string(journal::isoLocalTime(e.time));
     json.key("event").string(eventName(e.kind));
-    if (e.kind == EventKind::Connected || e.kind == EventKind::Disconnected) {
+    if (e.kind == EventKind::Connected || e.kind == EventKind::Disconnected ||
+        e.kind == EventKind::Flapping || e.kind == EventKind::FlappingEnded) {
         json.key("rec").number(e.rec);
         text(json.key("lc"), e.fields, &StationFields::lc);
         number(json.key("station"), e.fields, &StationFields::station);
@@ -47,6 +48,17 @@ std::string eventJson(const station::Event& e) {
     }
     if (e.kind == EventKind::Outage) {
         json.key("error").string(e.error);
+    }
+    if (e.kind == EventKind::FlappingEnded) {
+        json.key("since").string(journal::isoLocalTime(*e.flappingSince));
+        json.key("until").string(journal::isoLocalTime(*e.flappingUntil));
+        json.key("changes").number(*e.changes);
+    }
+    if (e.kind == EventKind::Changes) {
+        json.key("connected").number(e.counts.connected);
+        json.key("disconnected").number(e.counts.disconnected);
+        json.key("flapping").number(e.counts.flapping);
+        json.key("flapping_ended").number(e.counts.flappingEnded);
     }
     json.endObject();
     return out;

@@ -75,9 +75,17 @@ std::string seconds(std::chrono::milliseconds time) {
 } // namespace
 
 Environment eventEnvironment(const station::Event& event) {
-    const bool station = event.kind == station::EventKind::Connected ||
-                         event.kind == station::EventKind::Disconnected;
+    using station::EventKind;
+    const bool station =
+        event.kind == EventKind::Connected || event.kind == EventKind::Disconnected ||
+        event.kind == EventKind::Flapping || event.kind == EventKind::FlappingEnded;
     const auto& f = event.fields;
+    std::string changes;
+    if (event.kind == EventKind::FlappingEnded && event.changes) {
+        changes = std::to_string(*event.changes);
+    } else if (event.kind == EventKind::Changes) {
+        changes = std::to_string(event.counts.total());
+    }
     return {
         {"ORVENDAL_EVENT", std::string(eventName(event.kind))},
         {"ORVENDAL_REC", station ? std::to_string(event.rec) : ""},
@@ -87,6 +95,7 @@ Environment eventEnvironment(const station::Event& event) {
         {"ORVENDAL_CONNECTION", f ? toUtf8(printable(f->connection)) : ""},
         {"ORVENDAL_NAME", f ? toUtf8(printable(f->name)) : ""},
         {"ORVENDAL_TIME", journal::isoLocalTime(event.time)},
+        {"ORVENDAL_CHANGES", changes},
     };
 }
 

@@ -14,9 +14,10 @@ constexpr std::chrono::milliseconds kTextfileRefresh{15000};
 
 } // namespace
 
-Textfile::Textfile(std::string path, std::string stationFile, const Clock& clock, Report report)
-    : path_(std::move(path)), stationFile_(std::move(stationFile)), clock_(clock),
-      report_(std::move(report)) {}
+Textfile::Textfile(std::string path, std::string stationFile, std::uint64_t listedStations,
+                   const Clock& clock, Report report)
+    : path_(std::move(path)), stationFile_(std::move(stationFile)), listedStations_(listedStations),
+      clock_(clock), report_(std::move(report)) {}
 
 void Textfile::update(const WatchState& state) {
     const auto now = clock_.monotonic();
@@ -34,7 +35,7 @@ bool Textfile::due(const WatchState& state, SteadyClock::time_point now) const {
 void Textfile::write(const WatchState& state, SteadyClock::time_point now) {
     try {
         std::string text = renderMetrics(state.tracker, stationFile_, state.refreshed,
-                                         state.refreshSeconds, state.running);
+                                         state.refreshSeconds, state.running, listedStations_);
         if (state.journalUp) {
             journalUp_ = *state.journalUp;
             text += renderJournalMetrics(stationFile_, journalUp_);

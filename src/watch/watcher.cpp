@@ -19,11 +19,17 @@ using std::chrono::milliseconds;
 constexpr milliseconds kHeartbeat{5000};
 // What the stop waits for: a refresh stuck on a silent server, and hooks still running.
 constexpr milliseconds kCloseLimit{2000};
-// The watcher runs for months: old sessions are deleted at its start and once a day.
+// The watcher runs for months: old sessions are deleted at its start and once a day, and every
+// hour while the journal fails, since one at its bound (--journal-max) works again only once
+// retention has made room.
 constexpr std::chrono::hours kDay{24};
+constexpr std::chrono::hours kPruneWhileFailing{1};
 // Hooks run at most so many at once, and so many more wait; the rest are dropped and counted.
 constexpr std::size_t kHooksRunning = 4;
 constexpr std::size_t kHooksWaiting = 64;
+static_assert(station::StationTracker::kAnnouncedChanges <= kHooksWaiting);
+// What the tracker folded is told at once, then at most so often, as the dropped hooks are.
+constexpr std::chrono::minutes kFoldedReport{1};
 
 } // namespace
 
@@ -34,6 +40,11 @@ struct Watcher::Outputs {
     std::optional<station::RefreshDriver> driver;
     SteadyClock::time_point lastBeat;
     SteadyClock::time_point lastPrune;
+    // The tracker's counts as last told, when, and since when there is more to tell.
+    station::StationTracker::Folded foldedTold;
+    std::size_t flappingTold = 0;
+    std::optional<SteadyClock::time_point> foldedToldAt;
+    std::optional<WallClock::time_point> foldedSince;
 };
 
 Watcher::Watcher(Options options, Sinks sinks, const Clock& clock, Waiter& waiter)
@@ -46,12 +57,13 @@ Watcher::Watcher(Options options, Sinks sinks, const Clock& clock, Waiter& waite
     Outputs& out = *outputs_;
     if (options_.journal) {
         out.journal.emplace(*options_.journal, options_.stationFile, sinks_.report, clock_.wall(),
-                            options_.interval);
+                            options_.interval, options_.journalMaxMegabytes << 20);
         pruneJournal();
     }
     out.lastPrune = clock_.monotonic();
     if (options_.textfile) {
-        out.textfile.emplace(*options_.textfile, options_.stationFile, clock_, sinks_.report);
+        out.textfile.emplace(*options_.textfile, options_.stationFile, options_.textfileStations,
+                             clock_, sinks_.report);
         sinks_.states.insert(sinks_.states.begin(), &*out.textfile);
     }
     if (options_.hookCommand) {
@@ -97,7 +109,7 @@ int Watcher::run() {
             out.lastBeat = now;
         }
         tellStates();
-        if (out.journal && now - out.lastPrune >= kDay) {
+        if (out.journal && now - out.lastPrune >= (out.journal->up() ? kDay : kPruneWhileFailing)) {
             pruneJournal();
             out.lastPrune = now;
         }
@@ -132,24 +144,68 @@ void Watcher::handle(station::StationReading reading) {
     Outputs& out = *outputs_;
     const auto now = clock_.wall();
     const auto monotonic = clock_.monotonic();
-    const std::vector<station::Event> events = state_.tracker.update(reading, now, monotonic);
+    const station::StationTracker::Update update = state_.tracker.update(reading, now, monotonic);
     state_.reading = std::move(reading);
     state_.refreshed = now;
-    if (out.journal && !events.empty()) {
-        out.journal->record(events, now, monotonic);
+    if (out.journal && !update.recorded.empty()) {
+        out.journal->record(update.recorded, now, monotonic);
         out.lastBeat = monotonic;
     }
-    state_.changed = !events.empty();
+    state_.changed = !update.recorded.empty();
     tellStates();
     state_.changed = false;
-    if (sinks_.events && !events.empty()) {
-        sinks_.events(events);
+    if (sinks_.events && !update.announced.empty()) {
+        sinks_.events(update.announced);
     }
     if (out.hooks) {
-        for (const station::Event& e : events) {
+        for (const station::Event& e : update.announced) {
             out.hooks->post(e);
         }
     }
+    reportFolded(false);
+}
+
+// One line for whatever was folded since the last: flapping stations and bursts of changes.
+void Watcher::reportFolded(bool atStop) {
+    Outputs& out = *outputs_;
+    const station::StationTracker& tracker = state_.tracker;
+    const auto& folded = tracker.folded();
+    const auto& told = out.foldedTold;
+    const std::uint64_t began = folded.flappingPeriods - told.flappingPeriods;
+    const std::uint64_t settled = began + out.flappingTold - tracker.flappingCount();
+    const std::uint64_t bursts = folded.bursts - told.bursts;
+    if (began == 0 && settled == 0 && bursts == 0) {
+        return;
+    }
+    if (!out.foldedSince) {
+        out.foldedSince = clock_.wall();
+    }
+    const auto now = clock_.monotonic();
+    if (!atStop && out.foldedToldAt && now - *out.foldedToldAt < kFoldedReport) {
+        return;
+    }
+    std::string line = "desde " + journal::isoLocalTime(*out.foldedSince) + ":";
+    if (began > 0 || settled > 0) {
+        line += " " + std::to_string(began) + " puestos empezaron a cambiar de estado sin parar (" +
+                std::to_string(station::FlapRule::kChanges) + " cambios en " +
+                std::to_string(station::FlapRule::kWithin.count()) + " s) y " +
+                std::to_string(settled) + " se calmaron; sus " +
+                std::to_string(folded.flappingChanges - told.flappingChanges) +
+                " cambios se guardan como periodos de intermitencia, sin anunciarse uno a uno";
+    }
+    if (bursts > 0) {
+        line += std::string(began > 0 || settled > 0 ? ";" : "") + " " + std::to_string(bursts) +
+                " refrescos con más de " +
+                std::to_string(station::StationTracker::kAnnouncedChanges) +
+                " cambios se anunciaron cada uno como un solo evento \"changes\" (" +
+                std::to_string(folded.burstChanges - told.burstChanges) +
+                " cambios, que el diario guarda uno a uno)";
+    }
+    sinks_.report(line);
+    out.foldedTold = folded;
+    out.flappingTold = tracker.flappingCount();
+    out.foldedToldAt = now;
+    out.foldedSince.reset();
 }
 
 void Watcher::tellStates() {
@@ -169,9 +225,12 @@ void Watcher::pruneJournal() {
     }
     const auto before = clock_.wall() - kDay * days;
     const journal::Journal::Pruned pruned = outputs_->journal->prune(before);
-    if (pruned.sessions > 0 || pruned.outages > 0) {
-        sinks_.report("diario: se han borrado " + std::to_string(pruned.sessions) + " sesiones y " +
-                      std::to_string(pruned.outages) +
+    if (pruned.sessions > 0 || pruned.outages > 0 || pruned.flapping > 0) {
+        const std::string flapping = pruned.flapping > 0 ? ", " + std::to_string(pruned.flapping) +
+                                                               " periodos de intermitencia"
+                                                         : std::string();
+        sinks_.report("diario: se han borrado " + std::to_string(pruned.sessions) + " sesiones" +
+                      flapping + " y " + std::to_string(pruned.outages) +
                       " fallos de lectura que terminaron antes de " +
                       journal::isoLocalTime(before) + " (--retain " + std::to_string(days) + ")");
     }
@@ -184,6 +243,7 @@ void Watcher::finish() {
     state_.running = false;
     tellStates();
     const auto stoppedAt = clock_.wall();
+    reportFolded(true);
     const std::vector<station::Event> ended = state_.tracker.stopAll(stoppedAt, clock_.monotonic());
     if (out.journal) {
         out.journal->stop(ended, stoppedAt);

@@ -49,6 +49,7 @@ private:
     struct Outputs;
     void handle(station::StationReading reading);
     void tellStates();
+    void reportFolded(bool atStop);
     void pruneJournal();
     void finish();
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stationreader.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -17,8 +19,14 @@ struct Options {
     std::optional<std::string> journal;
     // Sessions and outages that ended longer ago are deleted from the journal; 0 keeps them all.
     std::int64_t retainDays = 400;
-    // The Prometheus textfile.
+    // The journal's database grows to so many MiB at most; 0 leaves it unbounded. At about 110
+    // bytes a session, the default holds some 9 million: 400 days of 1,000 stations with 20
+    // sessions a day each, while a flood that nothing folds fills it in hours, not a disk.
+    std::int64_t journalMaxMegabytes = 1024;
+    // The Prometheus textfile, and how many stations, the first ones, get series of their own
+    // in it (renderMetrics).
     std::optional<std::string> textfile;
+    std::uint64_t textfileStations = station::kWindowReadLimit.stations;
     // The command run for each event, and how long it may run.
     std::optional<std::string> hookCommand;
     std::chrono::seconds hookTimeout{60};

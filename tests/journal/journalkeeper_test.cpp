@@ -32,7 +32,7 @@ TEST(JournalKeeper, TransitionsWaitInMemoryUpToTheirBoundWhileTheDiskIsFull) {
     const auto now = WallClock::now();
     JournalKeeper keeper(
         db, "MARLOVEN.SIT", [&](const std::string& l) { lines.push_back(l); }, now,
-        Milliseconds(500), 3);
+        Milliseconds(500), 0, 3);
     ASSERT_TRUE(keeper.up());
 
     small.fill();

@@ -22,7 +22,12 @@ watch::Options watchOptions(const Arguments& args) {
     options.credentials = args.value("--credentials");
     options.journal = args.value("--journal");
     options.retainDays = integerOption(args, "--retain", 0, 36'500, options.retainDays);
+    options.journalMaxMegabytes =
+        integerOption(args, "--journal-max", 0, 1'048'576, options.journalMaxMegabytes);
     options.textfile = args.value("--prometheus");
+    options.textfileStations = static_cast<std::uint64_t>(integerOption(
+        args, "--prometheus-stations", 0, static_cast<std::int64_t>(station::kMaxStationRecords),
+        static_cast<std::int64_t>(options.textfileStations)));
     options.hookCommand = args.value("--on-change");
     if (options.hookCommand) {
         options.hookTimeout = std::chrono::seconds(
@@ -63,10 +68,15 @@ int runWatch(const Arguments& args) {
 }
 
 constexpr std::array kWatchOptions = {
-    OptionSpec{"--credentials", true}, OptionSpec{"--journal", true},
-    OptionSpec{"--prometheus", true},  OptionSpec{"--on-change", true},
-    OptionSpec{"--interval", true},    OptionSpec{"--hook-timeout", true},
+    OptionSpec{"--credentials", true},
+    OptionSpec{"--journal", true},
+    OptionSpec{"--prometheus", true},
+    OptionSpec{"--on-change", true},
+    OptionSpec{"--interval", true},
+    OptionSpec{"--hook-timeout", true},
     OptionSpec{"--retain", true},
+    OptionSpec{"--journal-max", true},
+    OptionSpec{"--prometheus-stations", true},
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "serviceconfig.h"
 #include "servicemessages.h"
 #include "text.h"
+#include "timetext.h"
 #include "win32error.h"
 
 #include <cstdio>
@@ -104,6 +105,30 @@ void EventLog::events(const std::string& stationFile, const std::vector<Event>& 
             break;
         case EventKind::Recovered:
             report(EVENTLOG_INFORMATION_TYPE, MSG_RECOVERED, {stationFile});
+            break;
+        case EventKind::Flapping:
+        case EventKind::FlappingEnded: {
+            const std::string station = e.fields ? std::to_string(e.fields->station) : "?";
+            std::vector<std::string> inserts = {std::to_string(e.rec), station,
+                                                field(e.fields, &StationFields::name), stationFile};
+            if (e.kind == EventKind::Flapping) {
+                inserts.insert(inserts.end(), {std::to_string(station::FlapRule::kChanges),
+                                               std::to_string(station::FlapRule::kWithin.count())});
+            } else {
+                inserts.insert(inserts.end(), {journal::isoLocalTime(*e.flappingSince),
+                                               journal::isoLocalTime(*e.flappingUntil),
+                                               std::to_string(e.changes.value_or(0))});
+            }
+            report(e.kind == EventKind::Flapping ? EVENTLOG_WARNING_TYPE
+                                                 : EVENTLOG_INFORMATION_TYPE,
+                   e.kind == EventKind::Flapping ? MSG_FLAPPING : MSG_FLAPPING_ENDED, inserts);
+            break;
+        }
+        case EventKind::Changes:
+            report(EVENTLOG_WARNING_TYPE, MSG_CHANGES,
+                   {stationFile, std::to_string(e.counts.total()),
+                    std::to_string(e.counts.connected), std::to_string(e.counts.disconnected),
+                    std::to_string(e.counts.flapping), std::to_string(e.counts.flappingEnded)});
             break;
         case EventKind::Stopped:
             // Told once, by stopped(), for all the sessions the stop closes.

@@ -183,7 +183,8 @@ int watchAsService(EventLog& log, ServiceStop& stop) {
             sinks.events = [&](const std::vector<station::Event>& events) {
                 log.events(file, events);
                 for (const station::Event& e : events) {
-                    closed += e.kind == station::EventKind::Stopped;
+                    // A flapping period the stop ends is no session.
+                    closed += e.kind == station::EventKind::Stopped && !e.flappingSince;
                 }
             };
             const SystemClock clock;
