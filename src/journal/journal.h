@@ -59,7 +59,8 @@ public:
     // Whether the journal's path no longer names the file this journal writes: deleted, or
     // renamed away and maybe replaced.
     bool replaced() const;
-    // Whether its database has reached the bound it was opened with.
+    // Whether its database is within a sixteenth of the bound it was opened with, where a
+    // commit that fails for want of room failed for the bound rather than the disk.
     bool atLimit() const;
 
     struct Pruned {

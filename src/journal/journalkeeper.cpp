@@ -133,8 +133,10 @@ bool JournalKeeper::commit(WallClock::time_point now, bool force,
             journal_.reset();
         }
         if (fullJournal(error.code()) && journal_ && journal_->atLimit()) {
-            failed("ha llegado a su tamaño máximo de " + std::to_string(maxBytes_ >> 20) +
-                   " MB, --journal-max");
+            const bool megabytes = maxBytes_ >= (1 << 20);
+            failed("ha llegado a su tamaño máximo de " +
+                   std::to_string(megabytes ? maxBytes_ >> 20 : maxBytes_ >> 10) +
+                   (megabytes ? " MB" : " KB") + ", --journal-max");
         } else {
             failed(error.text('-'));
         }

@@ -100,6 +100,58 @@ TEST(JournalKeeper, AStopWhoseLogCannotBeFoldedInStandsAsCommitted) {
     EXPECT_FALSE(gaps[0].to);
 }
 
+// A journal at its --journal-max is a failing journal, told once as such, whose transitions wait
+// in memory; retention, which runs while it fails, makes room, and they are written then.
+TEST(JournalKeeper, AJournalAtItsBoundWaitsForRetentionToMakeRoom) {
+    TempDir dir;
+    const std::string db = dir.file("journal.db");
+    std::vector<std::string> lines;
+    const auto now = fromEpochMilliseconds(epochMilliseconds(WallClock::now()));
+    constexpr std::int64_t kBound = 256 << 10;
+    JournalKeeper keeper(
+        db, "MARLOVEN.SIT", [&](const std::string& l) { lines.push_back(l); }, now,
+        Milliseconds(500), kBound);
+    station::StationFields fields;
+    fields.name = std::u16string(40, u'x');
+    int sessions = 0;
+    // Past the keeper's pause between retries, each time.
+    auto monotonic = SteadyClock::now();
+    const auto batch = [&](WallClock::time_point at) {
+        std::vector<station::Event> connected(100);
+        for (station::Event& e : connected) {
+            e.time = at;
+            e.rec = ++sessions;
+            e.fields = fields;
+        }
+        keeper.record(connected, at, monotonic += std::chrono::seconds(2));
+        for (station::Event& e : connected) {
+            e.kind = station::EventKind::Disconnected;
+        }
+        keeper.record(connected, at, monotonic += std::chrono::seconds(2));
+    };
+    while (keeper.up() && sessions < 100'000) {
+        batch(now + std::chrono::milliseconds(sessions));
+    }
+    ASSERT_FALSE(keeper.up()) << sessions << " sessions did not reach the bound";
+    EXPECT_LE(std::filesystem::file_size(db), static_cast<std::uintmax_t>(kBound));
+    batch(now + std::chrono::hours(1));
+    EXPECT_FALSE(keeper.up());
+
+    EXPECT_GT(keeper.prune(now + std::chrono::minutes(30)).sessions, 0);
+    batch(now + std::chrono::hours(2));
+    EXPECT_TRUE(keeper.up());
+    keeper.stop({}, now + std::chrono::hours(3));
+
+    EXPECT_EQ(count(lines, "ha llegado a su tamaño máximo de 256 KB, --journal-max"), 1u)
+        << ::testing::PrintToString(lines);
+    EXPECT_EQ(count(lines, "vuelve a funcionar"), 1u) << ::testing::PrintToString(lines);
+    EXPECT_EQ(JournalReader(db)
+                  .overlapping(now + std::chrono::minutes(30), std::nullopt, std::nullopt)
+                  .size(),
+              200u)
+        << "the sessions that waited, written once there was room";
+}
+
 } // namespace
 
 // A failure is told by its code's category as well as its number: SQLite's SQLITE_CORRUPT and
