@@ -111,7 +111,8 @@ void refuseProgramOnShare(const std::wstring& program) {
 }
 
 // The options the service's watcher takes as `watch` does, passed as they are.
-constexpr std::array kPassedThrough = {"--on-change", "--interval", "--retain", "--hook-timeout"};
+constexpr std::array kPassedThrough = {"--on-change",   "--interval",     "--retain",
+                                       "--journal-max", "--hook-timeout", "--prometheus-stations"};
 
 int install(const Arguments& args) {
     args.expectPositionals(2, "install FICHERO");
@@ -326,6 +327,8 @@ constexpr std::array kServiceOptions = {
     OptionSpec{"--credentials", true},
     OptionSpec{"--interval", true},
     OptionSpec{"--retain", true},
+    OptionSpec{"--journal-max", true},
+    OptionSpec{"--prometheus-stations", true},
     OptionSpec{"--hook-timeout", true},
     OptionSpec{"--name", true},
     OptionSpec{"--all", false},
@@ -338,7 +341,8 @@ const Command kServiceCommand{
     "service", "el vigilante como servicio de Windows: instalarlo, quitarlo, su estado",
     "Uso: stationctl service install FICHERO [--name NOMBRE] [--journal BD] [--prometheus RUTA]\n"
     "                                [--on-change ORDEN] [--account DOMINIO\\USUARIO]\n"
-    "                                [--retain DÍAS] [--hook-timeout S] [--interval MS]\n"
+    "                                [--retain DÍAS] [--journal-max MB] [--hook-timeout S]\n"
+    "                                [--interval MS] [--prometheus-stations N]\n"
     "     stationctl service remove [--name NOMBRE | --all]\n"
     "     stationctl service status [--name NOMBRE]\n"
     "     stationctl service start [--name NOMBRE]\n"
@@ -363,7 +367,8 @@ const Command kServiceCommand{
     "                    contraseña se pide en la consola sin mostrarla. Una cuenta de servicio\n"
     "                    administrada de grupo (DOMINIO\\nombre$) no la necesita\n"
     "  --password-stdin  lee la contraseña de la entrada estándar (la usa el instalador)\n"
-    "  --on-change, --retain, --hook-timeout, --interval: como en stationctl watch\n"
+    "  --on-change, --retain, --journal-max, --hook-timeout, --interval,\n"
+    "  --prometheus-stations: como en stationctl watch\n"
     "remove detiene el servicio (espera 30 s como mucho) y lo quita con su origen de eventos;\n"
     "el diario se conserva. --all actúa sobre todos los servicios Orvendal. status dice su\n"
     "estado y el último fallo: 0 en marcha, 3 detenido, 4 no instalado. start lo arranca y\n"
