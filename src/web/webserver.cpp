@@ -1,0 +1,67 @@
+#include "webserver.h"
+
+#include "error.h"
+#include "historypage.h"
+#include "httpserver.h"
+#include "livepage.h"
+#include "routes.h"
+#include "socketio.h"
+
+#include <cerrno>
+
+namespace orvendal::web {
+
+struct WebServer::Parts {
+    Parts(const WebOptions& options, const watch::Clock& clock)
+        : board(clock), live(options.stationFile, options.journal),
+          site(options.listen,
+               options.webConfig ? readWebConfig(*options.webConfig) : WebSecurity{},
+               options.stationFile, options.journal, board, live, history),
+          history(options.journal, site.counters),
+          server(site.limits, site.counters, site.security.tls) {}
+
+    Board board;
+    LivePage live;
+    Site site;
+    HistoryPages history;
+    HttpServer server;
+};
+
+WebServer::WebServer(const WebOptions& options, const watch::Clock& clock)
+    : parts_(std::make_unique<Parts>(options, clock)) {
+    Site& site = parts_->site;
+    site.port = parts_->server.bind(options.listen.host, options.listen.port);
+    if (site.port < 0) {
+        throw Error(errnoCode(EADDRINUSE), "no se puede escuchar en " +
+                                               options.listen.text(options.listen.port) + ": " +
+                                               bindFailure());
+    }
+    addRoutes(parts_->server, site);
+}
+
+WebServer::~WebServer() {
+    stop();
+}
+
+std::string WebServer::url() const {
+    const Site& site = parts_->site;
+    return (site.security.tls ? "https://" : "http://") + site.listen.text(site.port) + "/";
+}
+
+void WebServer::start() {
+    serving_ = std::thread([this] { parts_->server.serve(); });
+}
+
+void WebServer::stop() {
+    parts_->board.close();
+    parts_->server.halt();
+    if (serving_.joinable()) {
+        serving_.join();
+    }
+}
+
+void WebServer::update(const watch::WatchState& state) {
+    parts_->board.update(state);
+}
+
+} // namespace orvendal::web
