@@ -22,7 +22,7 @@ public:
 };
 
 extern const char* const kUsage;
-// "orvendal 0.1.0": what --version prints.
+// "orvendal X.Y.Z", the project's version: what --version prints.
 extern const char* const kVersionLine;
 
 // Parses the arguments after the program's name, Qt's own already taken out. Throws UsageError.
