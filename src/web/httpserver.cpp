@@ -24,14 +24,21 @@ struct Serving {
 };
 thread_local Serving* tServing = nullptr;
 
-constexpr std::string_view kTooManyConnections =
-    "HTTP/1.1 503 Service Unavailable\r\n"
-    "Content-Type: text/plain; charset=utf-8\r\n"
-    "X-Content-Type-Options: nosniff\r\n"
-    "Retry-After: 5\r\n"
-    "Connection: close\r\n"
-    "Content-Length: 75\r\n\r\n"
-    "Demasiadas conexiones a la vez con el vigilante; vuelva a intentarlo.\n";
+// The answer to a connection past the limit, written without reading its request.
+const std::string& tooManyConnections() {
+    static const std::string answer = [] {
+        const std::string body =
+            "Demasiadas conexiones a la vez con el vigilante; vuelva a intentarlo.\n";
+        return "HTTP/1.1 503 Service Unavailable\r\n"
+               "Content-Type: text/plain; charset=utf-8\r\n"
+               "X-Content-Type-Options: nosniff\r\n"
+               "Retry-After: 5\r\n"
+               "Connection: close\r\n"
+               "Content-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n" + body;
+    }();
+    return answer;
+}
 
 // One thread per connection, started when none is idle, up to `limit`; a connection beyond
 // that is refused on the accepting thread, so that a flood never queues.
@@ -44,7 +51,8 @@ public:
             std::unique_lock lock(mutex_);
             if (busy_ + jobs_.size() < limit_ && !stopping_) {
                 jobs_.push_back(std::move(job));
-                if (idle_ == 0) {
+                // Each idle thread takes one job: more jobs than that need one more thread.
+                if (jobs_.size() > idle_) {
                     threads_.emplace_back([this] { work(); });
                 }
                 lock.unlock();
@@ -181,7 +189,7 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
     if (tRefusing) {
         counters_.count(Refusal::Connections);
         // A TLS client cannot read a plain answer: it only sees the connection close.
-        refuseSocket(sock, tls_ ? std::string_view() : kTooManyConnections);
+        refuseSocket(sock, tls_ ? std::string_view() : std::string_view(tooManyConnections()));
         return false;
     }
     if (!enter(sock)) {
@@ -193,7 +201,7 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
         std::unique_ptr<Channel> channel =
             tls_ ? tls_->accept(sock, limits_.headTime) : std::make_unique<Channel>(sock);
         if (!channel) {
-            counters_.count(Refusal::SlowRequest);
+            counters_.count(Refusal::Handshake);
         } else {
             RequestStream stream(*channel, limits_, counters_);
             for (std::size_t left = limits_.requestsPerConnection;
@@ -206,7 +214,7 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
                 bool closed = false;
                 served = process_request(stream, left == 1, closed, nullptr);
                 tServing = nullptr;
-                if (!served || closed || serving.close) {
+                if (!served || closed || serving.close || stream.cutOff()) {
                     break;
                 }
             }

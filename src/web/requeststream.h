@@ -24,6 +24,8 @@ public:
     void beginRequest();
     // The head was read whole: what follows is no longer held to its limits.
     void headDone() { inHead_ = false; }
+    // Whether the request's head broke a limit: the connection serves nothing more.
+    bool cutOff() const { return refused_; }
 
     bool is_readable() const override;
     bool is_writable() const override;

@@ -4,8 +4,8 @@ namespace orvendal::web {
 
 std::string Counters::render(std::string_view labels) const {
     static constexpr std::array<const char*, kRefusals> kReasons = {
-        "connections",  "live_clients", "method",       "host",
-        "unauthorized", "request_size", "slow_request", "busy"};
+        "connections",  "live_clients", "method",        "host", "unauthorized",
+        "request_size", "slow_request", "tls_handshake", "busy"};
     const std::string common(labels);
     std::string out = "# HELP orvendal_web_refused_total Requests and connections the web page "
                       "refused, by reason.\n# TYPE orvendal_web_refused_total counter\n";

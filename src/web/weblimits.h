@@ -35,10 +35,11 @@ enum class Refusal : std::size_t {
     Host,         // a loopback listener asked under another name
     Unauthorized, // no password, or a wrong one
     RequestSize,  // a head past Limits::headBytes, or a body
-    SlowRequest,  // a head not whole within Limits::headTime, or a TLS handshake not done
+    SlowRequest,  // a head not whole within Limits::headTime
+    Handshake,    // a TLS handshake that failed or was not done within Limits::headTime
     Busy,         // a history asked while others are being drawn
 };
-inline constexpr std::size_t kRefusals = 8;
+inline constexpr std::size_t kRefusals = 9;
 
 // The web side's own measures, for /metrics.
 struct Counters {
