@@ -5,6 +5,7 @@
 #include "json.h"
 #include "stationtexts.h"
 #include "text.h"
+#include "timetext.h"
 #include "webtime.h"
 
 #include <cstdio>
@@ -49,7 +50,9 @@ std::string seconds(double value) {
 
 // The part of every event that changes with each refresh.
 std::string refreshJson(const Snapshot& snapshot) {
-    return "\"refresh\":" + std::to_string(snapshot.refresh) + ",\"refreshed\":" +
+    return "\"refresh\":" + std::to_string(snapshot.refresh) +
+           ",\"at\":" + std::to_string(journal::epochMilliseconds(snapshot.refreshed)) +
+           ",\"refreshed\":" +
            jsonText(snapshot.refresh > 0 ? clockText(snapshot.refreshed) : std::string()) +
            ",\"seconds\":" + seconds(snapshot.refreshSeconds) +
            ",\"running\":" + (snapshot.running ? "true" : "false");
@@ -226,7 +229,9 @@ std::string LivePage::event(const Snapshot& snapshot, std::optional<std::uint64_
                             std::uint64_t& brings) {
     const std::shared_ptr<const LiveView> now = view(snapshot);
     brings = now->version;
-    std::string data = "{" + refreshJson(snapshot);
+    // Appended, not literal + temporary: GCC 12 for mingw mistakes that for an overlapping copy.
+    std::string data = "{";
+    data += refreshJson(snapshot);
     const char* kind = "lectura";
     if (!shown || *shown != now->version) {
         const bool changes = shown && now->from == *shown;

@@ -134,14 +134,19 @@ std::string fileLabel(const std::string& stationFile) {
 
 void metricsRoute(httplib::Response& response, Site& site) {
     const std::shared_ptr<const Snapshot> snapshot = site.board.current();
+    // Nothing is known before it: a scrape then would report stations that are not there.
+    if (snapshot->refresh == 0) {
+        response.set_header("Retry-After", "1");
+        answer(response, 503, "El vigilante todavía no ha leído el fichero de estaciones.");
+        return;
+    }
     std::string text;
     {
         const std::lock_guard lock(site.metricsMutex);
         if (site.metricsFor != snapshot) {
-            static const station::StationTracker kNone;
-            site.metricsText = watch::renderMetrics(snapshot->tracker ? *snapshot->tracker : kNone,
-                                                    site.stationFile, snapshot->refreshed,
-                                                    snapshot->refreshSeconds, snapshot->running);
+            site.metricsText =
+                watch::renderMetrics(*snapshot->tracker, site.stationFile, snapshot->refreshed,
+                                     snapshot->refreshSeconds, snapshot->running);
             if (snapshot->journalUp) {
                 site.metricsText +=
                     watch::renderJournalMetrics(site.stationFile, *snapshot->journalUp);

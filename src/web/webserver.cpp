@@ -37,6 +37,7 @@ WebServer::WebServer(const WebOptions& options, const watch::Clock& clock)
                                                bindFailure());
     }
     addRoutes(parts_->server, site);
+    serving_ = std::thread([this] { parts_->server.serve(); });
 }
 
 WebServer::~WebServer() {
@@ -46,10 +47,6 @@ WebServer::~WebServer() {
 std::string WebServer::url() const {
     const Site& site = parts_->site;
     return (site.security.tls ? "https://" : "http://") + site.listen.text(site.port) + "/";
-}
-
-void WebServer::start() {
-    serving_ = std::thread([this] { parts_->server.serve(); });
 }
 
 void WebServer::stop() {

@@ -25,9 +25,9 @@ struct WebOptions {
 // watcher: told after every refresh, it never makes the watcher wait.
 class WebServer final : public watch::StateSink {
 public:
-    // Reads the web configuration and binds the address: a bad file or an address that cannot
-    // be had is refused here, before the watcher starts (Error; UsageError where the option
-    // cannot be used at all).
+    // Reads the web configuration, binds the address and serves: a bad file or an address that
+    // cannot be had is refused here, before the watcher starts (Error; UsageError where the
+    // option cannot be used at all). Until the watcher's first refresh the pages say so.
     WebServer(const WebOptions& options, const watch::Clock& clock);
     ~WebServer() override;
     WebServer(const WebServer&) = delete;
@@ -35,8 +35,6 @@ public:
 
     // The page's address, "http://127.0.0.1:8468/", with the port bound.
     std::string url() const;
-    // Serves until stop() or the destructor.
-    void start();
     // Ends every stream and connection and waits for the server's threads.
     void stop();
 

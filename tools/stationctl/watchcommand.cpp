@@ -78,13 +78,10 @@ int runWatch(const Arguments& args) {
     if (webOptions) {
         site.emplace(*webOptions, clock);
         sinks.states.push_back(&*site);
+        std::cerr << "stationctl watch: página web en " << printable(site->url()) << std::endl;
     }
     watch::Watcher watching(std::move(options), std::move(sinks), clock, stops);
     watcher = &watching;
-    if (site) {
-        site->start();
-        std::cerr << "stationctl watch: página web en " << printable(site->url()) << std::endl;
-    }
     return watching.run();
 }
 
