@@ -29,6 +29,18 @@ std::string narrow(const std::wstring& path) {
     return toUtf8(std::u16string(path.begin(), path.end()));
 }
 
+// GetFinalPathNameByHandle answers with the \\?\ prefix, which people never write and every
+// message would show. A path shorter than MAX_PATH opens without it; a longer one keeps it.
+std::wstring withoutPrefix(const std::wstring& path) {
+    if (path.starts_with(LR"(\\?\UNC\)") && path.size() - 6 < MAX_PATH) {
+        return LR"(\\)" + path.substr(8);
+    }
+    if (path.starts_with(LR"(\\?\)") && path.size() - 4 < MAX_PATH) {
+        return path.substr(4);
+    }
+    return path;
+}
+
 } // namespace
 
 std::optional<FileIdentity> identityOf(const std::string& path) {
@@ -73,7 +85,23 @@ std::string withResolvedFolder(const std::string& path) {
         resolved += L'\\';
     }
     resolved += name;
-    return narrow(resolved);
+    return narrow(withoutPrefix(resolved));
+}
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.find_last_of("\\/");
+    if (slash == std::string::npos) {
+        // "C:name" is a name in drive C:'s current folder.
+        return path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : ".";
+    }
+    // The root keeps its separator: "C:" alone would be that drive's current folder.
+    const bool root = slash == 0 || (slash == 2 && path[1] == ':');
+    return path.substr(0, root ? slash + 1 : slash);
+}
+
+bool isFolder(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesW(widePath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool sameEntry(const std::string& a, const std::string& b) {
