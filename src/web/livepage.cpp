@@ -61,7 +61,7 @@ std::string refreshJson(const Snapshot& snapshot) {
 std::u16string sinceText(const journal::Session& session, WallClock::time_point now) {
     if (session.atStart) {
         return u"antes de " + fromUtf8(atText(session.seen, now)) +
-               u" (ya estaba conectado al empezar la vigilancia)";
+               u" (al empezar la vigilancia)";
     }
     if (session.startedAfter && session.start) {
         return u"entre " + fromUtf8(atText(*session.startedAfter, now)) + u" y " +
@@ -104,7 +104,7 @@ LivePage::sinceTexts(const Snapshot& snapshot, std::size_t rows, std::string& no
             texts[i] = since
                            ? u"desde " + fromUtf8(atText(*since, snapshot.refreshed))
                            : u"antes de " + fromUtf8(atText(snapshot.started, snapshot.refreshed)) +
-                                 u" (ya estaba conectado al empezar la vigilancia)";
+                                 u" (al empezar la vigilancia)";
         }
     }
     return texts;
@@ -184,7 +184,16 @@ std::shared_ptr<const LiveView> LivePage::view(const Snapshot& snapshot) {
     return latest_;
 }
 
-std::string LivePage::render(const Snapshot& snapshot) {
+std::string LivePage::render(const std::shared_ptr<const Snapshot>& snapshot) {
+    const std::lock_guard lock(rendering_);
+    if (renderedFor_ != snapshot) {
+        rendered_ = compose(*snapshot);
+        renderedFor_ = snapshot;
+    }
+    return rendered_;
+}
+
+std::string LivePage::compose(const Snapshot& snapshot) {
     const std::shared_ptr<const LiveView> shown = view(snapshot);
     std::string body = "<header>\n<h1 id=\"titulo\">" + shown->captionHtml + "</h1>\n" +
                        navigation("/") + "</header>\n<main>\n";

@@ -40,8 +40,9 @@ public:
     // The view of `snapshot`'s version: the latest one built, or built now.
     std::shared_ptr<const LiveView> view(const Snapshot& snapshot);
 
-    // The whole page, readable without JavaScript; its script then follows the events.
-    std::string render(const Snapshot& snapshot);
+    // The whole page, readable without JavaScript; its script then follows the events. Made
+    // once a snapshot, whoever asks.
+    std::string render(const std::shared_ptr<const Snapshot>& snapshot);
 
     // One server-sent event for a page at version `shown` (none before the first): all rows,
     // the rows changed since `shown`, or only the refresh. Returns the version it brings.
@@ -56,8 +57,13 @@ private:
 
     std::string stationFile_;
     std::optional<std::string> journal_;
+    std::string compose(const Snapshot& snapshot);
+
     std::mutex building_;
     std::shared_ptr<const LiveView> latest_;
+    std::mutex rendering_;
+    std::shared_ptr<const Snapshot> renderedFor_;
+    std::string rendered_;
 };
 
 } // namespace orvendal::web

@@ -183,7 +183,7 @@ void addRoutes(HttpServer& server, Site& site) {
         return gate(request, response, site);
     });
     server.Get("/", [&site](const httplib::Request&, httplib::Response& response) {
-        response.set_content(site.live.render(*site.board.current()), "text/html; charset=utf-8");
+        response.set_content(site.live.render(site.board.current()), "text/html; charset=utf-8");
     });
     server.Get("/api/eventos", [&site](const httplib::Request&, httplib::Response& response) {
         serveLiveEvents(response, site.board, site.live, site.counters, site.limits);
