@@ -46,7 +46,7 @@ sleep 2
 for path in metrics ""; do
     wrk -t2 -c8 -d"${seconds}s" --latency "$url$path" >"$out/wrk-${path:-root}.txt"
 done
-"$build/bench/web/web_bench" 127.0.0.1 "$port" "$out/MARLOVEN.SIT" 1000 100 1000 "$seconds" 500 \
+"$build/bench/web/web_bench" 127.0.0.1 "$port" "$out/MARLOVEN.SIT" 999 100 1000 "$seconds" 500 \
     >"$out/live.json"
 exec 3>&-
 

@@ -182,7 +182,10 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2 * interval + interval / 3));
         locked = !locked;
         range.l_type = locked ? F_WRLCK : F_UNLCK;
-        ::fcntl(fd, F_OFD_SETLK, &range);
+        if (::fcntl(fd, F_OFD_SETLK, &range) != 0) {
+            std::perror("the row's lock");
+            return 1;
+        }
         const std::lock_guard lock(shared.mutex);
         shared.changes.push_back(Clock::now());
     }
