@@ -92,7 +92,7 @@ void follow(const std::string& host, int port, int row, bool measureCadence, Sha
             if (measureCadence && lastRefresh >= 0) {
                 if (refresh == lastRefresh + 1) {
                     shared.gaps.push_back(static_cast<double>(instant - lastAt));
-                } else {
+                } else if (refresh > lastRefresh + 1) {
                     shared.skipped += refresh - lastRefresh - 1;
                 }
             }

@@ -28,6 +28,7 @@ void Board::update(const watch::WatchState& state) {
         return;
     }
     auto next = std::make_shared<Snapshot>(*last);
+    ++next->published;
     if (refreshed) {
         ++next->refresh;
         next->refreshed = state.refreshed;
@@ -87,8 +88,11 @@ std::shared_ptr<const Snapshot> Board::current() const {
 std::shared_ptr<const Snapshot> Board::next(std::uint64_t after,
                                             std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    published_.wait_for(lock, timeout, [&] { return closed_ || current_->refresh > after; });
-    return closed_ ? nullptr : current_;
+    published_.wait_for(lock, timeout, [&] { return closed_ || current_->published > after; });
+    if (closed_ && (current_->running || current_->published <= after)) {
+        return nullptr;
+    }
+    return current_;
 }
 
 void Board::close() {

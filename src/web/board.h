@@ -15,7 +15,8 @@ namespace orvendal::web {
 // What the watcher knew after one refresh, as the web side's threads read it: never changed once
 // published, its large parts shared with the snapshots before it while they stay the same.
 struct Snapshot {
-    // Refreshes told so far; 0 before the first.
+    // Snapshots published before this one, and refreshes told so far (0 before the first).
+    std::uint64_t published = 0;
     std::uint64_t refresh = 0;
     // Changes whenever anything the live page shows changes.
     std::uint64_t version = 0;
@@ -48,8 +49,9 @@ public:
     void reopen() override {}
 
     std::shared_ptr<const Snapshot> current() const;
-    // The first snapshot after refresh `after`, waiting up to `timeout` for it: the latest one
-    // then, whatever its refresh. None once closed.
+    // The latest snapshot once one is published after `after` (a Snapshot::published), waiting
+    // up to `timeout` for it: the latest one then, new or not. Once closed, the watcher's last
+    // snapshot (it stopped) if it is newer, else none.
     std::shared_ptr<const Snapshot> next(std::uint64_t after, std::chrono::milliseconds timeout);
     // Wakes every wait in next() for good.
     void close();

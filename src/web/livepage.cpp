@@ -60,8 +60,7 @@ std::string refreshJson(const Snapshot& snapshot) {
 
 std::u16string sinceText(const journal::Session& session, WallClock::time_point now) {
     if (session.atStart) {
-        return u"antes de " + fromUtf8(atText(session.seen, now)) +
-               u" (al empezar la vigilancia)";
+        return u"antes de " + fromUtf8(atText(session.seen, now)) + u" (al empezar la vigilancia)";
     }
     if (session.startedAfter && session.start) {
         return u"entre " + fromUtf8(atText(*session.startedAfter, now)) + u" y " +

@@ -24,7 +24,7 @@ void serveLiveEvents(httplib::Response& response, Board& board, LivePage& page, 
     }
     struct Follower {
         std::optional<std::uint64_t> shown;
-        std::uint64_t refresh = 0;
+        std::uint64_t published = 0;
         bool started = false;
     };
     auto follower = std::make_shared<Follower>();
@@ -40,13 +40,13 @@ void serveLiveEvents(httplib::Response& response, Board& board, LivePage& page, 
                 }
                 snapshot = board.current();
             } else {
-                snapshot = board.next(follower->refresh, kQuiet);
+                snapshot = board.next(follower->published, kQuiet);
             }
             if (!snapshot) {
                 sink.done();
                 return true;
             }
-            if (follower->shown && snapshot->refresh == follower->refresh) {
+            if (follower->shown && snapshot->published == follower->published) {
                 static constexpr std::string_view kComment = ":\n\n";
                 return sink.write(kComment.data(), kComment.size());
             }
@@ -56,7 +56,7 @@ void serveLiveEvents(httplib::Response& response, Board& board, LivePage& page, 
                 return false;
             }
             follower->shown = brings;
-            follower->refresh = snapshot->refresh;
+            follower->published = snapshot->published;
             if (!snapshot->running) {
                 sink.done();
             }

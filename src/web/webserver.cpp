@@ -51,6 +51,11 @@ std::string WebServer::url() const {
 
 void WebServer::stop() {
     parts_->board.close();
+    // The live pages' last event says the watcher stopped; each stream ends once it is sent.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (parts_->site.counters.liveClients > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     parts_->server.halt();
     if (serving_.joinable()) {
         serving_.join();
