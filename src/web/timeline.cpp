@@ -79,9 +79,12 @@ std::string ticks(const Axis& axis, double top, double bottom) {
         const double x = axis.x(t);
         const std::string clock = clockText(t);
         out += "<line class=\"marca\" x1=\"" + number(x) + "\" x2=\"" + number(x) + "\" y1=\"" +
-               number(top - 4) + "\" y2=\"" + number(bottom) + "\"/><text class=\"hora\" x=\"" +
-               number(x) + "\" y=\"" + number(top - 8) + "\">" +
-               (step < 60 ? clock : clock.substr(0, 5)) + "</text>";
+               number(top - 4) + "\" y2=\"" + number(bottom) + "\"/>";
+        // A time at the right edge would be cut off by the picture's border.
+        if (x < kPlotRight - 20) {
+            out += "<text class=\"hora\" x=\"" + number(x) + "\" y=\"" + number(top - 8) + "\">" +
+                   (step < 60 ? clock : clock.substr(0, 5)) + "</text>";
+        }
     }
     return out;
 }
