@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The watcher's web page under load, as Markdown tables: stationctl watch on 1,000 stations, 200 of
 # them connected, with its journal and its page on loopback (a refresh every 500 ms). wrk asks
-# for /metrics and for / as fast as it can over 8 connections (requests a second, latency
-# percentiles); then bench/web's web_bench holds 100 live pages while 1,000 requests a second
+# for /metrics and for / as fast as it can over 1 connection and over 8 (requests a second,
+# latency percentiles); then bench/web's web_bench holds 100 live pages while 1,000 requests a second
 # arrive and one record is locked and unlocked: the requests' latency, the gaps between
 # refreshes, and how late each lock change reaches every live page.
 #   scripts/bench-web.sh BUILD_DIR [SECONDS]
@@ -43,8 +43,11 @@ port=${url##*:}
 port=${port%/}
 sleep 2
 
-for path in metrics ""; do
-    wrk -t2 -c8 -d"${seconds}s" --latency "$url$path" >"$out/wrk-${path:-root}.txt"
+for connections in 1 8; do
+    for path in metrics ""; do
+        wrk -t"$((connections > 1 ? 2 : 1))" -c"$connections" -d"${seconds}s" --latency \
+            "$url$path" >"$out/wrk-$connections-${path:-root}.txt"
+    done
 done
 "$build/bench/web/web_bench" 127.0.0.1 "$port" "$out/MARLOVEN.SIT" 999 100 1000 "$seconds" 500 \
     >"$out/live.json"
@@ -61,12 +64,13 @@ def ms(text):
 print()
 print("| 1,000 stations, 200 connected | requests/s | p50 ms | p90 ms | p99 ms |")
 print("|---|---:|---:|---:|---:|")
-for name, path in (("root", "/"), ("metrics", "/metrics")):
-    text = (out / f"wrk-{name}.txt").read_text()
-    rate = float(re.search(r"Requests/sec:\s+([\d.]+)", text).group(1))
-    pct = {p: ms(v) for p, v in re.findall(r"^\s+(50|90|99)%\s+(\S+)", text, re.M)}
-    print(f"| wrk, 8 connections, GET {path} | {rate:,.0f} | {pct['50']:.2f} | {pct['90']:.2f}"
-          f" | {pct['99']:.2f} |")
+for connections in (1, 8):
+    for name, path in (("root", "/"), ("metrics", "/metrics")):
+        text = (out / f"wrk-{connections}-{name}.txt").read_text()
+        rate = float(re.search(r"Requests/sec:\s+([\d.]+)", text).group(1))
+        pct = {p: ms(v) for p, v in re.findall(r"^\s+(50|90|99)%\s+(\S+)", text, re.M)}
+        print(f"| wrk, {connections} connection{'s' if connections > 1 else ''}, GET {path}"
+              f" | {rate:,.0f} | {pct['50']:.2f} | {pct['90']:.2f} | {pct['99']:.2f} |")
 live = json.loads((out / "live.json").read_text())
 print()
 print(f"| {live['clients']} live pages, {live['rate']:.0f} requests/s for / and /metrics"

@@ -78,6 +78,7 @@ public:
 
 private:
     void work() {
+        yieldToTheWatcher();
         std::unique_lock lock(mutex_);
         for (;;) {
             ++idle_;
@@ -130,6 +131,9 @@ HttpServer::HttpServer(const Limits& limits, Counters& counters, std::shared_ptr
     set_keep_alive_timeout(std::chrono::ceil<std::chrono::seconds>(limits_.keepAlive).count());
     set_keep_alive_max_count(limits_.requestsPerConnection);
     set_payload_max_length(0);
+    // A response is its headers, then its body: Nagle's algorithm would hold the body's last
+    // segment until the client's delayed acknowledgement of the headers, 40 ms later.
+    set_tcp_nodelay(true);
 }
 
 HttpServer::~HttpServer() = default;
@@ -142,6 +146,7 @@ int HttpServer::bind(const std::string& host, int port) {
 }
 
 void HttpServer::serve() {
+    yieldToTheWatcher();
     listen_after_bind();
 }
 

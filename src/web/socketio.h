@@ -29,6 +29,10 @@ void shutDownSocket(socket_t sock);
 // connection past the limit, which must cost nothing.
 void refuseSocket(socket_t sock, std::string_view response);
 
+// Lowers the calling thread's scheduling priority: a flood of requests then takes the CPU
+// only when the watcher's own threads leave it.
+void yieldToTheWatcher();
+
 // Why the last bind failed, in words for the person who chose the address.
 std::string bindFailure();
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -38,6 +39,11 @@ void refuseSocket(socket_t sock, std::string_view response) {
     (void)::send(sock, response.data(), response.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     ::shutdown(sock, SHUT_WR);
     ::close(sock);
+}
+
+void yieldToTheWatcher() {
+    // On Linux a nice value is the thread's own: the rest of the process keeps its priority.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
 }
 
 std::string bindFailure() {

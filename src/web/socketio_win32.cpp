@@ -35,6 +35,10 @@ void refuseSocket(socket_t sock, std::string_view response) {
     ::closesocket(sock);
 }
 
+void yieldToTheWatcher() {
+    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 std::string bindFailure() {
     switch (::WSAGetLastError()) {
     case WSAEADDRINUSE:
