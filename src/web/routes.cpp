@@ -123,15 +123,6 @@ HandlerResponse gate(const httplib::Request& request, httplib::Response& respons
     return HandlerResponse::Unhandled;
 }
 
-// The file label of every series, as the textfile's.
-std::string fileLabel(const std::string& stationFile) {
-    std::string label = "file=\"";
-    for (const char c : toUtf8(fromUtf8(stationFile))) {
-        label += c == '\\' ? "\\\\" : c == '"' ? "\\\"" : c == '\n' ? "\\n" : std::string(1, c);
-    }
-    return label + '"';
-}
-
 void metricsRoute(httplib::Response& response, Site& site) {
     const std::shared_ptr<const Snapshot> snapshot = site.board.current();
     // Nothing is known before it: a scrape then would report stations that are not there.
@@ -155,7 +146,7 @@ void metricsRoute(httplib::Response& response, Site& site) {
         }
         text = site.metricsText;
     }
-    text += site.counters.render(fileLabel(site.stationFile));
+    text += site.counters.render(watch::fileLabel(site.stationFile));
     response.set_content(text, "text/plain; version=0.0.4; charset=utf-8");
 }
 
