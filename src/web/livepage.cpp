@@ -120,8 +120,16 @@ std::shared_ptr<const LiveView> LivePage::build(const Snapshot& snapshot,
     view->total = rows.stationRecords();
     const std::u16string caption = ui::stationCaption(last, snapshot.lockMarker, view->listed);
     view->captionHtml = html(caption);
-    const auto since = snapshot.tracker ? sinceTexts(snapshot, view->listed, view->sinceNote)
-                                        : std::vector<std::optional<std::u16string>>(view->listed);
+    if (snapshot.tracker != sinceFor_ || dateText(snapshot.refreshed) != sinceDay_ ||
+        since_.size() != view->listed) {
+        sinceNote_.clear();
+        since_ = snapshot.tracker ? sinceTexts(snapshot, view->listed, sinceNote_)
+                                  : std::vector<std::optional<std::u16string>>(view->listed);
+        sinceFor_ = snapshot.tracker;
+        sinceDay_ = dateText(snapshot.refreshed);
+    }
+    view->sinceNote = sinceNote_;
+    const auto& since = since_;
     const std::string warning = warningText(snapshot);
     view->captionJson =
         "\"version\":" + std::to_string(view->version) + ",\"caption\":" + jsonString(caption) +

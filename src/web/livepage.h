@@ -61,6 +61,12 @@ private:
 
     std::mutex building_;
     std::shared_ptr<const LiveView> latest_;
+    // The since texts change only with the tracker, by an event, or with the day: the journal is
+    // asked again only then.
+    std::shared_ptr<const station::StationTracker> sinceFor_;
+    std::string sinceDay_;
+    std::vector<std::optional<std::u16string>> since_;
+    std::string sinceNote_;
     std::mutex rendering_;
     std::shared_ptr<const Snapshot> renderedFor_;
     std::string rendered_;
