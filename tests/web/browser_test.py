@@ -12,7 +12,9 @@ import shutil
 import subprocess
 import sys
 import time
+import urllib.request
 from datetime import datetime, timedelta
+from html.parser import HTMLParser
 
 from watchweb import SKIP, Watcher, Workstation, folder, station_file
 
@@ -64,7 +66,37 @@ def await_row(driver, row, word, what):
     raise AssertionError(what + ": never shown")
 
 
+class FirstPaint(HTMLParser):
+    """The cells of the list as the server drew them, before the page's script runs, and any
+    element that is not the table's own."""
+
+    def __init__(self):
+        super().__init__()
+        self.rows, self.foreign, self.inside = [], [], False
+
+    def handle_starttag(self, tag, attrs):
+        if tag == "tbody":
+            self.inside = True
+        elif self.inside and tag == "tr":
+            self.rows.append([])
+        elif self.inside and tag == "td":
+            self.rows[-1].append("")
+        elif self.inside:
+            self.foreign.append(tag)
+
+    def handle_endtag(self, tag):
+        self.inside = self.inside and tag != "tbody"
+
+    def handle_data(self, data):
+        if self.inside and self.rows and self.rows[-1]:
+            self.rows[-1][-1] += data
+
+
 def live_page(driver, watcher, path):
+    paint = FirstPaint()
+    with urllib.request.urlopen(watcher.url, timeout=30) as answer:
+        paint.feed(answer.read().decode())
+    assert paint.rows[1][5].rstrip() == SCRIPT_NAME and not paint.foreign, paint.rows[1]
     driver.get(watcher.url)
     # A page that reloads loses this; the counter follows the watcher's refreshes.
     driver.execute_script(
