@@ -42,7 +42,7 @@ ListenAddress parseListenAddress(std::string_view text) {
     const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
     if (port.empty() || error != std::errc() || end != port.data() + port.size() || number < 0 ||
         number > 65535) {
-        refuse(text, "el puerto debe ser un número de 1 a 65535");
+        refuse(text, "el puerto debe ser un número de 1 a 65535 (0: uno libre cualquiera)");
     }
     address.port = number;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "error.h"
+
 #include <httplib.h>
 
 #include <chrono>
@@ -33,8 +35,8 @@ void refuseSocket(socket_t sock, std::string_view response);
 // only when the watcher's own threads leave it.
 void yieldToTheWatcher();
 
-// Why the last bind failed, in words for the person who chose the address.
-std::string bindFailure();
+// Why the last bind failed, its number and words for the person who chose the address.
+Error bindFailure();
 
 // The numeric address and port of the socket's own end, or of its peer's.
 void socketAddress(socket_t sock, bool peer, std::string& ip, int& port);

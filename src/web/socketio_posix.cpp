@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -46,17 +45,18 @@ void yieldToTheWatcher() {
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 10);
 }
 
-std::string bindFailure() {
+Error bindFailure() {
     const int err = errno;
     switch (err) {
     case EADDRINUSE:
-        return "otro programa ya usa ese puerto";
+        return Error(errnoCode(err), "otro programa ya usa ese puerto");
     case EACCES:
-        return "no hay permiso (los puertos por debajo de 1024 son del administrador)";
+        return Error(errnoCode(err),
+                     "no hay permiso (los puertos por debajo de 1024 son del administrador)");
     case EADDRNOTAVAIL:
-        return "esa dirección no es de este equipo";
+        return Error(errnoCode(err), "esa dirección no es de este equipo");
     default:
-        return std::strerror(err);
+        return Error::fromErrno(err);
     }
 }
 

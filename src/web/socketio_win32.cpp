@@ -39,16 +39,18 @@ void yieldToTheWatcher() {
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
 
-std::string bindFailure() {
-    switch (::WSAGetLastError()) {
+Error bindFailure() {
+    const int err = ::WSAGetLastError();
+    const std::error_code code(err, std::system_category());
+    switch (err) {
     case WSAEADDRINUSE:
-        return "otro programa ya usa ese puerto";
+        return Error(code, "otro programa ya usa ese puerto");
     case WSAEACCES:
-        return "no hay permiso (el puerto está reservado o lo usa otro programa)";
+        return Error(code, "no hay permiso (el puerto está reservado o lo usa otro programa)");
     case WSAEADDRNOTAVAIL:
-        return "esa dirección no es de este equipo";
+        return Error(code, "esa dirección no es de este equipo");
     default:
-        return "error de Windows Sockets " + std::to_string(::WSAGetLastError());
+        return Error(code, "error de Windows Sockets " + std::to_string(err));
     }
 }
 

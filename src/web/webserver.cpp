@@ -7,8 +7,6 @@
 #include "routes.h"
 #include "socketio.h"
 
-#include <cerrno>
-
 namespace orvendal::web {
 
 struct WebServer::Parts {
@@ -32,9 +30,10 @@ WebServer::WebServer(const WebOptions& options, const watch::Clock& clock)
     Site& site = parts_->site;
     site.port = parts_->server.bind(options.listen.host, options.listen.port);
     if (site.port < 0) {
-        throw Error(errnoCode(EADDRINUSE), "no se puede escuchar en " +
-                                               options.listen.text(options.listen.port) + ": " +
-                                               bindFailure());
+        const Error failure = bindFailure();
+        throw Error(failure.code(), "no se puede escuchar en " +
+                                        options.listen.text(options.listen.port) + ": " +
+                                        failure.description());
     }
     addRoutes(parts_->server, site);
     serving_ = std::thread([this] { parts_->server.serve(); });
