@@ -7,10 +7,10 @@
 #include "servicecontrol.h"
 #include "serviceruntime.h"
 #include "smburl.h"
-#include "text.h"
 #include "watch.h"
 #include "watchoptions.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <windows.h>
 
@@ -25,14 +25,6 @@ namespace {
 
 using namespace watch::service;
 
-std::wstring wide(const std::string& text) {
-    return files::widePath(text);
-}
-
-std::string narrow(std::wstring_view text) {
-    return toUtf8(std::u16string(text.begin(), text.end()));
-}
-
 bool isUncPath(std::wstring_view path) {
     return path.starts_with(L"\\\\") || path.starts_with(L"//");
 }
@@ -43,13 +35,13 @@ std::wstring promptPassword(const std::wstring& account) {
     const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (input == nullptr || input == INVALID_HANDLE_VALUE || !::GetConsoleMode(input, &mode)) {
-        throw UsageError("--account " + narrow(account) +
+        throw UsageError("--account " + files::narrow(account) +
                          ": la contraseña de la cuenta solo se pide en una consola; ejecute "
                          "service install en el Símbolo del sistema, o use una cuenta de servicio "
                          "administrada de grupo (DOMINIO\\nombre$), que no la necesita");
     }
     std::wcerr.flush();
-    std::cerr << "Contraseña de " << narrow(account) << ": " << std::flush;
+    std::cerr << "Contraseña de " << files::narrow(account) << ": " << std::flush;
     ::SetConsoleMode(input, (mode & ~ENABLE_ECHO_INPUT) | ENABLE_LINE_INPUT);
     std::wstring password(512, L'\0');
     DWORD got = 0;
@@ -77,7 +69,7 @@ std::wstring readPassword() {
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
     }
-    std::wstring password = wide(line);
+    std::wstring password = files::wide(line);
     ::SecureZeroMemory(line.data(), line.size());
     return password;
 }
@@ -111,7 +103,7 @@ std::wstring serviceOf(const Arguments& args) {
 // missing then, and whoever may write the share would run code as the service.
 void refuseProgramOnShare(const std::wstring& program) {
     if (onNetworkShare(program)) {
-        throw UsageError(narrow(program) +
+        throw UsageError(files::narrow(program) +
                          " está en una carpeta de red: el servicio ejecutaría esa copia, que "
                          "cambia con el servidor y falta cuando este no responde. Instale "
                          "Orvendal en este equipo y use su stationctl.exe");
@@ -139,11 +131,12 @@ int install(const Arguments& args) {
     // A drive letter that names a share exists only in the session of the user who mapped it.
     const std::wstring root = station.substr(0, 3);
     if (!isUncPath(station) && ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE) {
-        throw UsageError(file + ": " + narrow(root) +
+        throw UsageError(file + ": " + files::narrow(root) +
                          " es una unidad de red de su sesión, que el servicio no ve; escriba la "
                          "ruta UNC (\\\\servidor\\recurso\\MARLOVEN.SIT)");
     }
-    std::wstring account = args.value("--account") ? wide(*args.value("--account")) : kLocalService;
+    std::wstring account =
+        args.value("--account") ? files::wide(*args.value("--account")) : kLocalService;
     if (isUncPath(station) && !args.has("--account")) {
         throw UsageError(file + ": un fichero de un servidor necesita una cuenta que el servidor "
                                 "admita: --account DOMINIO\\USUARIO, una cuenta de servicio "
@@ -156,12 +149,12 @@ int install(const Arguments& args) {
 
     // The watcher's arguments, read as the service's start reads them and checked as `watch`
     // checks them at its start: what would stop the service is refused before it exists.
-    std::vector<std::string> watch = {narrow(station)};
+    std::vector<std::string> watch = {files::narrow(station)};
     if (const auto given = args.value("--journal")) {
-        watch.insert(watch.end(), {"--journal", narrow(absolutePath(*given))});
+        watch.insert(watch.end(), {"--journal", files::narrow(absolutePath(*given))});
     }
     if (const auto given = args.value("--prometheus")) {
-        watch.insert(watch.end(), {"--prometheus", narrow(absolutePath(*given))});
+        watch.insert(watch.end(), {"--prometheus", files::narrow(absolutePath(*given))});
     }
     for (const char* option : kPassedThrough) {
         if (const auto value = args.value(option)) {
@@ -175,11 +168,11 @@ int install(const Arguments& args) {
     std::optional<std::wstring> exporter;
     if (!args.has("--prometheus") && (exporter = exporterFolder(manager.get()))) {
         watch.insert(watch.end(),
-                     {"--prometheus", narrow(*exporter + L"\\" + defaultTextfileName(name))});
+                     {"--prometheus", files::narrow(*exporter + L"\\" + defaultTextfileName(name))});
     }
     if (!args.has("--journal")) {
         // The default journal's folder, made for this service alone.
-        watch.insert(watch.end(), {"--journal", narrow(makeDataFolder(name) + L"\\journal.db")});
+        watch.insert(watch.end(), {"--journal", files::narrow(makeDataFolder(name) + L"\\journal.db")});
     }
     const watch::Options options = watchOptions(Arguments(watch, kWatchCommand.options));
     watch::checkStart(options);
@@ -190,7 +183,7 @@ int install(const Arguments& args) {
         arguments = {L"--name", instanceOf(name)};
     }
     for (const std::string& argument : watch) {
-        arguments.push_back(wide(argument));
+        arguments.push_back(files::wide(argument));
     }
     const std::wstring commandLine = serviceCommandLine(program, arguments);
 
@@ -200,14 +193,14 @@ int install(const Arguments& args) {
     }
     installService(manager.get(), name, program, commandLine, account, std::move(password),
                    exporter);
-    std::cout << "Servicio " << narrow(name) << " instalado: vigila " << printable(narrow(station))
-              << " con la cuenta " << printable(narrow(account))
+    std::cout << "Servicio " << files::narrow(name) << " instalado: vigila " << printable(files::narrow(station))
+              << " con la cuenta " << printable(files::narrow(account))
               << ".\nDiario: " << printable(*options.journal)
               << "\nFichero de texto de Prometheus: "
               << (options.textfile ? printable(*options.textfile)
                                    : "ninguno (windows_exporter no está instalado)")
               << "\nArranca con Windows; arránquelo ahora con «stationctl service start"
-              << (name == kName ? "" : " --name " + narrow(instanceOf(name))) << "».\n";
+              << (name == kName ? "" : " --name " + files::narrow(instanceOf(name))) << "».\n";
     return 0;
 }
 
@@ -228,12 +221,12 @@ int remove(const Arguments& args) {
     for (const std::wstring& name : servicesOf(args, manager.get())) {
         const std::optional<Config> config = removeService(manager.get(), name);
         if (!config) {
-            std::cout << "El servicio " << narrow(name) << " no está instalado.\n";
+            std::cout << "El servicio " << files::narrow(name) << " no está instalado.\n";
             continue;
         }
-        std::cout << "Servicio " << narrow(name) << " quitado.";
+        std::cout << "Servicio " << files::narrow(name) << " quitado.";
         if (const auto journal = commandLineOption(config->commandLine, L"--journal")) {
-            std::cout << " Su diario se conserva: " << printable(narrow(*journal));
+            std::cout << " Su diario se conserva: " << printable(files::narrow(*journal));
         }
         std::cout << '\n';
     }
@@ -245,7 +238,7 @@ int stop(const Arguments& args) {
     const ScHandle manager = openManager(SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
     for (const std::wstring& name : servicesOf(args, manager.get())) {
         if (stopService(manager.get(), name)) {
-            std::cout << "Servicio " << narrow(name) << " detenido.\n";
+            std::cout << "Servicio " << files::narrow(name) << " detenido.\n";
         }
     }
     return 0;
@@ -256,7 +249,7 @@ int start(const Arguments& args) {
     const std::wstring name = serviceOf(args);
     const ScHandle manager = openManager(SC_MANAGER_CONNECT);
     startService(manager.get(), name);
-    std::cout << "Servicio " << narrow(name) << " en marcha.\n";
+    std::cout << "Servicio " << files::narrow(name) << " en marcha.\n";
     return 0;
 }
 
@@ -267,7 +260,7 @@ int update(const Arguments& args) {
     refuseProgramOnShare(program);
     const ScHandle manager = openManager(SC_MANAGER_CONNECT);
     pointServiceAt(manager.get(), name, program);
-    std::cout << "El servicio " << narrow(name) << " ejecuta " << printable(narrow(program))
+    std::cout << "El servicio " << files::narrow(name) << " ejecuta " << printable(files::narrow(program))
               << " con las mismas opciones y la misma cuenta.\n";
     return 0;
 }
@@ -280,14 +273,14 @@ int status(const Arguments& args) {
     const ScHandle service =
         openService(manager.get(), name.c_str(), SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
     if (!service) {
-        std::cout << "El servicio " << narrow(name) << " no está instalado.\n";
+        std::cout << "El servicio " << files::narrow(name) << " no está instalado.\n";
         return 4;
     }
     const SERVICE_STATUS_PROCESS state = queryStatus(service.get());
     const Config config = queryConfig(service.get());
-    std::cout << narrow(name) << ": " << stateText(state)
-              << "\nOrden: " << printable(narrow(config.commandLine))
-              << "\nCuenta: " << printable(narrow(config.account)) << '\n';
+    std::cout << files::narrow(name) << ": " << stateText(state)
+              << "\nOrden: " << printable(files::narrow(config.commandLine))
+              << "\nCuenta: " << printable(files::narrow(config.account)) << '\n';
     if (const auto failure = lastFailure(name)) {
         std::cout << "Último fallo: " << printable(*failure) << '\n';
     }

@@ -4,6 +4,7 @@
 #include "text.h"
 #include "usageerror.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <shellapi.h>
 #include <wincrypt.h>
@@ -14,10 +15,6 @@
 
 namespace orvendal::watch::service {
 namespace {
-
-std::string narrow(std::wstring_view text) {
-    return toUtf8(std::u16string(text.begin(), text.end()));
-}
 
 // CommandLineToArgvW's answer, freed with LocalFree.
 struct ArgvFree {
@@ -85,14 +82,14 @@ std::wstring serviceCommandLine(std::wstring_view program,
     // The program's own name is read up to the next quote, with no escapes: Windows paths hold
     // no quote, and a path that did could not be named.
     if (program.find_first_of(L"\"%") != std::wstring_view::npos) {
-        throw UsageError("la ruta del programa " + narrow(program) +
+        throw UsageError("la ruta del programa " + files::narrow(program) +
                          " contiene \" o %, que la línea de órdenes de un servicio no admite");
     }
     std::wstring line = L"\"" + std::wstring(program) + L"\" service run";
     for (const std::wstring& argument : arguments) {
         const auto quoted = quoteArgument(argument);
         if (!quoted || argument.find(L'%') != std::wstring::npos) {
-            throw UsageError("«" + narrow(argument) +
+            throw UsageError("«" + files::narrow(argument) +
                              "» contiene %, que el Administrador de control de servicios "
                              "sustituiría por una variable de entorno al arrancar el servicio; en "
                              "--on-change lea las variables como !NOMBRE!");

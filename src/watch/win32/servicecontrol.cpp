@@ -5,8 +5,8 @@
 #include "journalclaim.h"
 #include "plainfile.h"
 #include "serviceconfig.h"
-#include "text.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <aclapi.h>
 #include <ntsecapi.h>
@@ -37,14 +37,6 @@ constexpr auto kStartLimit = std::chrono::seconds(60);
 constexpr DWORD kRestartDelayMs = 60'000;
 constexpr DWORD kFailureResetSeconds = 86'400;
 
-std::wstring wide(const std::string& text) {
-    return files::widePath(text);
-}
-
-std::string narrow(std::wstring_view text) {
-    return toUtf8(std::u16string(text.begin(), text.end()));
-}
-
 struct LocalDelete {
     void operator()(void* memory) const { ::LocalFree(memory); }
 };
@@ -74,7 +66,7 @@ void grantServiceLogon(const std::wstring& account) {
     SID_NAME_USE use;
     if (!::LookupAccountNameW(nullptr, account.c_str(), sid, &sidSize, domain, &domainSize, &use)) {
         throw Error(files::win32Code(::GetLastError()),
-                    "--account " + narrow(account) + ": " +
+                    "--account " + files::narrow(account) + ": " +
                         files::lastWindowsError().description());
     }
     LSA_OBJECT_ATTRIBUTES attributes{};
@@ -92,7 +84,7 @@ void grantServiceLogon(const std::wstring& account) {
         const DWORD error = ::LsaNtStatusToWinError(status);
         throw Error(files::win32Code(error),
                     managerFailure(error, "el derecho de iniciar sesión como servicio de " +
-                                              narrow(account)));
+                                              files::narrow(account)));
     }
 }
 
@@ -105,7 +97,7 @@ void setTextfileFolderAccess(const std::wstring& folder, const std::wstring& ser
     DWORD error = ::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                           nullptr, nullptr, &dacl, nullptr, &descriptor);
     if (error != ERROR_SUCCESS) {
-        throw files::windowsError(error, narrow(folder));
+        throw files::windowsError(error, files::narrow(folder));
     }
     const std::unique_ptr<void, LocalDelete> descriptorOwner(descriptor);
     PSID sid = nullptr;
@@ -133,7 +125,7 @@ void setTextfileFolderAccess(const std::wstring& folder, const std::wstring& ser
         ::LocalFree(updated);
     }
     if (error != ERROR_SUCCESS) {
-        throw files::windowsError(error, narrow(folder));
+        throw files::windowsError(error, files::narrow(folder));
     }
 }
 
@@ -149,7 +141,7 @@ void makeParametersKey(const std::wstring& service) {
                           nullptr, 0, KEY_READ, &attributes, &key, nullptr);
     if (status != ERROR_SUCCESS) {
         throw Error(files::win32Code(status),
-                    managerFailure(status, "la clave del servicio " + narrow(service)));
+                    managerFailure(status, "la clave del servicio " + files::narrow(service)));
     }
     ::RegCloseKey(key);
 }
@@ -167,7 +159,7 @@ ScHandle openManager(DWORD access) {
 ScHandle openService(SC_HANDLE manager, const wchar_t* name, DWORD access) {
     ScHandle service(::OpenServiceW(manager, name, access));
     if (!service && ::GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) {
-        throwManagerFailure("el servicio " + narrow(name));
+        throwManagerFailure("el servicio " + files::narrow(name));
     }
     return service;
 }
@@ -222,7 +214,7 @@ std::wstring programPath() {
 
 // The service starts in System32: every path it is given must be absolute.
 std::wstring absolutePath(const std::string& path) {
-    const std::wstring given = wide(path);
+    const std::wstring given = files::wide(path);
     const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
     std::wstring full(needed, L'\0');
     const DWORD n = ::GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
@@ -261,14 +253,14 @@ std::wstring makeProtectedFolder(const std::wstring& folder, const std::wstring&
         return folder;
     }
     if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-        throw files::lastWindowsError(narrow(folder));
+        throw files::lastWindowsError(files::narrow(folder));
     }
     const HANDLE handle = ::CreateFileW(
         folder.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        throw files::lastWindowsError(narrow(folder));
+        throw files::lastWindowsError(files::narrow(folder));
     }
     BY_HANDLE_FILE_INFORMATION info{};
     const bool plainFolder = ::GetFileInformationByHandle(handle, &info) &&
@@ -289,11 +281,12 @@ std::wstring makeProtectedFolder(const std::wstring& folder, const std::wstring&
     ::CloseHandle(handle);
     if (!plainFolder) {
         throw Error(errc::NotRegularFile,
-                    narrow(folder) + " no es una carpeta, sino un enlace o un fichero: quítelo "
-                                     "antes de instalar el servicio");
+                    files::narrow(folder) +
+                        " no es una carpeta, sino un enlace o un fichero: quítelo "
+                        "antes de instalar el servicio");
     }
     if (error != ERROR_SUCCESS) {
-        throw files::windowsError(error, narrow(folder));
+        throw files::windowsError(error, files::narrow(folder));
     }
     return folder;
 }
@@ -390,11 +383,11 @@ void installService(SC_HANDLE manager, const std::wstring& name, const std::wstr
     if (!service) {
         if (::GetLastError() == ERROR_SERVICE_EXISTS) {
             throw Error(files::win32Code(ERROR_SERVICE_EXISTS),
-                        "el servicio " + narrow(name) +
+                        "el servicio " + files::narrow(name) +
                             " ya está instalado; quítelo antes con «stationctl service remove" +
-                            (instance.empty() ? "" : " --name " + narrow(instance)) + "»");
+                            (instance.empty() ? "" : " --name " + files::narrow(instance)) + "»");
         }
-        throwManagerFailure("el servicio " + narrow(name));
+        throwManagerFailure("el servicio " + files::narrow(name));
     }
     try {
         SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(kDescription)};
@@ -436,11 +429,11 @@ void startService(SC_HANDLE manager, const std::wstring& name) {
         openService(manager, name.c_str(), SERVICE_START | SERVICE_QUERY_STATUS);
     if (!service) {
         throw Error(files::win32Code(ERROR_SERVICE_DOES_NOT_EXIST),
-                    "el servicio " + narrow(name) + " no está instalado");
+                    "el servicio " + files::narrow(name) + " no está instalado");
     }
     if (!::StartServiceW(service.get(), 0, nullptr) &&
         ::GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
-        throwManagerFailure("el arranque del servicio " + narrow(name));
+        throwManagerFailure("el arranque del servicio " + files::narrow(name));
     }
     // The service is RUNNING once its watcher has opened its outputs, or STOPPED with the reason.
     const auto limit = std::chrono::steady_clock::now() + kStartLimit;
@@ -452,13 +445,13 @@ void startService(SC_HANDLE manager, const std::wstring& name) {
         if (status.dwCurrentState == SERVICE_STOPPED) {
             const auto reason = lastFailure(name);
             throw Error(files::win32Code(ERROR_SERVICE_SPECIFIC_ERROR),
-                        "el servicio " + narrow(name) + " no arrancó: " +
+                        "el servicio " + files::narrow(name) + " no arrancó: " +
                             reason.value_or("terminó con el código " +
                                             std::to_string(status.dwServiceSpecificExitCode)));
         }
         if (std::chrono::steady_clock::now() > limit) {
             throw Error(files::win32Code(ERROR_SERVICE_REQUEST_TIMEOUT),
-                        "el servicio " + narrow(name) + " no ha arrancado en 60 s");
+                        "el servicio " + files::narrow(name) + " no ha arrancado en 60 s");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -475,14 +468,14 @@ bool stopService(SC_HANDLE manager, const std::wstring& name) {
         if (::GetLastError() == ERROR_SERVICE_NOT_ACTIVE) {
             return false;
         }
-        throwManagerFailure("la parada del servicio " + narrow(name));
+        throwManagerFailure("la parada del servicio " + files::narrow(name));
     }
     // The SCM tells a service's stop by no event a caller can wait on: it is asked.
     const auto limit = std::chrono::steady_clock::now() + kStopLimit;
     while (queryStatus(service.get()).dwCurrentState != SERVICE_STOPPED) {
         if (std::chrono::steady_clock::now() > limit) {
             throw Error(files::win32Code(ERROR_SERVICE_REQUEST_TIMEOUT),
-                        "el servicio " + narrow(name) + " no se ha detenido en 30 s");
+                        "el servicio " + files::narrow(name) + " no se ha detenido en 30 s");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
@@ -498,7 +491,7 @@ std::optional<Config> removeService(SC_HANDLE manager, const std::wstring& name)
     const Config config = queryConfig(service.get());
     stopService(manager, name);
     if (!::DeleteService(service.get())) {
-        throwManagerFailure("el servicio " + narrow(name));
+        throwManagerFailure("el servicio " + files::narrow(name));
     }
     EventLog::removeSource(name);
     if (const auto textfile = commandLineOption(config.commandLine, L"--prometheus")) {
@@ -511,10 +504,10 @@ std::optional<Config> removeService(SC_HANDLE manager, const std::wstring& name)
     // The watcher's claim on its journal lives in JOURNAL.lock; with the watcher gone it is
     // nobody's. Deleted only when it is a plain file: the journal's folder may be anybody's.
     if (const auto journal = commandLineOption(config.commandLine, L"--journal")) {
-        const std::string lock = journal::lockPath(narrow(*journal));
+        const std::string lock = journal::lockPath(files::narrow(*journal));
         try {
             files::requirePlainFileOrNothing(lock, files::Owner::Us);
-            ::DeleteFileW(wide(lock).c_str());
+            ::DeleteFileW(files::wide(lock).c_str());
         } catch (const Error&) {
         }
     }
@@ -526,21 +519,21 @@ void pointServiceAt(SC_HANDLE manager, const std::wstring& name, const std::wstr
         openService(manager, name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
     if (!service) {
         throw Error(files::win32Code(ERROR_SERVICE_DOES_NOT_EXIST),
-                    "el servicio " + narrow(name) + " no está instalado");
+                    "el servicio " + files::narrow(name) + " no está instalado");
     }
     const Config config = queryConfig(service.get());
     const std::wstring commandLine = withProgram(config.commandLine, program);
     if (!::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
                                 SERVICE_NO_CHANGE, commandLine.c_str(), nullptr, nullptr, nullptr,
                                 nullptr, nullptr, nullptr)) {
-        throwManagerFailure("la configuración del servicio " + narrow(name));
+        throwManagerFailure("la configuración del servicio " + files::narrow(name));
     }
     makeParametersKey(name);
     EventLog::registerSource(name, program);
 }
 
 void recordFailure(const std::wstring& service, const std::string& reason) {
-    const std::wstring text = wide(reason);
+    const std::wstring text = files::wide(reason);
     ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kServicesKey + service + L"\\Parameters").c_str(),
                       kFailureValue, REG_SZ, text.c_str(),
                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
@@ -564,7 +557,7 @@ std::optional<std::string> lastFailure(const std::wstring& service) {
         return std::nullopt;
     }
     text.resize(wcsnlen(text.c_str(), text.size()));
-    return narrow(text);
+    return files::narrow(text);
 }
 
 } // namespace orvendal::watch::service
