@@ -5,10 +5,12 @@
 
 namespace orvendal::web {
 
-History readHistory(const std::string& journal, WallClock::time_point from,
-                    WallClock::time_point to, std::size_t limit) {
+HistoryRange readHistory(const std::string& journal, WallClock::time_point from,
+                         WallClock::time_point to, std::size_t limit) {
     journal::JournalReader reader(journal);
-    History history{from, to, {}, false, {}, {}};
+    HistoryRange history;
+    history.from = from;
+    history.to = to;
     // One more than the limit says whether the journal had more.
     history.sessions = reader.overlapping(from, to, std::nullopt, limit + 1);
     if (history.sessions.size() > limit) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "journal.h"
+#include "historyreport.h"
 
 #include <optional>
 #include <string>
@@ -13,20 +13,18 @@ namespace orvendal::web {
 using journal::Blind;
 using journal::Session;
 
-struct History {
+// A range of the journal as the pictures take it: what `history --since FROM --until TO`
+// gives, the sessions cut to the first `limit` by when they were seen (`cut` says so) and none
+// that ended at `from`.
+struct HistoryRange : journal::History {
     WallClock::time_point from;
     WallClock::time_point to;
-    // The sessions that overlap [from, to), by when they were seen; `cut` when the journal held
-    // more than the limit and the rest were left out.
-    std::vector<Session> sessions;
     bool cut = false;
-    std::vector<Blind> gaps;
-    std::vector<Blind> outages;
 };
 
 // Reads [from, to) of the journal, at most `limit` sessions. Throws Error.
-History readHistory(const std::string& journal, WallClock::time_point from,
-                    WallClock::time_point to, std::size_t limit);
+HistoryRange readHistory(const std::string& journal, WallClock::time_point from,
+                         WallClock::time_point to, std::size_t limit);
 
 // When a session was surely connected: from its start (the watcher's first refresh for one
 // connected then, the reading that found it for one that began during an outage) to its end

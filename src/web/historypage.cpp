@@ -1,8 +1,11 @@
 #include "historypage.h"
 
 #include "error.h"
+#include "escape.h"
 #include "history.h"
+#include "historyreport.h"
 #include "html.h"
+#include "json.h"
 #include "timeline.h"
 #include "timetext.h"
 #include "webtime.h"
@@ -10,6 +13,7 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 
 namespace orvendal::web {
 namespace {
@@ -20,6 +24,8 @@ using std::chrono::year_month_day;
 // A day's picture and a month's peaks read at most so many sessions.
 constexpr std::size_t kDaySessions = 20'000;
 constexpr std::size_t kMonthSessions = 100'000;
+// /api/history answers for every session of its range or for none: more is refused.
+constexpr std::size_t kApiSessions = 100'000;
 // A range given by its ends spans at most this.
 constexpr auto kLongestRange = std::chrono::hours(24 * 7);
 // How long a request waits for one of the two pages being drawn to finish.
@@ -95,7 +101,7 @@ std::string peakText(const Peak& peak, WallClock::time_point now, std::string_vi
            (dateText(*peak.at) == dateText(now) ? "hoy a " : "") + atText(*peak.at, now) + ".";
 }
 
-std::string cutNote(const History& history, std::size_t limit, WallClock::time_point now) {
+std::string cutNote(const HistoryRange& history, std::size_t limit, WallClock::time_point now) {
     if (!history.cut) {
         return "";
     }
@@ -127,24 +133,82 @@ std::string queryValue(std::string_view text) {
 HistoryPages::HistoryPages(std::optional<std::string> journal, Counters& counters)
     : journal_(std::move(journal)), counters_(counters) {}
 
-bool HistoryPages::admit(httplib::Response& response) {
-    if (!journal_) {
-        response.status = 404;
-        response.set_content(errorPage("Este vigilante no lleva diario: arránquelo con "
-                                       "--journal para ver la historia."),
-                             "text/html; charset=utf-8");
+bool HistoryPages::admit(httplib::Response& response, bool page) {
+    const auto refuse = [&](int status, const std::string& why) {
+        response.status = status;
+        if (page) {
+            response.set_content(errorPage(why), "text/html; charset=utf-8");
+        } else {
+            response.set_content(why + "\n", "text/plain; charset=utf-8");
+        }
         return false;
+    };
+    if (!journal_) {
+        return refuse(404, "Este vigilante no lleva diario: arránquelo con --journal para ver "
+                           "la historia.");
     }
     if (!drawing_.try_acquire_for(kWaitToDraw)) {
         counters_.count(Refusal::Busy);
-        response.status = 503;
         response.set_header("Retry-After", "5");
-        response.set_content(errorPage("Se están dibujando otras historias: vuelva a "
-                                       "intentarlo en unos segundos."),
-                             "text/html; charset=utf-8");
-        return false;
+        return refuse(503, "Se están leyendo otras historias: vuelva a intentarlo en unos "
+                           "segundos.");
     }
     return true;
+}
+
+void HistoryPages::api(const httplib::Request& request, httplib::Response& response, bool csv) {
+    const auto refuse = [&](const std::string& why) {
+        response.status = 400;
+        response.set_content(why + "\n", "text/plain; charset=utf-8");
+    };
+    for (const auto& [name, value] : request.params) {
+        if (name != "since" && name != "until") {
+            return refuse("parámetro desconocido «" + printable(name) + "»: use since y until");
+        }
+    }
+    // Checked as history checks --since and --until, before the journal is opened.
+    std::optional<WallClock::time_point> from;
+    std::optional<WallClock::time_point> to;
+    try {
+        if (request.has_param("since")) {
+            from = journal::parseTime(request.get_param_value("since"));
+        }
+        if (request.has_param("until")) {
+            to = journal::parseTime(request.get_param_value("until"));
+        }
+    } catch (const Error& e) {
+        return refuse(e.description());
+    }
+    if (from && to && *from > *to) {
+        return refuse("since " + printable(request.get_param_value("since")) +
+                      " es posterior a until " + printable(request.get_param_value("until")) +
+                      ": ninguna sesión cabe entre las dos");
+    }
+    if (!admit(response, false)) {
+        return;
+    }
+    struct Release {
+        std::counting_semaphore<2>& s;
+        ~Release() { s.release(); }
+    } release{drawing_};
+    journal::JournalReader reader(*journal_);
+    journal::History history{reader.overlapping(from, to, std::nullopt, kApiSessions + 1),
+                             reader.gaps(from, to), reader.outages(from, to)};
+    if (history.sessions.size() > kApiSessions) {
+        return refuse("el intervalo tiene más de " + std::to_string(kApiSessions) +
+                      " sesiones: acótelo con since y until, o léalo con stationctl history");
+    }
+    if (csv) {
+        std::ostringstream out;
+        journal::writeHistoryCsv(out, history);
+        response.set_header("Content-Disposition", "attachment; filename=\"historia.csv\"");
+        response.set_content(out.str(), "text/csv; charset=utf-8");
+        return;
+    }
+    std::string text;
+    JsonWriter json(text);
+    journal::writeHistoryJson(json, history);
+    response.set_content(text, "application/json");
 }
 
 void HistoryPages::day(const httplib::Request& request, httplib::Response& response) {
@@ -188,7 +252,7 @@ void HistoryPages::day(const httplib::Request& request, httplib::Response& respo
                 "\">día siguiente »</a> <a href=\"/historia/mes?mes=" + dayName(day).substr(0, 7) +
                 "\">su mes</a>";
         }
-        const History history = readHistory(*journal_, from, to, kDaySessions);
+        const HistoryRange history = readHistory(*journal_, from, to, kDaySessions);
         const std::vector<Step> steps = connectedOverTime(history.sessions, from, to, now);
         const Peak peak = peakOf(steps);
         const std::string range = "since=" + queryValue(journal::isoLocalTime(from)) +
@@ -237,7 +301,7 @@ void HistoryPages::month(const httplib::Request& request, httplib::Response& res
         for (unsigned d = 0; d <= count; ++d) {
             bounds.push_back(midnight(year_month_day{std::chrono::sys_days(first) + days(d)}));
         }
-        const History history =
+        const HistoryRange history =
             readHistory(*journal_, bounds.front(), bounds.back(), kMonthSessions);
         const std::vector<Peak> peaks = peaksBetween(history.sessions, bounds, now);
         Peak top;

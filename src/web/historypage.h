@@ -20,10 +20,14 @@ public:
 
     void day(const httplib::Request& request, httplib::Response& response);
     void month(const httplib::Request& request, httplib::Response& response);
+    // "/api/history?since=HORA&until=HORA": the object of `stationctl history --json`, or its
+    // CSV, refused as the command refuses (400, in Spanish), and refused as well when the range
+    // holds more than 100,000 sessions.
+    void api(const httplib::Request& request, httplib::Response& response, bool csv);
 
 private:
-    // Whether a page may be drawn now; answers the response when not.
-    bool admit(httplib::Response& response);
+    // Whether a page may be drawn now; answers the response when not, as HTML or as text.
+    bool admit(httplib::Response& response, bool page = true);
 
     std::optional<std::string> journal_;
     Counters& counters_;

@@ -8,7 +8,6 @@
 #include "timetext.h"
 #include "webtime.h"
 
-#include <cstdio>
 #include <map>
 
 namespace orvendal::web {
@@ -16,10 +15,6 @@ namespace {
 
 // The window lists so many rows at most; so does the page, and it says how many it left out.
 constexpr std::size_t kRowLimit = station::kWindowReadLimit.stations;
-
-std::string jsonText(std::string_view utf8) {
-    return jsonString(fromUtf8(utf8));
-}
 
 // The lines under the caption that say what is wrong: an outage, a journal that fails, a
 // watcher that stopped. Empty when all is well.
@@ -41,21 +36,13 @@ std::string warningText(const Snapshot& snapshot) {
     return warning;
 }
 
-// "0.012"
-std::string seconds(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f", value);
-    return text;
-}
-
-// The part of every event that changes with each refresh.
-std::string refreshJson(const Snapshot& snapshot) {
-    return "\"refresh\":" + std::to_string(snapshot.refresh) +
-           ",\"at\":" + std::to_string(journal::epochMilliseconds(snapshot.refreshed)) +
-           ",\"refreshed\":" +
-           jsonText(snapshot.refresh > 0 ? clockText(snapshot.refreshed) : std::string()) +
-           ",\"seconds\":" + seconds(snapshot.refreshSeconds) +
-           ",\"running\":" + (snapshot.running ? "true" : "false");
+// The members of every event that change with each refresh.
+void writeRefresh(JsonWriter& json, const Snapshot& snapshot) {
+    json.key("refresh").number(snapshot.refresh);
+    json.key("at").number(journal::epochMilliseconds(snapshot.refreshed));
+    json.key("refreshed").string(snapshot.refresh > 0 ? clockText(snapshot.refreshed) : "");
+    json.key("seconds").fixed(snapshot.refreshSeconds, 3);
+    json.key("running").boolean(snapshot.running);
 }
 
 std::u16string sinceText(const journal::Session& session, WallClock::time_point now) {
@@ -130,12 +117,9 @@ std::shared_ptr<const LiveView> LivePage::build(const Snapshot& snapshot,
     }
     view->sinceNote = sinceNote_;
     const auto& since = since_;
-    const std::string warning = warningText(snapshot);
-    view->captionJson =
-        "\"version\":" + std::to_string(view->version) + ",\"caption\":" + jsonString(caption) +
-        ",\"outage\":" + (last.outage() ? "true" : "false") + ",\"warning\":" + jsonText(warning) +
-        ",\"note\":" + jsonText(view->sinceNote) + ",\"listed\":" + std::to_string(view->listed) +
-        ",\"total\":" + std::to_string(view->total);
+    view->caption = caption;
+    view->outage = last.outage() != nullptr;
+    view->warning = warningText(snapshot);
     view->rowHtml.reserve(view->listed);
     view->rowJson.reserve(view->listed);
     for (std::size_t i = 0; i < view->listed; ++i) {
@@ -143,42 +127,42 @@ std::shared_ptr<const LiveView> LivePage::build(const Snapshot& snapshot,
         const ui::StationRow row(static_cast<std::int32_t>(i + 1), record);
         const bool connected = record.Connected != station::kFalse;
         std::string cells = connected ? "<tr class=\"conectado\">" : "<tr>";
-        std::string json = "[";
+        std::string json;
+        JsonWriter cellsJson(json);
+        cellsJson.beginArray();
         for (std::size_t c = 0; c < row.size(); ++c) {
             cells += c == 0 || c == 3 || c == 6 ? "<td class=\"n\">" : "<td>";
             appendHtml(cells, row[c]);
             cells += "</td>";
-            json += jsonString(row[c]);
-            json += ',';
+            cellsJson.string(row[c]);
         }
         cells += "<td>";
         if (since[i]) {
             appendHtml(cells, *since[i]);
         }
         cells += "</td></tr>\n";
-        json += connected ? "true," : "false,";
-        json += since[i] ? jsonString(*since[i]) : "null";
-        json += ']';
+        cellsJson.boolean(connected);
+        since[i] ? cellsJson.string(*since[i]) : cellsJson.null();
+        cellsJson.endArray();
         view->rowHtml.push_back(std::move(cells));
         view->rowJson.push_back(std::move(json));
     }
-    view->allRowsJson = "[";
-    for (std::size_t i = 0; i < view->rowJson.size(); ++i) {
-        view->allRowsJson += (i ? "," : "") + view->rowJson[i];
+    JsonWriter all(view->allRowsJson);
+    all.beginArray();
+    for (const std::string& row : view->rowJson) {
+        all.written(row);
     }
-    view->allRowsJson += ']';
+    all.endArray();
     if (before) {
         view->from = before->version;
-        view->changedRowsJson = "[";
-        const char* separator = "";
+        JsonWriter changed(view->changedRowsJson);
+        changed.beginArray();
         for (std::size_t i = 0; i < view->rowJson.size(); ++i) {
             if (i >= before->rowJson.size() || before->rowJson[i] != view->rowJson[i]) {
-                view->changedRowsJson += separator;
-                view->changedRowsJson += '[' + std::to_string(i) + ',' + view->rowJson[i] + ']';
-                separator = ",";
+                changed.beginArray().number(i).written(view->rowJson[i]).endArray();
             }
         }
-        view->changedRowsJson += ']';
+        changed.endArray();
     }
     return view;
 }
@@ -204,9 +188,9 @@ std::string LivePage::compose(const Snapshot& snapshot) {
     const std::shared_ptr<const LiveView> shown = view(snapshot);
     std::string body = "<header>\n<h1 id=\"titulo\">" + shown->captionHtml + "</h1>\n" +
                        navigation("/") + "</header>\n<main>\n";
-    const std::string warning = warningText(snapshot);
-    body += "<p id=\"aviso\" class=\"aviso\"" + std::string(warning.empty() ? " hidden" : "") +
-            ">" + html(warning) + "</p>\n";
+    body += "<p id=\"aviso\" class=\"aviso\"" +
+            std::string(shown->warning.empty() ? " hidden" : "") + ">" + html(shown->warning) +
+            "</p>\n";
     body += "<p id=\"lectura\">Fichero <code>" + html(stationFile_) +
             "</code>. Última lectura: <span id=\"hora\">" +
             (snapshot.refresh > 0 ? clockText(snapshot.refreshed) : "ninguna todavía") +
@@ -234,10 +218,9 @@ std::string LivePage::compose(const Snapshot& snapshot) {
         body += row;
     }
     body += "</tbody>\n</table>\n</main>\n";
-    const bool outage = snapshot.reading && snapshot.reading->outage();
     return page("Estaciones", body, "/estatico/directo.js",
                 !snapshot.running ? "detenido"
-                : outage          ? "sin-acceso"
+                : shown->outage   ? "sin-acceso"
                                   : "");
 }
 
@@ -245,18 +228,26 @@ std::string LivePage::event(const Snapshot& snapshot, std::optional<std::uint64_
                             std::uint64_t& brings) {
     const std::shared_ptr<const LiveView> now = view(snapshot);
     brings = now->version;
-    // Appended, not literal + temporary: GCC 12 for mingw mistakes that for an overlapping copy.
-    std::string data = "{";
-    data += refreshJson(snapshot);
+    std::string data;
+    JsonWriter json(data);
+    json.beginObject();
+    writeRefresh(json, snapshot);
     const char* kind = "lectura";
     if (!shown || *shown != now->version) {
         const bool changes = shown && now->from == *shown;
         kind = changes ? "cambio" : "estado";
-        data +=
-            ',' + now->captionJson +
-            (changes ? ",\"changes\":" + now->changedRowsJson : ",\"rows\":" + now->allRowsJson);
+        json.key("version").number(now->version);
+        json.key("caption").string(now->caption);
+        json.key("outage").boolean(now->outage);
+        json.key("warning").string(now->warning);
+        json.key("note").string(now->sinceNote);
+        json.key("listed").number(now->listed);
+        json.key("total").number(now->total);
+        json.key(changes ? "changes" : "rows")
+            .written(changes ? now->changedRowsJson : now->allRowsJson);
     }
-    return std::string("event: ") + kind + "\ndata: " + data + "}\n\n";
+    json.endObject();
+    return std::string("event: ") + kind + "\ndata: " + data + "\n\n";
 }
 
 } // namespace orvendal::web

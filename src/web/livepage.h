@@ -15,14 +15,17 @@ namespace orvendal::web {
 // paint) and as JSON (the events), built once for every request and every live page.
 struct LiveView {
     std::uint64_t version = 0;
+    std::u16string caption;
     std::string captionHtml;
-    std::string captionJson;
+    bool outage = false;
+    // What is wrong, said above the list; empty when all is well.
+    std::string warning;
     // Rows shown, and the station records the file holds; as the window, at most 10000 rows.
     std::size_t listed = 0;
     std::uint64_t total = 0;
     std::vector<std::string> rowHtml;
     std::vector<std::string> rowJson;
-    // The rows' part of an event: all of them, and those changed since `from`.
+    // The rows' part of an event, as JSON: all of them, and those changed since `from`.
     std::string allRowsJson;
     std::optional<std::uint64_t> from;
     std::string changedRowsJson;

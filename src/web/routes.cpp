@@ -2,8 +2,10 @@
 
 #include "assets.h"
 #include "escape.h"
+#include "json.h"
 #include "livestream.h"
 #include "metrics.h"
+#include "statusjson.h"
 #include "text.h"
 
 #include <algorithm>
@@ -150,6 +152,35 @@ void metricsRoute(httplib::Response& response, Site& site) {
     response.set_content(text, "text/plain; version=0.0.4; charset=utf-8");
 }
 
+// The object of status --json from the watcher's last refresh; refused as status refuses a
+// station file it cannot read, here with 503 since the next refresh may read it.
+void statusRoute(httplib::Response& response, Site& site) {
+    const std::shared_ptr<const Snapshot> snapshot = site.board.current();
+    if (snapshot->refresh == 0) {
+        response.set_header("Retry-After", "1");
+        answer(response, 503, "El vigilante todavía no ha leído el fichero de estaciones.");
+        return;
+    }
+    if (const Error* error = snapshot->reading->outage()) {
+        answer(response, 503,
+               "no se puede leer " + printable(site.stationFile) + ": " + error->description());
+        return;
+    }
+    std::string text;
+    {
+        const std::lock_guard lock(site.statusMutex);
+        if (site.statusFor != snapshot->reading || site.statusLock != snapshot->lockMarker) {
+            site.statusText.clear();
+            JsonWriter json(site.statusText);
+            station::writeStatusJson(json, *snapshot->reading, snapshot->lockMarker);
+            site.statusFor = snapshot->reading;
+            site.statusLock = snapshot->lockMarker;
+        }
+        text = site.statusText;
+    }
+    response.set_content(text, "application/json");
+}
+
 void assetRoute(const httplib::Request& request, httplib::Response& response) {
     const EmbeddedAsset* asset = findAsset(request.matches[1].str());
     if (asset == nullptr) {
@@ -182,6 +213,17 @@ void addRoutes(HttpServer& server, Site& site) {
     server.Get("/metrics", [&site](const httplib::Request&, httplib::Response& response) {
         metricsRoute(response, site);
     });
+    server.Get("/api/status", [&site](const httplib::Request&, httplib::Response& response) {
+        statusRoute(response, site);
+    });
+    server.Get("/api/history",
+               [&site](const httplib::Request& request, httplib::Response& response) {
+                   site.history.api(request, response, false);
+               });
+    server.Get("/api/history.csv",
+               [&site](const httplib::Request& request, httplib::Response& response) {
+                   site.history.api(request, response, true);
+               });
     server.Get("/historia", [&site](const httplib::Request& request, httplib::Response& response) {
         site.history.day(request, response);
     });

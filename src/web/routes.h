@@ -38,6 +38,11 @@ struct Site {
     std::mutex metricsMutex;
     std::shared_ptr<const Snapshot> metricsFor;
     std::string metricsText;
+    // /api/status' object of the last reading, and the marker test with it.
+    std::mutex statusMutex;
+    std::shared_ptr<const station::StationReading> statusFor;
+    bool statusLock = false;
+    std::string statusText;
     // Password checks run one at a time: bcrypt is slow on purpose, and a flood of guesses must
     // leave a core to the watcher.
     std::mutex checking;

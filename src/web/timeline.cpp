@@ -96,7 +96,7 @@ std::string span(const std::optional<WallClock::time_point>& from,
 }
 
 // Outages and unwatched times across every lane.
-std::string blinds(const History& history, const Axis& axis, double top, double height,
+std::string blinds(const HistoryRange& history, const Axis& axis, double top, double height,
                    WallClock::time_point now) {
     std::string out;
     for (const Blind& b : history.gaps) {
@@ -163,7 +163,7 @@ std::string laneLabel(std::int64_t rec, const Session* named) {
 
 } // namespace
 
-std::string timelineSvg(const History& history, WallClock::time_point now) {
+std::string timelineSvg(const HistoryRange& history, WallClock::time_point now) {
     const Axis axis(history.from, history.to);
     std::map<std::int64_t, std::vector<const Session*>> lanes;
     for (const Session& s : history.sessions) {
@@ -228,7 +228,7 @@ std::string timelineSvg(const History& history, WallClock::time_point now) {
     return out + "</svg>\n";
 }
 
-std::string curveSvg(const History& history, const std::vector<Step>& steps, const Peak& peak,
+std::string curveSvg(const HistoryRange& history, const std::vector<Step>& steps, const Peak& peak,
                      WallClock::time_point now) {
     const Axis axis(history.from, history.to);
     constexpr double kTop = kAxis + 10;
