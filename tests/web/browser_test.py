@@ -3,7 +3,8 @@
 watcher on loopback and locks held by other processes: the live page follows a station's
 connection and disconnection without a reload, within two refreshes, and shows an outage; the
 history draws each session's bar from its start to its end and writes the peak; a station
-named like a script shows as text; the browser logs no error. Screenshots of both pages are
+named like a script shows as text; the browser logs no error; /api/status and /api/history give
+what status and history print. Screenshots of both pages are
 left in the folder given.
     browser_test.py STATIONCTL OUTPUT_FOLDER"""
 import json
@@ -12,6 +13,7 @@ import shutil
 import subprocess
 import sys
 import time
+import urllib.error
 import urllib.request
 from datetime import datetime, timedelta
 from html.parser import HTMLParser
@@ -187,6 +189,30 @@ def history_page(driver, watcher, journal):
     dot = driver.find_element("id", "pico").rect
     assert abs(dot["x"] + dot["width"] / 2 - x(peak_at.isoformat())) < 1.5, dot
     driver.save_screenshot(os.path.join(OUTPUT, "web-historia.png"))
+    return since, until
+
+
+def same_as_the_commands(watcher, path, journal, since, until):
+    """/api/history and /api/status give the commands' own objects, and refuse as they do."""
+    def get(target):
+        try:
+            with urllib.request.urlopen(watcher.url + target, timeout=30) as answer:
+                return answer.status, answer.read()
+        except urllib.error.HTTPError as refused:
+            return refused.code, refused.read()
+
+    def command(*args):
+        return subprocess.run([STATIONCTL, *args], capture_output=True, check=True).stdout
+
+    query = f"since={since.isoformat()}&until={until.isoformat()}"
+    assert get("api/history?" + query) == (200, command(
+        "history", journal, "--since", since.isoformat(), "--until", until.isoformat(),
+        "--json").rstrip(b"\n"))
+    assert get("api/history.csv?" + query)[1] == command(
+        "history", journal, "--since", since.isoformat(), "--until", until.isoformat(), "--csv")
+    assert get("api/status") == (200, command("status", path, "--json").rstrip(b"\n"))
+    status, text = get(f"api/history?since={until.isoformat()}&until={since.isoformat()}")
+    assert status == 400 and "ninguna sesión cabe entre las dos" in text.decode(), (status, text)
 
 
 def main():
@@ -205,7 +231,8 @@ def main():
             for station in held:
                 station.release()
                 time.sleep(0.4)
-            history_page(driver, watcher, journal)
+            since, until = history_page(driver, watcher, journal)
+            same_as_the_commands(watcher, path, journal, since, until)
             errors = [e for e in driver.get_log("browser") if e["level"] == "SEVERE"]
             assert not errors, errors
         finally:
