@@ -220,6 +220,7 @@ def main():
         path = station_file(STATIONCTL, work, 6, {2: SCRIPT_NAME, 3: "Recepción"})
         journal = os.path.join(work, "diario.db")
         watcher = Watcher(STATIONCTL, path, "--journal", journal, "--interval", "200")
+        watcher.await_first_refresh()
         driver = browser(os.path.join(work, "perfil"))
         try:
             live_page(driver, watcher, path)

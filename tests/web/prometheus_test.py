@@ -51,6 +51,7 @@ def main():
     with folder() as work:
         path = station_file(STATIONCTL, work, 4)
         watcher = Watcher(STATIONCTL, path, "--interval", "100")
+        watcher.await_first_refresh()
         prometheus = None
         try:
             with urllib.request.urlopen(watcher.url + "metrics", timeout=10) as answer:
