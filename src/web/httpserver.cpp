@@ -11,8 +11,6 @@
 namespace orvendal::web {
 namespace {
 
-using std::chrono::milliseconds;
-
 // Set while a connection past the limit is handed to process_and_close_socket on the accepting
 // thread, which then refuses it.
 thread_local bool tRefusing = false;
@@ -128,6 +126,7 @@ HttpServer::HttpServer(const Limits& limits, Counters& counters, std::shared_ptr
     // The accepted sockets' own time-outs: a TLS read or write waits no longer than these.
     set_read_timeout(limits_.readTimeout);
     set_write_timeout(limits_.writeTimeout);
+    // The figures of the Keep-Alive header; process_and_close_socket keeps to them.
     set_keep_alive_timeout(std::chrono::ceil<std::chrono::seconds>(limits_.keepAlive).count());
     set_keep_alive_max_count(limits_.requestsPerConnection);
     set_payload_max_length(0);
