@@ -15,6 +15,9 @@ namespace orvendal::watch {
 std::string renderMetrics(const station::StationTracker& tracker, std::string_view stationFile,
                           WallClock::time_point lastRefresh, double refreshSeconds, bool running);
 
+// The label every series carries, file="STATIONFILE", its value escaped as the format wants.
+std::string fileLabel(std::string_view stationFile);
+
 // Whether the watcher's journal has committed every transition so far, for a watcher that keeps
 // one: 0 while it fails and they wait in memory. Labelled with the station file as above.
 std::string renderJournalMetrics(std::string_view stationFile, bool up);

@@ -111,7 +111,8 @@ void refuseProgramOnShare(const std::wstring& program) {
 }
 
 // The options the service's watcher takes as `watch` does, passed as they are.
-constexpr std::array kPassedThrough = {"--on-change", "--interval", "--retain", "--hook-timeout"};
+constexpr std::array kPassedThrough = {"--on-change", "--interval", "--retain", "--hook-timeout",
+                                       "--listen"};
 
 int install(const Arguments& args) {
     args.expectPositionals(2, "install FICHERO");
@@ -175,6 +176,7 @@ int install(const Arguments& args) {
     }
     const watch::Options options = watchOptions(Arguments(watch, kWatchCommand.options));
     watch::checkStart(options);
+    watchWebOptions(Arguments(watch, kWatchCommand.options), options);
 
     std::vector<std::wstring> arguments;
     if (name != kName) {
@@ -296,8 +298,13 @@ int run(const Arguments& args) {
         }
     }
     // Read once the service is starting, so that a wrong one reaches the Event Log.
-    return runAsService(name, watch.front(),
-                        [&] { return watchOptions(Arguments(watch, kWatchCommand.options)); });
+    static const watch::SystemClock clock;
+    return runAsService(
+        name, watch.front(), [&] { return watchOptions(Arguments(watch, kWatchCommand.options)); },
+        [&](const watch::Options& options) -> std::unique_ptr<watch::StateSink> {
+            const auto page = watchWebOptions(Arguments(watch, kWatchCommand.options), options);
+            return page ? std::make_unique<web::WebServer>(*page, clock) : nullptr;
+        });
 }
 
 int runService(const Arguments& args) {
@@ -327,6 +334,7 @@ constexpr std::array kServiceOptions = {
     OptionSpec{"--interval", true},
     OptionSpec{"--retain", true},
     OptionSpec{"--hook-timeout", true},
+    OptionSpec{"--listen", true},
     OptionSpec{"--name", true},
     OptionSpec{"--all", false},
     OptionSpec{"--password-stdin", false},
@@ -339,6 +347,7 @@ const Command kServiceCommand{
     "Uso: stationctl service install FICHERO [--name NOMBRE] [--journal BD] [--prometheus RUTA]\n"
     "                                [--on-change ORDEN] [--account DOMINIO\\USUARIO]\n"
     "                                [--retain DÍAS] [--hook-timeout S] [--interval MS]\n"
+    "                                [--listen [DIRECCIÓN:]PUERTO]\n"
     "     stationctl service remove [--name NOMBRE | --all]\n"
     "     stationctl service status [--name NOMBRE]\n"
     "     stationctl service start [--name NOMBRE]\n"
@@ -363,7 +372,8 @@ const Command kServiceCommand{
     "                    contraseña se pide en la consola sin mostrarla. Una cuenta de servicio\n"
     "                    administrada de grupo (DOMINIO\\nombre$) no la necesita\n"
     "  --password-stdin  lee la contraseña de la entrada estándar (la usa el instalador)\n"
-    "  --on-change, --retain, --hook-timeout, --interval: como en stationctl watch\n"
+    "  --on-change, --retain, --hook-timeout, --interval, --listen: como en stationctl\n"
+    "                    watch; la página web sin TLS ni contraseñas (docs/windows.md)\n"
     "remove detiene el servicio (espera 30 s como mucho) y lo quita con su origen de eventos;\n"
     "el diario se conserva. --all actúa sobre todos los servicios Orvendal. status dice su\n"
     "estado y el último fallo: 0 en marcha, 3 detenido, 4 no instalado. start lo arranca y\n"
