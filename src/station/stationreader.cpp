@@ -69,7 +69,10 @@ void StationReader::readStations(StationReading& reading) {
     std::optional<std::vector<files::ByteRange>> table;
     if (static_cast<std::size_t>(std::count(lastLocks_.begin(), lastLocks_.end(), true)) >=
         kLockTableFrom) {
-        table = file.lockTable();
+        files::LockTable listed = file.lockTable(2 * last);
+        if (listed.outcome == files::LockTable::Outcome::Listed) {
+            table = std::move(listed.locks);
+        }
     }
     // Stations rarely change within a tick: each block starts from what the last refresh found.
     std::vector<bool> previous;
