@@ -37,7 +37,7 @@ struct LockTable {
         NotHere,
         // Given up: too many lines, of other files or of this one.
         TooLarge,
-        // Given up: slower than its lines justify.
+        // Given up: too long on pages that hold none of this file's locks.
         TooSlow,
         // /proc/locks could not be read, or said something of this file that makes no sense.
         Unreadable,
@@ -98,7 +98,8 @@ public:
     // meanwhile; a lock it lists may have gone since, as after any probe. The table lists every
     // lock of the machine, any user's, so the read is bounded: it is given up once the lines of
     // other files outnumber this file's by more than a few thousand, once this file has more than
-    // `maxOwnLocks` locks, or once it takes longer than this file's lines justify.
+    // `maxOwnLocks` locks, or once the pages that hold none of them take more than a quarter of a
+    // second.
     LockTable lockTable(std::size_t maxOwnLocks) const;
 
     // After tryReadAt() answered nothing for some ranges: throws Error unless those reads were

@@ -23,9 +23,9 @@ constexpr std::uint64_t kBlockRecords = 4096;
 constexpr std::size_t kLockTableFrom = 1000;
 // After a table given up (another user's locks can make it huge or slow): the refreshes that only
 // probe before it is read again, 8 at first and twice as many after each refusal in a row, at
-// most 256 (two minutes at the default interval). A read given up costs a refresh 250 ms at most,
-// and 0.25 ms more for each lock of the station file (files::SharedFile::lockTable), so another
-// user's locks cost the watcher one such read every two minutes, not a core; a table that works
+// most 256 (two minutes at the default interval). Another user's locks cost a read at most 4,096
+// lines beyond the station file's own, and 250 ms of pages without them
+// (files::SharedFile::lockTable): one such read every two minutes, not a core. A table that works
 // again is back within that time.
 constexpr std::uint64_t kTableWaitFirst = 8;
 constexpr std::uint64_t kTableWaitLongest = 256;
