@@ -3,43 +3,49 @@
 # The manual pages and the changelog compressed as Debian's policy wants them: gzip -9n, which
 # records neither name nor time, so that the same sources give the same package.
 find_program(ORVENDAL_GZIP gzip REQUIRED)
+set(debian ${PROJECT_SOURCE_DIR}/packaging/debian)
 set(packaging_files)
-foreach(source docs/man/orvendal.1 docs/man/stationctl.1 packaging/changelog)
+foreach(source docs/man/orvendal.1 docs/man/stationctl.1 packaging/debian/changelog)
     cmake_path(GET source FILENAME name)
     set(copy ${CMAKE_BINARY_DIR}/packaging/${name})
+    set(input ${PROJECT_SOURCE_DIR}/${source})
+    if(source MATCHES "^docs/man/")
+        # The pages' examples of --version name the project's version.
+        configure_file(${input} ${copy}.in @ONLY)
+        set(input ${copy}.in)
+    endif()
     add_custom_command(OUTPUT ${copy}.gz
-        COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${copy}
+        COMMAND ${CMAKE_COMMAND} -E copy ${input} ${copy}
         COMMAND ${ORVENDAL_GZIP} -9nf ${copy}
-        DEPENDS ${PROJECT_SOURCE_DIR}/${source}
+        DEPENDS ${input}
         COMMENT "Compressing ${name}")
     list(APPEND packaging_files ${copy}.gz)
 endforeach()
 add_custom_target(orvendal-packaging-files ALL DEPENDS ${packaging_files})
 install(FILES ${CMAKE_BINARY_DIR}/packaging/orvendal.1.gz ${CMAKE_BINARY_DIR}/packaging/stationctl.1.gz
     DESTINATION share/man/man1)
-install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${PROJECT_SOURCE_DIR}/packaging/copyright
-    ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/orvendal-alerts.yml
-    DESTINATION share/doc/orvendal)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${debian}/copyright
+    ${PROJECT_SOURCE_DIR}/README.md ${debian}/orvendal-alerts.yml DESTINATION share/doc/orvendal)
 # The documents the README links to, at the same places beside it as in the source tree, so that
 # its links work in /usr/share/doc/orvendal as they do here (check-package.sh checks them).
 install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/docs/performance.md
     ${PROJECT_SOURCE_DIR}/docs/reliability.md ${PROJECT_SOURCE_DIR}/docs/windows.md
     ${PROJECT_SOURCE_DIR}/docs/screenshot.png DESTINATION share/doc/orvendal/docs)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides DESTINATION share/lintian/overrides
-    RENAME orvendal)
+install(FILES ${debian}/lintian-overrides DESTINATION share/lintian/overrides RENAME orvendal)
 
-# The watcher as a service (stationctl watch): its unit, its settings and its user. The package's
-# postinst creates the user and links node_exporter's textfile folder to the watcher's textfile;
-# its postrm takes the link away.
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.service DESTINATION lib/systemd/system)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.sysusers DESTINATION lib/sysusers.d
-    RENAME orvendal.conf)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/orvendal-watch.default DESTINATION /etc/default
-    RENAME orvendal-watch)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm
-    ${PROJECT_SOURCE_DIR}/packaging/postrm ${PROJECT_SOURCE_DIR}/packaging/conffiles
-    ${PROJECT_SOURCE_DIR}/packaging/triggers)
+# The watcher as a service (stationctl watch): its unit, its settings and its user, and a unit of
+# which each instance watches one more station file with the settings of a file in
+# /etc/orvendal/watch. The package's postinst creates the user and links node_exporter's textfile
+# folder to the watcher's textfile through textfile-link, which the further watchers run too; its
+# postrm takes the links away.
+install(FILES ${debian}/orvendal-watch.service ${debian}/orvendal-watch@.service
+    DESTINATION lib/systemd/system)
+install(PROGRAMS ${debian}/textfile-link DESTINATION libexec/orvendal)
+install(FILES ${debian}/orvendal-watch.sysusers DESTINATION lib/sysusers.d RENAME orvendal.conf)
+install(FILES ${debian}/orvendal-watch.default DESTINATION /etc/default RENAME orvendal-watch)
+install(FILES ${debian}/watch-README DESTINATION /etc/orvendal/watch RENAME README)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${debian}/postinst ${debian}/prerm ${debian}/postrm
+    ${debian}/conffiles ${debian}/triggers)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_GENERATOR DEB)

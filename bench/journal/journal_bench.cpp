@@ -25,12 +25,12 @@ void transitionWithJournal(benchmark::State& state) {
     testing::TempDir dir;
     Journal journal =
         Journal::open(dir.file("journal.db"), "MARLOVEN.SIT", WallClock::now(), Milliseconds(500));
-    Event connected;
-    connected.kind = EventKind::Connected;
+    station::Event connected;
+    connected.kind = station::EventKind::Connected;
     connected.rec = 7;
-    connected.fields = StationFields{u"A", 107, u"TERM7", u"Caja 7", 7};
-    Event disconnected = connected;
-    disconnected.kind = EventKind::Disconnected;
+    connected.fields = station::StationFields{u"A", 107, u"TERM7", u"Caja 7", 7};
+    station::Event disconnected = connected;
+    disconnected.kind = station::EventKind::Disconnected;
     disconnected.seconds = 1.5;
     for (auto _ : state) {
         connected.time = WallClock::now();

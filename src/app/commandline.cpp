@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "arguments.h"
 #include "error.h"
 #include "smbfile.h"
 #include "smburl.h"
@@ -32,38 +33,21 @@ const char* const kUsage =
 const char* const kVersionLine = "orvendal " ORVENDAL_VERSION "\n";
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
-    CommandLine line;
-    bool options = true;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (options && arg == "--") {
-            options = false;
-        } else if (options && (arg == "--help" || arg == "-h")) {
-            line.help = true;
-        } else if (options && arg == "--version") {
-            line.version = true;
-        } else if (options && (arg == "--credentials" || arg.starts_with("--credentials="))) {
-            if (line.credentialsFile) {
-                throw UsageError("--credentials aparece dos veces");
-            }
-            if (arg == "--credentials" && i + 1 == args.size()) {
-                throw UsageError("--credentials necesita un fichero");
-            }
-            line.credentialsFile =
-                arg == "--credentials" ? args[++i] : arg.substr(sizeof("--credentials=") - 1);
-            if (line.credentialsFile->empty()) {
-                throw UsageError("--credentials necesita un fichero");
-            }
-        } else if (options && arg.size() > 1 && arg.front() == '-') {
-            throw UsageError("opción desconocida: " + arg);
-        } else if (line.stationFile) {
-            throw UsageError("solo se puede indicar un fichero de estaciones (se han dado \"" +
-                             *line.stationFile + "\" y \"" + arg + "\")");
-        } else if (arg.empty()) {
+    static constexpr OptionSpec kOptions[] = {
+        {"--help"}, {"-h"}, {"--version"}, {"--credentials", true, "un fichero", true}};
+    const Arguments given(args, kOptions, "opción desconocida: ");
+    CommandLine line{given.has("--help") || given.has("-h"), given.has("--version"),
+                     given.value("--credentials"), std::nullopt};
+    const std::vector<std::string>& files = given.positionals();
+    if (files.size() > 1) {
+        throw UsageError("solo se puede indicar un fichero de estaciones (se han dado \"" +
+                         files[0] + "\" y \"" + files[1] + "\")");
+    }
+    if (!files.empty()) {
+        if (files[0].empty()) {
             throw UsageError("el nombre del fichero de estaciones está vacío");
-        } else {
-            line.stationFile = arg;
         }
+        line.stationFile = files[0];
     }
     return line;
 }
@@ -109,39 +93,11 @@ std::vector<std::string> takeQtOptions(std::vector<std::string>& args) {
     return qt;
 }
 
-bool asksForHelp(const std::vector<std::string>& args) {
-    for (const std::string& arg : args) {
-        if (arg == "--") {
-            return false;
-        }
-        if (arg == "--help" || arg == "-h") {
-            return true;
-        }
-    }
-    return false;
-}
-
-void refusePasswords(const std::vector<std::string>& args) {
-    for (const std::string& arg : args) {
-        try {
-            files::refusePasswordInArgument(arg);
-        } catch (const Error& e) {
-            throw UsageError(e.description());
-        }
-    }
-}
-
 CommandLine takeCommandLine(const std::vector<std::string>& args) {
-    // First: the other usage errors repeat arguments.
-    refusePasswords(args);
+    files::refusePasswordsInArguments(args);
     CommandLine line = parseCommandLine(args);
-    // An address that cannot be read is told now, not as an outage of every refresh.
-    if (line.stationFile && files::isSmbPath(*line.stationFile)) {
-        try {
-            files::parseSmbPath(*line.stationFile);
-        } catch (const Error& e) {
-            throw UsageError(e.description());
-        }
+    if (line.stationFile) {
+        files::requireParsableSmbPath(*line.stationFile);
     }
     if (line.credentialsFile) {
         try {

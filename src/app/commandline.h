@@ -1,7 +1,8 @@
 #pragma once
 
+#include "usageerror.h"
+
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,25 +16,12 @@ struct CommandLine {
     std::optional<std::string> stationFile;
 };
 
-// A command line the user got wrong: reported with the usage, exit status 2.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 extern const char* const kUsage;
-// "orvendal 0.1.0": what --version prints.
+// "orvendal X.Y.Z", the project's version: what --version prints.
 extern const char* const kVersionLine;
 
 // Parses the arguments after the program's name, Qt's own already taken out. Throws UsageError.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
-
-// Whether the arguments ask for the usage: --help or -h before any "--", whatever else is wrong.
-bool asksForHelp(const std::vector<std::string>& args);
-
-// Throws UsageError for an smb:// URL with a password among the arguments: while the program
-// runs, its command line is anybody's to read (ps), so it is refused before anything starts.
-void refusePasswords(const std::vector<std::string>& args);
 
 // Takes Qt's own documented options (-platform NAME, -display HOST:N, -style NAME, -reverse...,
 // also written with two dashes) out of `args`, up to a "--", and returns them in their order for
@@ -42,7 +30,8 @@ void refusePasswords(const std::vector<std::string>& args);
 std::vector<std::string> takeQtOptions(std::vector<std::string>& args);
 
 // Parses the arguments and hands a credentials file to the smb:// layer, which may refuse it
-// (on Windows it always does); every refusal is a UsageError.
+// (on Windows it always does); every refusal is a UsageError. A password in an smb:// URL is
+// refused first: the command line is anybody's to read (ps) while the program runs.
 CommandLine takeCommandLine(const std::vector<std::string>& args);
 
 } // namespace orvendal::app

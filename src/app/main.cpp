@@ -1,3 +1,4 @@
+#include "arguments.h"
 #include "commandline.h"
 #include "error.h"
 #include "escape.h"
@@ -5,6 +6,7 @@
 #include "messagebox.h"
 #include "refreshdriver.h"
 #include "sharedfile.h"
+#include "smburl.h"
 #include "spanishtranslation.h"
 #include "stationfilechooser.h"
 #include "stationfilesetting.h"
@@ -54,7 +56,7 @@ int main(int argc, char* argv[]) {
     using namespace orvendal;
     std::vector<std::string> args = arguments(argc, argv);
     // Help needs no display: answered before Qt looks for one.
-    if (app::asksForHelp(args)) {
+    if (Arguments::wantsHelp(args)) {
         std::fputs(app::kUsage, stdout);
         return 0;
     }
@@ -63,10 +65,10 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> qtOptions;
     app::CommandLine line;
     try {
-        app::refusePasswords(args);
+        files::refusePasswordsInArguments(args);
         qtOptions = app::takeQtOptions(args);
         line = app::takeCommandLine(args);
-    } catch (const app::UsageError& e) {
+    } catch (const UsageError& e) {
         return usageError(e.what());
     }
     if (line.version) {

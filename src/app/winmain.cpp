@@ -1,17 +1,17 @@
+#include "arguments.h"
 #include "commandline.h"
 #include "error.h"
 #include "frmorvendal.h"
 #include "refreshdriver.h"
 #include "smbfile.h"
 #include "smburl.h"
-#include "text.h"
+#include "win32text.h"
 
 #include <windows.h>
 
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,8 +30,6 @@ constexpr const char* kUsage =
     "  -h, --help    este texto\n"
     "  --version     la versión del programa\n";
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide strings are UTF-16");
-
 struct LocalFreeDeleter {
     void operator()(LPWSTR* block) const noexcept { ::LocalFree(block); }
 };
@@ -43,20 +41,18 @@ std::vector<std::string> arguments() {
     std::unique_ptr<LPWSTR, LocalFreeDeleter> argv(
         ::CommandLineToArgvW(::GetCommandLineW(), &count));
     if (!argv) {
-        throw orvendal::app::UsageError("no se puede leer la línea de órdenes");
+        throw orvendal::UsageError("no se puede leer la línea de órdenes");
     }
     std::vector<std::string> args;
     for (int i = 1; i < count; ++i) {
-        const wchar_t* arg = argv.get()[i];
-        args.push_back(orvendal::toUtf8(std::u16string(arg, arg + std::wcslen(arg))));
+        args.push_back(orvendal::files::narrow(argv.get()[i]));
     }
     return args;
 }
 
 // A program of the WIN32 subsystem has no console to write its usage to: it goes in a box.
 void usageBox(const std::string& text) {
-    const std::u16string wide = orvendal::fromUtf8(text);
-    ::MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(wide.c_str()), L"Orvendal", MB_OK);
+    ::MessageBoxW(nullptr, orvendal::files::wide(text).c_str(), L"Orvendal", MB_OK);
 }
 
 int usageError(const std::string& message) {
@@ -72,7 +68,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     try {
         const std::vector<std::string> args = arguments();
         // Help is answered before anything else is looked at, as on Linux.
-        if (app::asksForHelp(args)) {
+        if (Arguments::wantsHelp(args)) {
             usageBox(kUsage);
             return 0;
         }
@@ -87,7 +83,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         if (line.stationFile && files::isSmbPath(*line.stationFile)) {
             files::requireSmbRegularFile(*line.stationFile);
         }
-    } catch (const app::UsageError& e) {
+    } catch (const UsageError& e) {
         return usageError(e.what());
     } catch (const Error& e) {
         return usageError(e.description());

@@ -3,6 +3,7 @@
 #include "text.h"
 
 #include <array>
+#include <cmath>
 
 namespace orvendal {
 
@@ -36,6 +37,62 @@ std::string jsonString(std::u16string_view text) {
     }
     flush();
     return out + "\"";
+}
+
+JsonWriter& JsonWriter::key(std::string_view name) {
+    separate();
+    put(jsonString(fromUtf8(name)));
+    put(": ");
+    afterKey_ = true;
+    return *this;
+}
+
+JsonWriter& JsonWriter::string(std::u16string_view text) {
+    return value_(jsonString(text));
+}
+
+JsonWriter& JsonWriter::string(std::string_view utf8) {
+    return value_(jsonString(fromUtf8(utf8)));
+}
+
+JsonWriter& JsonWriter::fixed(double value, int decimals) {
+    return std::isfinite(value) ? value_(fixedDecimals(value, decimals)) : null();
+}
+
+JsonWriter& JsonWriter::open(char bracket) {
+    separate();
+    put(std::string_view(&bracket, 1));
+    empty_ = true;
+    return *this;
+}
+
+JsonWriter& JsonWriter::close(char bracket) {
+    put(std::string_view(&bracket, 1));
+    empty_ = false;
+    return *this;
+}
+
+JsonWriter& JsonWriter::value_(std::string_view text) {
+    separate();
+    put(text);
+    empty_ = false;
+    return *this;
+}
+
+void JsonWriter::separate() {
+    if (afterKey_) {
+        afterKey_ = false;
+    } else if (!empty_) {
+        put(", ");
+    }
+}
+
+void JsonWriter::put(std::string_view text) {
+    if (string_) {
+        string_->append(text);
+    } else {
+        stream_->write(text.data(), static_cast<std::streamsize>(text.size()));
+    }
 }
 
 } // namespace orvendal

@@ -1,5 +1,8 @@
 #include "text.h"
 
+#include <algorithm>
+#include <charconv>
+
 namespace orvendal {
 
 namespace {
@@ -101,6 +104,17 @@ std::string_view trimmedBlanks(std::string_view text) {
         return {};
     }
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+std::string fixedDecimals(double value, int decimals) {
+    // to_chars writes a point whatever LC_NUMERIC says (Qt sets the user's locale), and the same
+    // digits on Windows. Room for a sign, DBL_MAX's 309 digits, the point and the decimals.
+    std::string text(312 + static_cast<std::size_t>(std::max(decimals, 0)), '\0');
+    const auto end = std::to_chars(text.data(), text.data() + text.size(), value,
+                                   std::chars_format::fixed, decimals)
+                         .ptr;
+    text.resize(static_cast<std::size_t>(end - text.data()));
+    return text;
 }
 
 } // namespace orvendal

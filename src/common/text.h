@@ -20,6 +20,10 @@ std::u16string fromUtf8(std::string_view text);
 // settings or credentials file is read.
 std::string_view trimmedBlanks(std::string_view text);
 
+// `value` with `decimals` digits after the point, as printf's "%.3f" gives it in the C locale,
+// whatever locale the program runs in.
+std::string fixedDecimals(double value, int decimals);
+
 // A number's plain decimal digits (a minus sign when negative, no grouping), kept in place: a
 // refresh writes three numbers a row, thousands of rows a second.
 class DecimalText {

@@ -3,6 +3,7 @@
 #include "error.h"
 #include "plainfile.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <algorithm>
 #include <utility>
@@ -43,9 +44,8 @@ void writeFileAtomically(const std::string& path, std::string_view text) {
     for (int attempt = 0; file.value == INVALID_HANDLE_VALUE && attempt < 3; ++attempt) {
         temporary = temporaryBeside(path, "\\/");
         // CREATE_NEW fails on any entry of that name, a link included.
-        file.value =
-            ::CreateFileW(widePath(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        file.value = ::CreateFileW(files::wide(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (file.value == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) {
             break;
         }
@@ -57,7 +57,7 @@ void writeFileAtomically(const std::string& path, std::string_view text) {
         writeAll(file.value, text, temporary);
         ::CloseHandle(std::exchange(file.value, INVALID_HANDLE_VALUE));
         // MoveFileEx replaces a link at `path` itself, never the file it points to.
-        if (!::MoveFileExW(widePath(temporary).c_str(), widePath(path).c_str(),
+        if (!::MoveFileExW(files::wide(temporary).c_str(), files::wide(path).c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             throw lastWindowsError("no se puede renombrar " + temporary + " a " + path);
         }
@@ -65,7 +65,7 @@ void writeFileAtomically(const std::string& path, std::string_view text) {
         if (file.value != INVALID_HANDLE_VALUE) {
             ::CloseHandle(std::exchange(file.value, INVALID_HANDLE_VALUE));
         }
-        ::DeleteFileW(widePath(temporary).c_str());
+        ::DeleteFileW(files::wide(temporary).c_str());
         throw;
     }
 }

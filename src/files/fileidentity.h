@@ -23,6 +23,12 @@ std::optional<FileIdentity> identityOf(const std::string& path);
 // resolved.
 std::string withResolvedFolder(const std::string& path);
 
+// The folder that holds the entry `path` names, as written ("." for a bare name).
+std::string folderOf(const std::string& path);
+
+// Whether `path` reaches a folder, following links as an open does.
+bool isFolder(const std::string& path);
+
 // Whether `a` and `b` name one entry of one folder, the file there or not: their resolved paths
 // compared byte for byte on POSIX, without regard to case on Windows.
 bool sameEntry(const std::string& a, const std::string& b);

@@ -18,9 +18,7 @@ std::optional<FileIdentity> identityOf(const std::string& path) {
 
 std::string withResolvedFolder(const std::string& path) {
     const auto slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : path.substr(0, slash);
+    const std::string folder = folderOf(path);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(folder.c_str(), nullptr),
                                                                &std::free);
@@ -31,6 +29,16 @@ std::string withResolvedFolder(const std::string& path) {
     }
     const std::string base = resolved.get();
     return base == "/" ? "/" + name : base + "/" + name;
+}
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool isFolder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool sameEntry(const std::string& a, const std::string& b) {

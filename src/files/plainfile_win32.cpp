@@ -2,6 +2,7 @@
 
 #include "error.h"
 #include "win32error.h"
+#include "win32text.h"
 
 namespace orvendal::files {
 
@@ -10,7 +11,7 @@ namespace orvendal::files {
 void requirePlainFileOrNothing(const std::string& path, Owner) {
     // FILE_FLAG_OPEN_REPARSE_POINT opens a link or junction itself, never what it points to.
     const HANDLE handle = ::CreateFileW(
-        widePath(path).c_str(), FILE_READ_ATTRIBUTES,
+        files::wide(path).c_str(), FILE_READ_ATTRIBUTES,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
         FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {

@@ -2,8 +2,8 @@
 #include "fileaccess.h"
 #include "smbfile.h"
 #include "smburl.h"
-#include "text.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <limits>
 #include <string>
@@ -17,16 +17,16 @@ namespace {
 // longPathAware and the system's LongPathsEnabled both allow it. A prefixed path is taken as it
 // is, so it is made absolute, with backslashes only, first.
 std::wstring systemPath(const std::string& path) {
-    const std::wstring wide = widePath(path);
-    if (wide.starts_with(LR"(\\?\)") || wide.starts_with(LR"(\\.\)")) {
-        return wide;
+    const std::wstring given = files::wide(path);
+    if (given.starts_with(LR"(\\?\)") || given.starts_with(LR"(\\.\)")) {
+        return given;
     }
-    std::wstring full(wide.size() + MAX_PATH, L'\0');
+    std::wstring full(given.size() + MAX_PATH, L'\0');
     for (;;) {
         const DWORD n =
-            ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+            ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
         if (n == 0) {
-            return wide;
+            return given;
         }
         const bool fits = n < full.size();
         full.resize(n);
@@ -36,7 +36,7 @@ std::wstring systemPath(const std::string& path) {
     }
     // Short paths stay as given: a device name such as NUL must keep its meaning.
     if (full.size() < MAX_PATH || full.starts_with(LR"(\\.\)")) {
-        return wide;
+        return given;
     }
     if (full.starts_with(LR"(\\)")) {
         return LR"(\\?\UNC\)" + full.substr(2);
@@ -191,7 +191,7 @@ std::string executableDirectory() {
     if (folder.size() == 2 && folder[1] == L':') {
         folder += L'\\';
     }
-    return toUtf8(std::u16string(folder.begin(), folder.end()));
+    return files::narrow(folder);
 }
 
 bool regularFileExists(const std::string& path) {

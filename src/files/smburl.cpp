@@ -1,6 +1,7 @@
 #include "smburl.h"
 
 #include "error.h"
+#include "usageerror.h"
 
 #include <algorithm>
 #include <cctype>
@@ -108,6 +109,26 @@ void refusePasswordInArgument(std::string_view argument) {
     if (argument.starts_with('-')) {
         if (const auto equals = argument.find('='); equals != std::string_view::npos) {
             refusePasswordInSmbUrl(argument.substr(equals + 1));
+        }
+    }
+}
+
+void refusePasswordsInArguments(std::span<const std::string> args) {
+    for (const std::string& arg : args) {
+        try {
+            refusePasswordInArgument(arg);
+        } catch (const Error& e) {
+            throw UsageError(e.description());
+        }
+    }
+}
+
+void requireParsableSmbPath(std::string_view path) {
+    if (isSmbPath(path)) {
+        try {
+            parseSmbPath(path);
+        } catch (const Error& e) {
+            throw UsageError(e.description());
         }
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,12 @@ void refusePasswordInSmbUrl(std::string_view path);
 // As refusePasswordInSmbUrl() for a command-line argument, and for the value of an
 // "--option=VALUE" argument.
 void refusePasswordInArgument(std::string_view argument);
+
+// A command line's checks, each failure a UsageError. A password in any argument is refused
+// before any other mistake is told, since those messages repeat arguments; an SMB URL given as
+// a file that cannot be parsed is told at start rather than as an outage of every refresh.
+void refusePasswordsInArguments(std::span<const std::string> args);
+void requireParsableSmbPath(std::string_view path);
 
 // Splits an SMB URL; anything else starting with smb:// throws Error with a message that shows
 // the accepted form. A password in the URL is refused, and never repeated in the message.

@@ -33,11 +33,6 @@ const std::error_category& win32Category() noexcept {
     return category;
 }
 
-std::wstring widePath(const std::string& path) {
-    const std::u16string wide = fromUtf8(path);
-    return std::wstring(wide.begin(), wide.end());
-}
-
 Error lastWindowsError(const std::string& context) {
     return windowsError(::GetLastError(), context);
 }

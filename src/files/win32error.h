@@ -6,12 +6,8 @@
 
 #include <string>
 
-// What the Windows implementations of the OS layer share: paths as Windows takes them, and
-// failures as the system describes them.
+// What the Windows implementations of the OS layer share: failures as the system describes them.
 namespace orvendal::files {
-
-// `path` (UTF-8) as the UTF-16 text the wide calls take.
-std::wstring widePath(const std::string& path);
 
 // Windows' own error numbers (GetLastError(), or a status a call returns): a number of theirs
 // never means the errno value it equals.

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "error.h"
-#include "journaltypes.h"
+#include "events.h"
+#include "timetext.h"
 
 #include <cstdint>
 #include <map>
@@ -37,7 +38,7 @@ public:
     ~Journal();
 
     // A refresh's events, in one transaction; a Stopped event closes its session as "stopped".
-    void record(std::span<const Event> events, WallClock::time_point now);
+    void record(std::span<const station::Event> events, WallClock::time_point now);
     // Tells later starts how long this watcher was surely alive.
     void heartbeat(WallClock::time_point now);
     // The watcher ends: its open outage is closed and its run marked stopped, committed or
@@ -72,7 +73,7 @@ private:
 
 struct Session {
     std::int64_t rec = 0;
-    std::optional<StationFields> fields;
+    std::optional<station::StationFields> fields;
     // When it began; none when it was already connected when watching began.
     std::optional<WallClock::time_point> start;
     // The first instant the watcher knew it connected: its start, or the watch's first refresh.

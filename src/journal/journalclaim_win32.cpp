@@ -2,6 +2,7 @@
 
 #include "plainfile.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <cstdio>
 #include <cstring>
@@ -51,7 +52,7 @@ OVERLAPPED at(unsigned long long offset) {
 // the database too, so every sharing is allowed.
 std::optional<Handle> openPlain(const std::string& path, bool forWriting) {
     files::requirePlainFileOrNothing(path, files::Owner::Us);
-    Handle file(::CreateFileW(files::widePath(path).c_str(),
+    Handle file(::CreateFileW(files::wide(path).c_str(),
                               forWriting ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               forWriting ? OPEN_ALWAYS : OPEN_EXISTING,
@@ -152,7 +153,7 @@ long long processId() {
 
 bool moveCorruptFile(const std::string& from, const std::string& to) {
     // Without MOVEFILE_REPLACE_EXISTING a file at `to` makes it fail.
-    if (::MoveFileExW(files::widePath(from).c_str(), files::widePath(to).c_str(), 0)) {
+    if (::MoveFileExW(files::wide(from).c_str(), files::wide(to).c_str(), 0)) {
         return true;
     }
     if (::GetLastError() == ERROR_FILE_NOT_FOUND) {

@@ -18,19 +18,19 @@ bool lastingFailure(const Error& error) {
     return code == errnoCode(EAGAIN) || code == errc::NotRegularFile || lastingOpenFailure(code);
 }
 
-void JournalKeeper::OpenState::apply(const Event& event) {
+void JournalKeeper::OpenState::apply(const station::Event& event) {
     switch (event.kind) {
-    case EventKind::Connected:
+    case station::EventKind::Connected:
         sessions[event.rec] = event;
         break;
-    case EventKind::Disconnected:
-    case EventKind::Stopped:
+    case station::EventKind::Disconnected:
+    case station::EventKind::Stopped:
         sessions.erase(event.rec);
         break;
-    case EventKind::Outage:
+    case station::EventKind::Outage:
         outage = event;
         break;
-    case EventKind::Recovered:
+    case station::EventKind::Recovered:
         outage.reset();
         break;
     }
@@ -50,7 +50,7 @@ JournalKeeper::JournalKeeper(std::string path, std::string stationFile, Report r
     }
 }
 
-void JournalKeeper::record(std::span<const Event> events, WallClock::time_point now,
+void JournalKeeper::record(std::span<const station::Event> events, WallClock::time_point now,
                            SteadyClock::time_point monotonic) {
     keep(events);
     commit(now, false, monotonic);
@@ -64,7 +64,7 @@ void JournalKeeper::reopen(WallClock::time_point now) {
     commit(now, true, SteadyClock::now());
 }
 
-void JournalKeeper::stop(std::span<const Event> ended, WallClock::time_point now) {
+void JournalKeeper::stop(std::span<const station::Event> ended, WallClock::time_point now) {
     keep(ended);
     if (commit(now, true, SteadyClock::now())) {
         try {
@@ -86,8 +86,8 @@ void JournalKeeper::stop(std::span<const Event> ended, WallClock::time_point now
             std::to_string(kept_.size() + dropped_) + " transiciones que no pudo guardar");
 }
 
-void JournalKeeper::keep(std::span<const Event> events) {
-    for (const Event& event : events) {
+void JournalKeeper::keep(std::span<const station::Event> events) {
+    for (const station::Event& event : events) {
         if (kept_.size() < limit_) {
             kept_.push_back(event);
         } else if (dropped_++ == 0) {
@@ -111,7 +111,7 @@ bool JournalKeeper::commit(WallClock::time_point now, bool force,
             open(now);
         }
         journal_->record(kept_, now);
-        for (const Event& event : kept_) {
+        for (const station::Event& event : kept_) {
             committed_.apply(event);
         }
         kept_.clear();
@@ -138,10 +138,10 @@ bool JournalKeeper::commit(WallClock::time_point now, bool force,
 void JournalKeeper::switchFiles(WallClock::time_point now) {
     report_("el diario " + path_ +
             " ya no es el fichero que se escribía (borrado o movido): se empieza uno nuevo");
-    std::vector<Event> ended;
+    std::vector<station::Event> ended;
     for (const auto& [rec, connected] : committed_.sessions) {
-        Event stopped = connected;
-        stopped.kind = EventKind::Stopped;
+        station::Event stopped = connected;
+        stopped.kind = station::EventKind::Stopped;
         stopped.time = now;
         stopped.seconds.reset();
         ended.push_back(stopped);
@@ -163,7 +163,7 @@ void JournalKeeper::open(WallClock::time_point now) {
                 " y se empieza uno nuevo");
     }
     // A new file knows nothing of what is still open: it begins with it, before what is kept.
-    std::vector<Event> carried;
+    std::vector<station::Event> carried;
     for (const auto& [rec, connected] : committed_.sessions) {
         carried.push_back(connected);
     }

@@ -39,7 +39,7 @@ public:
 
     // A refresh's events: committed, after any kept earlier, before this returns when the
     // journal works; kept otherwise.
-    void record(std::span<const Event> events, WallClock::time_point now,
+    void record(std::span<const station::Event> events, WallClock::time_point now,
                 SteadyClock::time_point monotonic);
     // Tells the journal the watcher is alive, or retries a failing one.
     void heartbeat(WallClock::time_point now, SteadyClock::time_point monotonic);
@@ -48,7 +48,7 @@ public:
     void reopen(WallClock::time_point now);
     // The watcher ends with `ended` (its Stopped events); says how many transitions are lost if
     // the journal fails still, or that its changes wait in the write-ahead log.
-    void stop(std::span<const Event> ended, WallClock::time_point now);
+    void stop(std::span<const station::Event> ended, WallClock::time_point now);
 
     // Deletes what ended before `before` (Journal::prune); nothing while the journal fails, whose
     // failure is told as any other.
@@ -59,12 +59,12 @@ public:
 private:
     // The sessions and the outage open as a journal knows them.
     struct OpenState {
-        std::map<std::int64_t, Event> sessions; // their Connected events, by rec
-        std::optional<Event> outage;
-        void apply(const Event& event);
+        std::map<std::int64_t, station::Event> sessions; // their Connected events, by rec
+        std::optional<station::Event> outage;
+        void apply(const station::Event& event);
     };
 
-    void keep(std::span<const Event> events);
+    void keep(std::span<const station::Event> events);
     // Commits what is kept (after opening the journal again when needed); false when it fails.
     bool commit(WallClock::time_point now, bool force, SteadyClock::time_point monotonic);
     // Closes a journal whose path names another file now and begins one at the path.
@@ -82,7 +82,7 @@ private:
     OpenState committed_;
     // In one block, committed as it is: 200 bytes an event (more for long names), about 20 MB
     // at the bound.
-    std::vector<Event> kept_;
+    std::vector<station::Event> kept_;
     std::size_t dropped_ = 0;
     std::optional<std::string> failure_;
     std::optional<SteadyClock::time_point> lastTry_;

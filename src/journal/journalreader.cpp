@@ -142,7 +142,7 @@ std::vector<Session> readSessions(Statement& query) {
         Session s;
         s.rec = query.integer("rec");
         if (!query.isNull("station")) {
-            s.fields = StationFields{
+            s.fields = station::StationFields{
                 fromUtf8(query.text("lc")), static_cast<std::int32_t>(query.integer("station")),
                 fromUtf8(query.text("connection")), fromUtf8(query.text("name")),
                 static_cast<int>(query.integer("tally"))};

@@ -20,12 +20,12 @@ const std::array<std::string, 3> kCloseLeftovers = {
     "(SELECT heartbeat_ms FROM watches WHERE watches.id = outages.watch)) WHERE end_ms IS NULL",
     "UPDATE watches SET ended = 'unknown', ended_ms = heartbeat_ms WHERE ended IS NULL"};
 
-std::optional<long long> afterMs(const Event& e) {
+std::optional<long long> afterMs(const station::Event& e) {
     return e.changedAfter ? std::optional(epochMilliseconds(*e.changedAfter)) : std::nullopt;
 }
 
-std::optional<std::string> utf8(const std::optional<StationFields>& f,
-                                std::u16string StationFields::*m) {
+std::optional<std::string> utf8(const std::optional<station::StationFields>& f,
+                                std::u16string station::StationFields::*m) {
     if (!f) {
         return std::nullopt;
     }
@@ -67,7 +67,7 @@ struct Journal::Handle {
                        "INSERT INTO outages (watch, start_ms, error) VALUES (?1, ?2, ?3)"),
           endOutage(database, "UPDATE outages SET end_ms = ?2, ended = ?3 WHERE id = ?1") {}
 
-    void closeSession(Open& open, const Event& e, const char* how) {
+    void closeSession(Open& open, const station::Event& e, const char* how) {
         const auto found = open.sessions.find(e.rec);
         if (found == open.sessions.end()) {
             return;
@@ -180,39 +180,39 @@ bool Journal::replaced() const {
     return files::identityOf(handle_->path) != handle_->lock.identity();
 }
 
-void Journal::record(std::span<const Event> events, WallClock::time_point now) {
+void Journal::record(std::span<const station::Event> events, WallClock::time_point now) {
     Handle& h = *handle_;
     // Row ids of this transaction's rows, kept only once it commits: a rollback leaves none.
     Handle::Open open = h.open;
     Transaction transaction(h.database);
-    for (const Event& e : events) {
+    for (const station::Event& e : events) {
         const long long at = epochMilliseconds(e.time);
         switch (e.kind) {
-        case EventKind::Connected: {
+        case station::EventKind::Connected: {
             const auto& f = e.fields;
             h.insertSession.bind(1, h.watch).bind(2, static_cast<long long>(e.rec));
-            h.insertSession.bind(3, utf8(f, &StationFields::lc));
+            h.insertSession.bind(3, utf8(f, &station::StationFields::lc));
             h.insertSession.bind(4, f ? std::optional<long long>(f->station) : std::nullopt);
-            h.insertSession.bind(5, utf8(f, &StationFields::connection));
-            h.insertSession.bind(6, utf8(f, &StationFields::name));
+            h.insertSession.bind(5, utf8(f, &station::StationFields::connection));
+            h.insertSession.bind(6, utf8(f, &station::StationFields::name));
             h.insertSession.bind(7, f ? std::optional<long long>(f->tally) : std::nullopt);
             h.insertSession.bind(8, e.atStart ? std::nullopt : std::optional<long long>(at));
             h.insertSession.bind(9, at).bind(10, afterMs(e)).run();
             open.sessions[e.rec] = h.database.lastInsertId();
             break;
         }
-        case EventKind::Disconnected:
+        case station::EventKind::Disconnected:
             h.closeSession(open, e, "disconnected");
             break;
-        case EventKind::Stopped:
+        case station::EventKind::Stopped:
             h.closeSession(open, e, "stopped");
             break;
-        case EventKind::Outage:
+        case station::EventKind::Outage:
             h.closeOutage(open, at, "recovered");
             h.insertOutage.bind(1, h.watch).bind(2, at).bind(3, e.error).run();
             open.outage = h.database.lastInsertId();
             break;
-        case EventKind::Recovered:
+        case station::EventKind::Recovered:
             h.closeOutage(open, at, "recovered");
             break;
         }

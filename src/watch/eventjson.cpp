@@ -1,12 +1,9 @@
 #include "eventjson.h"
 
 #include "json.h"
-#include "text.h"
 #include "timetext.h"
 
-#include <cstdio>
 #include <optional>
-#include <sstream>
 
 namespace orvendal::watch {
 namespace {
@@ -14,42 +11,45 @@ namespace {
 using station::EventKind;
 using station::StationFields;
 
-std::string jsonText(const std::optional<StationFields>& f, std::u16string StationFields::*m) {
-    return f ? jsonString((*f).*m) : "null";
+JsonWriter& text(JsonWriter& json, const std::optional<StationFields>& f,
+                 std::u16string StationFields::*m) {
+    return f ? json.string((*f).*m) : json.null();
 }
 
-std::string jsonNumber(const std::optional<StationFields>& f, bool station) {
-    return f ? std::to_string(station ? f->station : f->tally) : "null";
+template <class Number>
+JsonWriter& number(JsonWriter& json, const std::optional<StationFields>& f,
+                   Number StationFields::*m) {
+    return f ? json.number((*f).*m) : json.null();
 }
 
 } // namespace
 
 std::string eventJson(const station::Event& e) {
-    std::ostringstream out;
-    out << "{\"time\": \"" << journal::isoLocalTime(e.time) << "\", \"event\": \""
-        << eventName(e.kind) << '"';
+    std::string out;
+    JsonWriter json(out);
+    json.beginObject();
+    json.key("time").string(journal::isoLocalTime(e.time));
+    json.key("event").string(eventName(e.kind));
     if (e.kind == EventKind::Connected || e.kind == EventKind::Disconnected) {
-        out << ", \"rec\": " << e.rec << ", \"lc\": " << jsonText(e.fields, &StationFields::lc)
-            << ", \"station\": " << jsonNumber(e.fields, true)
-            << ", \"connection\": " << jsonText(e.fields, &StationFields::connection)
-            << ", \"name\": " << jsonText(e.fields, &StationFields::name)
-            << ", \"tally\": " << jsonNumber(e.fields, false);
+        json.key("rec").number(e.rec);
+        text(json.key("lc"), e.fields, &StationFields::lc);
+        number(json.key("station"), e.fields, &StationFields::station);
+        text(json.key("connection"), e.fields, &StationFields::connection);
+        text(json.key("name"), e.fields, &StationFields::name);
+        number(json.key("tally"), e.fields, &StationFields::tally);
     }
     if (e.kind == EventKind::Connected) {
-        out << ", \"at_start\": " << (e.atStart ? "true" : "false");
+        json.key("at_start").boolean(e.atStart);
     }
     if (e.kind == EventKind::Disconnected) {
-        char seconds[32] = "null";
-        if (e.seconds) {
-            std::snprintf(seconds, sizeof seconds, "%.3f", *e.seconds);
-        }
-        out << ", \"seconds\": " << seconds;
+        json.key("seconds");
+        e.seconds ? json.fixed(*e.seconds, 3) : json.null();
     }
     if (e.kind == EventKind::Outage) {
-        out << ", \"error\": " << jsonString(fromUtf8(e.error));
+        json.key("error").string(e.error);
     }
-    out << '}';
-    return out.str();
+    json.endObject();
+    return out;
 }
 
 } // namespace orvendal::watch

@@ -1,7 +1,7 @@
 #include "error.h"
 #include "hooks.h"
-#include "text.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <windows.h>
 
@@ -12,15 +12,6 @@
 
 namespace orvendal::watch {
 namespace {
-
-std::wstring wide(const std::string& text) {
-    const std::u16string u = fromUtf8(text);
-    return std::wstring(u.begin(), u.end());
-}
-
-std::string narrow(std::wstring_view text) {
-    return toUtf8(std::u16string(text.begin(), text.end()));
-}
 
 Error lastError(const std::string& context) {
     const DWORD code = ::GetLastError();
@@ -59,7 +50,8 @@ Environment currentEnvironment() {
         // Entries such as "=C:=C:\\" keep the current folder of each drive: not variables.
         const auto equals = text.find(L'=', 1);
         if (text.front() != L'=' && equals != std::wstring_view::npos) {
-            variables.emplace_back(narrow(text.substr(0, equals)), narrow(text.substr(equals + 1)));
+            variables.emplace_back(files::narrow(text.substr(0, equals)),
+                                   files::narrow(text.substr(equals + 1)));
         }
     }
     ::FreeEnvironmentStringsW(block);
@@ -94,7 +86,7 @@ ShellProcess::ShellProcess(const std::string& command, const Environment& enviro
     }
     std::wstring block;
     for (const auto& [name, value] : environment) {
-        block += wide(name) + L"=" + wide(value);
+        block += files::wide(name) + L"=" + files::wide(value);
         block.push_back(L'\0');
     }
     block.push_back(L'\0');
@@ -102,7 +94,7 @@ ShellProcess::ShellProcess(const std::string& command, const Environment& enviro
     wchar_t system[MAX_PATH] = {};
     ::GetSystemDirectoryW(system, MAX_PATH);
     const std::wstring shell = std::wstring(system) + L"\\cmd.exe";
-    std::wstring line = wide(cmdCommandLine(narrow(shell), command));
+    std::wstring line = files::wide(cmdCommandLine(files::narrow(shell), command));
 
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE input = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,

@@ -6,7 +6,6 @@
 #include "smbfile.h"
 #include "textfile.h"
 #include "timetext.h"
-#include "usageerror.h"
 
 #include <algorithm>
 #include <optional>
@@ -40,12 +39,7 @@ struct Watcher::Outputs {
 Watcher::Watcher(Options options, Sinks sinks, const Clock& clock, Waiter& waiter)
     : options_(std::move(options)), sinks_(std::move(sinks)), clock_(clock), waiter_(waiter),
       outputs_(std::make_unique<Outputs>()) {
-    if (options_.hookCommand) {
-        if (const auto problem = hookCommandProblem(*options_.hookCommand)) {
-            throw UsageError(*problem);
-        }
-    }
-    refuseClashingOutputs(options_);
+    checkStart(options_);
     if (options_.credentials) {
         files::useCredentialsFile(*options_.credentials);
     }

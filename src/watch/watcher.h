@@ -33,9 +33,8 @@ struct Sinks {
 // and the metrics up to date. An output that fails is told and retried; the others go on.
 class Watcher {
 public:
-    // Refuses a hook command that would run an event's text and outputs that clash (UsageError);
-    // opens the journal (Error when another watcher holds it or a link stands in its place) and
-    // deletes what retention drops.
+    // Refuses what checkStart() refuses; opens the journal (Error when another watcher holds it or
+    // a link stands in its place) and deletes what retention drops.
     Watcher(Options options, Sinks sinks, const Clock& clock, Waiter& waiter);
     ~Watcher();
     Watcher(const Watcher&) = delete;

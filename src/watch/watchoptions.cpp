@@ -1,6 +1,7 @@
 #include "watchoptions.h"
 
 #include "fileidentity.h"
+#include "hooks.h"
 #include "journal.h"
 #include "plainfile.h"
 #include "smburl.h"
@@ -50,6 +51,38 @@ void refuseClashingOutputs(const Options& options) {
                              "ficheros *.prom de su carpeta");
         }
         files::requirePlainFileOrNothing(*prometheus, files::Owner::Us);
+    }
+}
+
+void checkStart(const Options& options) {
+    if (options.hookCommand) {
+        if (const auto problem = hookCommandProblem(*options.hookCommand)) {
+            throw UsageError(*problem);
+        }
+    }
+    refuseClashingOutputs(options);
+    const std::string& stationFile = options.stationFile;
+    if (!files::isSmbPath(stationFile) && files::isFolder(stationFile)) {
+        throw UsageError(stationFile +
+                         " es una carpeta, no un fichero de estaciones: escriba la ruta del "
+                         "fichero (MARLOVEN.SIT)");
+    }
+    // A mistyped folder would have the watcher retry for ever; one that goes away later is an
+    // output failing, told and retried.
+    for (const auto& [option, path] :
+         {std::pair{"--journal", options.journal}, std::pair{"--prometheus", options.textfile}}) {
+        if (!path) {
+            continue;
+        }
+        if (files::isFolder(*path)) {
+            throw UsageError(std::string(option) + ": " + *path +
+                             " es una carpeta; escriba la ruta del fichero");
+        }
+        const std::string folder = files::folderOf(*path);
+        if (!files::isFolder(folder)) {
+            throw UsageError(std::string(option) + ": la carpeta " + folder + " de " + *path +
+                             " no existe");
+        }
     }
 }
 

@@ -30,4 +30,10 @@ struct Options {
 // textfile's place is refused too (Error).
 void refuseClashingOutputs(const Options& options);
 
+// What retrying would never mend, refused at the watcher's start before anything is opened, and
+// by the Windows service's installation before anything is registered: a hook command that would
+// run an event's text, outputs that clash, a station file that is a folder, an output whose
+// folder does not exist. Throws UsageError (Error for a link at the textfile's place).
+void checkStart(const Options& options);
+
 } // namespace orvendal::watch

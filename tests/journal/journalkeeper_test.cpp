@@ -37,7 +37,7 @@ TEST(JournalKeeper, TransitionsWaitInMemoryUpToTheirBoundWhileTheDiskIsFull) {
 
     small.fill();
     for (int rec = 0; rec < 5; ++rec) {
-        Event connected;
+        station::Event connected;
         connected.time = now + std::chrono::seconds(rec);
         connected.rec = rec;
         keeper.record({&connected, 1}, connected.time, SteadyClock::now());
@@ -70,8 +70,8 @@ TEST(JournalKeeper, AStopWhoseLogCannotBeFoldedInStandsAsCommitted) {
     JournalKeeper keeper(
         db, "MARLOVEN.SIT", [&](const std::string& l) { lines.push_back(l); }, now,
         Milliseconds(500));
-    Event outage;
-    outage.kind = EventKind::Outage;
+    station::Event outage;
+    outage.kind = station::EventKind::Outage;
     outage.time = now + std::chrono::seconds(1);
     outage.error = "2-No such file or directory";
     keeper.record({&outage, 1}, outage.time, SteadyClock::now());

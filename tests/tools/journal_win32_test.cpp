@@ -2,16 +2,19 @@
 // Linux tests run them: the same queries (historyqueries.h), a stop request, a second watcher,
 // a watcher ended by TerminateProcess.
 #include "historyqueries.h"
+#include "journalclaim.h"
 #include "windowsprocess.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orvendal::testing {
@@ -114,6 +117,12 @@ TEST(JournalOnWindows, WatchJournalsAnOutageAndItsClaimEndsWithIt) {
     const std::string db = scratch.file(L"diario.db");
 
     auto watch = startWatch(file, db);
+    // A second watcher started before the first has claimed the journal would take it itself.
+    const auto claimBy = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!journal::watcherRunning(db)) {
+        ASSERT_LT(std::chrono::steady_clock::now(), claimBy) << "the watcher never claimed " << db;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     const auto [refused, status] = stationctl({"watch", file, "--journal", db});
     EXPECT_EQ(status, 1u) << refused;
     EXPECT_NE(refused.find("lo está usando otro vigilante"), std::string::npos) << refused;

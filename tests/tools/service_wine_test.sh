@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The watcher as a Windows service under Wine's Service Control Manager, driven as an
-# administrator drives it from a console: service install, net start, an outage and its recovery
+# administrator drives it from a console: an install that could not start refused, service
+# install, net start, a second service on a second station file whose start fails while another
+# watcher holds its journal, an outage and its recovery
 # in the journal, net stop closing the watch as stopped, a killed service process whose watch the
 # next start closes as unknown, service remove leaving no service and the journal in place. Every
 # step waits for what it expects to see, within a bound. Runs in the started prefix of WINEPREFIX.
@@ -23,7 +25,7 @@ keep_prefix() {
 }
 keep_prefix
 cleanup() {
-    stationctl service remove >/dev/null || true
+    stationctl service remove --all >/dev/null || true
     exec 3>&-
     wait "$keeper" 2>/dev/null || true
     rm -rf "$scratch"
@@ -71,6 +73,17 @@ out=$(stationctl service run "$(winpath "$file")") && fail "service run from a c
 grep -q "solo lo arranca el Administrador de control de servicios" <<<"$out" ||
     fail "service run from a console said: $out"
 
+# What would stop the service at its start is refused before anything is registered, with the
+# message of watch itself.
+missing='C:\NoExiste\diario.db'
+watch_said=$(stationctl watch "$(winpath "$file")" --journal "$missing" | head -n 1 || true)
+out=$(stationctl service install "$(winpath "$file")" --journal "$missing") &&
+    fail "service install took a journal in a missing folder"
+[[ -n $watch_said && $(head -n 1 <<<"$out") == "${watch_said/stationctl watch:/stationctl service:}" ]] ||
+    fail "service install said: $out; watch said: $watch_said"
+[[ -z $(wine sc query Orvendal </dev/null 2>/dev/null | tr -d '\r') ]] ||
+    fail "a refused service install registered the service"
+
 out=$(stationctl service install "$(winpath "$file")" --journal "$(winpath "$journal")" \
     --interval 100)
 grep -q "Servicio Orvendal instalado" <<<"$out" || fail "service install said: $out"
@@ -84,6 +97,35 @@ out=$(stationctl service status) || fail "service status of a running service: $
 grep -q "^Orvendal: en marcha" <<<"$out" || fail "service status said: $out"
 # The watch is in the journal once the history reads it.
 wait_history "h['outages'] == [] and h['gaps'] == []" "the first watch"
+
+# A second station file gets a second service, Orvendal$B, with a journal of its own. A watcher
+# that cannot open its journal never reports RUNNING: its start fails with the reason, which
+# status keeps.
+second=$scratch/SECOND.SIT
+held=$scratch/held.db
+stationctl create "$(winpath "$second")" --stations 2 >/dev/null
+out=$(stationctl service install "$(winpath "$second")" --name B --journal "$(winpath "$held")") ||
+    fail "service install --name B said: $out"
+wine "$exe" watch "$(winpath "$second")" --journal "$(winpath "$held")" </dev/null >/dev/null 2>&1 &
+holder=$!
+watches() { sqlite3 -readonly "$held" "SELECT count(*) FROM watches" 2>/dev/null || echo 0; }
+end=$((SECONDS + 60))
+while (($(watches) < 1 && SECONDS < end)); do sleep 0.2; done
+out=$(stationctl service start --name B) && fail "Orvendal\$B started on a journal another watcher holds"
+grep -q "no arrancó: .*lo está usando otro vigilante" <<<"$out" || fail "service start said: $out"
+out=$(stationctl service status --name B) && fail "Orvendal\$B is running: $out"
+grep -q "^Último fallo: .*lo está usando otro vigilante" <<<"$out" || fail "service status said: $out"
+kill "$holder"
+wait "$holder" 2>/dev/null || true
+out=$(stationctl service start --name B) || fail "service start --name B said: $out"
+end=$((SECONDS + 60))
+while (($(watches) < 2 && SECONDS < end)); do sleep 0.2; done
+[[ $(sqlite3 -readonly "$held" "SELECT station_file FROM watches ORDER BY id DESC LIMIT 1") == \
+    "$(winpath "$second")" ]] || fail "Orvendal\$B wrote no watch of its own in $held"
+out=$(stationctl service remove --name B)
+grep -q "Servicio Orvendal\$B quitado" <<<"$out" || fail "service remove --name B said: $out"
+[[ ! -e $held.lock ]] || fail "service remove --name B left $held.lock"
+[[ $(state) == RUNNING ]] || fail "removing Orvendal\$B touched Orvendal: $(state)"
 
 mv "$file" "$file.away"
 wait_history "len(h['outages']) == 1 and h['outages'][0]['error'].startswith('2-')" "the outage"

@@ -1,8 +1,8 @@
 // connect: holding records locked the way connected workstations do.
 #include "commands.h"
 #include "error.h"
-#include "recordfile.h"
 #include "stopsignals.h"
+#include "workstationrecords.h"
 
 #include <chrono>
 #include <iostream>
@@ -32,11 +32,13 @@ int runConnect(const Arguments& args) {
     const bool watchInput = !args.has("--ignore-stdin");
 
     watch::StopSignals stops; // before the first lock, so that no signal can leave a lock behind
-    RecordFile file = RecordFile::open(positionals[0], shared ? RecordFile::Access::ReadOnly
-                                                              : RecordFile::Access::ReadWrite);
-    const auto kind = shared ? RecordFile::LockKind::Read : RecordFile::LockKind::Write;
+    files::WorkstationFile file = files::WorkstationFile::open(
+        positionals[0], shared ? files::WorkstationFile::Access::ReadOnly
+                               : files::WorkstationFile::Access::ReadWrite);
+    const auto kind =
+        shared ? files::WorkstationFile::LockKind::Read : files::WorkstationFile::LockKind::Write;
     for (std::size_t i = 0; i < numbers.size(); ++i) {
-        while (!file.tryLock(numbers[i], kind)) {
+        while (!station::lockRecord(file, numbers[i], kind)) {
             if (!wait) {
                 throw Error(errc::RecordLocked,
                             "la fila " + positionals[i + 1] + " la tiene bloqueada otro proceso");
@@ -55,7 +57,7 @@ int runConnect(const Arguments& args) {
 
     stops.wait(std::nullopt, watchInput);
     for (const auto number : numbers) {
-        file.unlock(number);
+        station::unlockRecord(file, number);
     }
     return 0;
 }

@@ -2,9 +2,9 @@
 #include "commands.h"
 #include "cp1252.h"
 #include "error.h"
-#include "recordfile.h"
 #include "stationfile.h"
 #include "text.h"
+#include "workstationrecords.h"
 
 #include <iostream>
 #include <limits>
@@ -24,8 +24,8 @@ int runCreate(const Arguments& args) {
     args.expectPositionals(1, "FICHERO");
     const std::string& path = args.positionals()[0];
     const auto stations = integerOption(args, "--stations", 0, kMaxStations, 0);
-    RecordFile file = RecordFile::create(path);
-    const auto blank = station::encodeRecord(blankRecord());
+    files::WorkstationFile file = files::WorkstationFile::create(path);
+    const auto blank = station::encodeRecord(station::blankRecord());
     std::vector<std::uint8_t> bytes;
     bytes.reserve(static_cast<std::size_t>(stations + 1) * blank.size());
     for (std::int64_t n = 0; n <= stations; ++n) {
@@ -97,25 +97,25 @@ int runSet(const Arguments& args) {
         throw UsageError("no hay nada que escribir: indique al menos una de --lc, --station, "
                          "--connection, --name, --tally");
     }
-    PuestoBloquedos checked = blankRecord();
+    PuestoBloquedos checked = station::blankRecord();
     applyOptions(args, checked); // refuses bad values before the file is touched
 
-    RecordFile file = RecordFile::open(path);
-    if (!file.tryLock(number, RecordFile::LockKind::Write)) {
+    files::WorkstationFile file = files::WorkstationFile::open(path);
+    if (!station::lockRecord(file, number, files::WorkstationFile::LockKind::Write)) {
         throw Error(
             errc::RecordLocked,
             (header ? "la cabecera" : "la fila " + args.positionals()[1]) +
                 " la tiene bloqueada otro proceso (un puesto conectado); no se escribe nada");
     }
     // A row past the end grows the file with blank records, not with a hole of NUL bytes.
-    const auto blank = station::encodeRecord(blankRecord());
+    const auto blank = station::encodeRecord(station::blankRecord());
     for (std::uint64_t n = station::recordCount(file.length()) + 1; n < number; ++n) {
-        file.writeAt(recordOffset(n), blank);
+        file.writeAt(station::recordOffset(n), blank);
     }
-    PuestoBloquedos record = file.readRecord(number);
+    PuestoBloquedos record = station::readRecord(file, number);
     applyOptions(args, record);
-    file.writeRecord(number, record);
-    file.unlock(number);
+    station::writeRecord(file, number, record);
+    station::unlockRecord(file, number);
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include "error.h"
 #include "escape.h"
 #include "process.h"
+#include "smburl.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -37,7 +38,12 @@ int runCommand(const Command& command, const std::vector<std::string>& args) {
             std::cout << command.help;
             return 0;
         }
-        return command.run(Arguments(args, command.options));
+        files::refusePasswordsInArguments(args);
+        const Arguments parsed(args, command.options);
+        for (const std::string& positional : parsed.positionals()) {
+            files::requireParsableSmbPath(positional);
+        }
+        return command.run(parsed);
     } catch (const UsageError& e) {
         if (command.usageError) {
             return command.usageError(e.what());

@@ -1,6 +1,6 @@
 #include "process.h"
 
-#include "text.h"
+#include "win32text.h"
 
 #include <windows.h>
 
@@ -19,8 +19,7 @@ std::vector<std::string> startProcess(int argc, char** argv) {
     }
     std::vector<std::string> arguments;
     for (int i = 0; i < count; ++i) {
-        const std::wstring_view argument(wide[i]);
-        arguments.push_back(toUtf8(std::u16string(argument.begin(), argument.end())));
+        arguments.push_back(files::narrow(wide[i]));
     }
     ::LocalFree(wide);
     return arguments;

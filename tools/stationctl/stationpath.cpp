@@ -1,8 +1,8 @@
 #include "stationpath.h"
 
-#include "recordfile.h"
 #include "smbfile.h"
 #include "smburl.h"
+#include "workstationfile.h"
 
 namespace orvendal::stationctl {
 
@@ -15,7 +15,7 @@ void openForOneRefresh(const Arguments& args, const std::string& path) {
     if (files::isSmbPath(path)) {
         files::requireSmbRegularFile(path);
     } else {
-        requireRegularFile(path);
+        files::requireRegularFile(path);
     }
 }
 

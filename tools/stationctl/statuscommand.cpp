@@ -1,18 +1,18 @@
 // status and where: what the monitor shows for a station file, and which file it opens.
+#include "columns.h"
 #include "commands.h"
 #include "error.h"
 #include "escape.h"
 #include "json.h"
-#include "recordfile.h"
 #include "smbfile.h"
 #include "smburl.h"
 #include "stationfilesetting.h"
 #include "stationpath.h"
 #include "stationreader.h"
 #include "stationtexts.h"
+#include "statusjson.h"
 #include "text.h"
 
-#include <algorithm>
 #include <array>
 #include <iostream>
 #include <vector>
@@ -20,63 +20,31 @@
 namespace orvendal::stationctl {
 namespace {
 
-using station::fieldText;
 using station::StationReading;
 
-void printJson(const StationReading& reading, bool lock) {
-    std::cout << "{\"tally\": " << static_cast<unsigned>(reading.tally)
-              << ", \"lock\": " << (lock ? "true" : "false") << ", \"rows\": [";
-    const char* separator = "";
-    std::uint64_t rec = 0;
-    for (const auto& record : reading.stations) {
-        std::cout << separator << "{\"rec\": " << ++rec
-                  << ", \"lc\": " << jsonString(fieldText(record.Lc))
-                  << ", \"connected\": " << (record.Connected != station::kFalse ? "true" : "false")
-                  << ", \"station\": " << record.StationNumber
-                  << ", \"connection\": " << jsonString(fieldText(record.ConnectionText))
-                  << ", \"name\": " << jsonString(fieldText(record.StationName))
-                  << ", \"tally\": " << static_cast<unsigned>(record.Tally) << "}";
-        separator = ", ";
-    }
-    std::cout << "], \"total\": " << reading.stationRecords() << "}\n";
-}
-
-// The window's caption and list as a table, each column as wide as its widest cell.
+// The window's caption and list as a table.
 void printTable(const StationReading& reading, bool lock) {
     std::cout << toUtf8(printable(ui::stationCaption(reading, lock))) << '\n';
     if (reading.stations.empty()) {
         std::cout << "(sin registros de puesto)\n";
         return;
     }
-    std::vector<ui::StationRow> rows;
-    rows.reserve(reading.stations.size());
-    for (const auto& record : reading.stations) {
-        rows.emplace_back(static_cast<std::int32_t>(rows.size() + 1), record);
-    }
-    const auto& headings = ui::kHeadings;
-    std::vector<std::size_t> widths;
-    for (std::size_t c = 0; c < headings.size(); ++c) {
-        std::size_t width = headings[c].size();
-        for (const auto& row : rows) {
-            width = std::max(width, row[c].size());
-        }
-        widths.push_back(width);
+    std::vector<std::string> headings;
+    for (const std::u16string_view heading : ui::kHeadings) {
+        headings.push_back(toUtf8(heading));
     }
     // Numbers right-aligned: the row, the station number and the tally.
-    const auto line = [&](const auto& cells) {
-        std::u16string out;
-        for (std::size_t c = 0; c < widths.size(); ++c) {
-            const std::u16string cell = printable(cells[c]);
-            const std::u16string pad(widths[c] - cell.size(), u' ');
-            const bool right = c == 0 || c == 3 || c == 6;
-            out += (right ? pad + cell : cell + pad) + (c + 1 < widths.size() ? u"  " : u"");
+    Columns table(std::move(headings), {true, false, false, true, false, false, true});
+    std::int32_t number = 0;
+    for (const auto& record : reading.stations) {
+        const ui::StationRow row(++number, record);
+        std::vector<std::string> cells;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            cells.push_back(toUtf8(row[c]));
         }
-        std::cout << toUtf8(out) << '\n';
-    };
-    line(headings);
-    for (const auto& row : rows) {
-        line(row);
+        table.addRow(std::move(cells));
     }
+    table.print(std::cout);
 }
 
 int runStatus(const Arguments& args) {
@@ -96,7 +64,9 @@ int runStatus(const Arguments& args) {
     }
     const bool lock = ui::lockMarkerExists();
     if (args.has("--json")) {
-        printJson(reading, lock);
+        JsonWriter json(std::cout);
+        station::writeStatusJson(json, reading, lock);
+        std::cout << '\n';
     } else {
         printTable(reading, lock);
     }

@@ -33,11 +33,12 @@ template <std::size_t N> bool isBlank(const station::FixedText<N>& field) {
 }
 
 std::vector<std::uint8_t> readWhole(const std::string& path) {
-    RecordFile file = RecordFile::open(path, RecordFile::Access::ReadOnly);
+    files::WorkstationFile file =
+        files::WorkstationFile::open(path, files::WorkstationFile::Access::ReadOnly);
     const std::uint64_t length = file.length();
     if (station::recordCount(length) > kMaxRecords) {
         throw Error(errnoCode(EFBIG), path + " tiene más de " + std::to_string(kMaxRecords) +
-                               " registros; simulate guarda todo el fichero en memoria");
+                                          " registros; simulate guarda todo el fichero en memoria");
     }
     std::vector<std::uint8_t> bytes(length);
     bytes.resize(file.readAt(0, bytes));
@@ -104,16 +105,16 @@ bool WorkstationSimulator::heldBySimulation(std::uint64_t record) const {
                        [&](const auto& w) { return w.file && w.record == record; });
 }
 
-bool WorkstationSimulator::lock(RecordFile& file, std::uint64_t record) {
+bool WorkstationSimulator::lock(files::WorkstationFile& file, std::uint64_t record) {
     ++counts_.lockAttempts;
-    if (file.tryLock(record, RecordFile::LockKind::Write)) {
+    if (station::lockRecord(file, record, files::WorkstationFile::LockKind::Write)) {
         return true;
     }
     ++(heldBySimulation(record) ? counts_.refusalsHeld : counts_.refusalsUnheld);
     return false;
 }
 
-void WorkstationSimulator::write(RecordFile& file, std::uint64_t offset,
+void WorkstationSimulator::write(files::WorkstationFile& file, std::uint64_t offset,
                                  std::span<const std::uint8_t> bytes) {
     file.writeAt(offset, bytes);
     // As the kernel does: writing past the end fills the gap with zero bytes.
@@ -123,23 +124,23 @@ void WorkstationSimulator::write(RecordFile& file, std::uint64_t offset,
     std::copy(bytes.begin(), bytes.end(), image_.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
-void WorkstationSimulator::writeRecord(RecordFile& file, std::uint64_t number,
+void WorkstationSimulator::writeRecord(files::WorkstationFile& file, std::uint64_t number,
                                        const PuestoBloquedos& record) {
-    write(file, recordOffset(number), station::encodeRecord(record));
+    write(file, station::recordOffset(number), station::encodeRecord(record));
 }
 
-void WorkstationSimulator::writeHeaderTally(RecordFile& file) {
+void WorkstationSimulator::writeHeaderTally(files::WorkstationFile& file) {
     const std::array<std::uint8_t, 1> tally{static_cast<std::uint8_t>(connectedCount() & 0xFF)};
     write(file, kTallyOffset, tally);
 }
 
 bool WorkstationSimulator::connect(Workstation& workstation, std::uint64_t record) {
-    RecordFile file = RecordFile::open(path_);
+    files::WorkstationFile file = files::WorkstationFile::open(path_);
     if (!lock(file, record)) {
         return false;
     }
     // The workstation announces itself in its record, then keeps it locked while connected.
-    PuestoBloquedos fields = file.readRecord(record);
+    PuestoBloquedos fields = station::readRecord(file, record);
     const auto row = std::to_string(record - 1);
     if (isBlank(fields.StationName)) {
         setText(fields.StationName, "Puesto " + row);
@@ -160,11 +161,11 @@ bool WorkstationSimulator::connect(Workstation& workstation, std::uint64_t recor
 }
 
 void WorkstationSimulator::disconnect(Workstation& workstation) {
-    RecordFile& file = *workstation.file;
-    PuestoBloquedos fields = file.readRecord(workstation.record);
+    files::WorkstationFile& file = *workstation.file;
+    PuestoBloquedos fields = station::readRecord(file, workstation.record);
     fields.Connected = station::kFalse;
     writeRecord(file, workstation.record, fields);
-    file.unlock(workstation.record);
+    station::unlockRecord(file, workstation.record);
     workstation.file.reset();
     ++counts_.disconnects;
 }
@@ -203,7 +204,7 @@ void WorkstationSimulator::toggleRandomStation() {
 void WorkstationSimulator::announceConnections() {
     // Written without a lock: a header lock, however short, is an outage to the monitor. One
     // byte written with one call is never seen half done.
-    RecordFile header = RecordFile::open(path_);
+    files::WorkstationFile header = files::WorkstationFile::open(path_);
     writeHeaderTally(header);
 }
 
@@ -261,7 +262,7 @@ void WorkstationSimulator::churnOnce(Clock::time_point now) {
         // A workstation already connected updates its own record.
         for (auto& w : workstations_) {
             if (w.file) {
-                PuestoBloquedos fields = w.file->readRecord(w.record);
+                PuestoBloquedos fields = station::readRecord(*w.file, w.record);
                 setText(fields.ConnectionText, connectionText());
                 writeRecord(*w.file, w.record, fields);
                 ++counts_.rewrites;
@@ -279,15 +280,15 @@ void WorkstationSimulator::rewrite() {
     }
     // Someone else's program writing a record under a lock of its own for a moment.
     const std::uint64_t record = pick(2, stationRecords() + 1);
-    RecordFile file = RecordFile::open(path_);
+    files::WorkstationFile file = files::WorkstationFile::open(path_);
     if (!lock(file, record)) {
         return;
     }
-    PuestoBloquedos fields = file.readRecord(record);
+    PuestoBloquedos fields = station::readRecord(file, record);
     setText(fields.ConnectionText, connectionText());
     fields.Lc[0] = static_cast<char16_t>(u'A' + pick(0, 25));
     writeRecord(file, record, fields);
-    file.unlock(record);
+    station::unlockRecord(file, record);
     ++counts_.rewrites;
 }
 
@@ -296,13 +297,13 @@ void WorkstationSimulator::grow() {
     if (records >= maxRecords_) {
         return;
     }
-    RecordFile file = RecordFile::open(path_);
+    files::WorkstationFile file = files::WorkstationFile::open(path_);
     // Whole records from the first record boundary at or past the end.
     const std::uint64_t first = records + 1;
-    const auto blank = station::encodeRecord(blankRecord());
+    const auto blank = station::encodeRecord(station::blankRecord());
     const std::uint64_t last = std::min(first + pick(0, 3), maxRecords_);
     for (std::uint64_t n = first; n <= last; ++n) {
-        write(file, recordOffset(n), blank);
+        write(file, station::recordOffset(n), blank);
     }
     ++counts_.grows;
 }
@@ -317,7 +318,7 @@ void WorkstationSimulator::shrink() {
     if (pick(0, 3) == 0) {
         length += pick(1, kRecordLength - 1);
     }
-    RecordFile file = RecordFile::open(path_);
+    files::WorkstationFile file = files::WorkstationFile::open(path_);
     file.resize(length);
     image_.resize(length);
     ++counts_.shrinks;
@@ -351,7 +352,7 @@ void WorkstationSimulator::lockHeader(Clock::time_point now) {
     if (headerHolder_) {
         return;
     }
-    RecordFile file = RecordFile::open(path_);
+    files::WorkstationFile file = files::WorkstationFile::open(path_);
     if (!lock(file, 1)) {
         return;
     }

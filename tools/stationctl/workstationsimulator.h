@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recordfile.h"
+#include "workstationrecords.h"
 
 #include <chrono>
 #include <cstdint>
@@ -67,16 +67,17 @@ public:
 
 private:
     struct Workstation {
-        std::optional<RecordFile> file;
+        std::optional<files::WorkstationFile> file;
         std::uint64_t record = 0;
     };
 
-    bool lock(RecordFile& file, std::uint64_t record);
+    bool lock(files::WorkstationFile& file, std::uint64_t record);
     bool heldBySimulation(std::uint64_t record) const;
-    void write(RecordFile& file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
-    void writeRecord(RecordFile& file, std::uint64_t number,
+    void write(files::WorkstationFile& file, std::uint64_t offset,
+               std::span<const std::uint8_t> bytes);
+    void writeRecord(files::WorkstationFile& file, std::uint64_t number,
                      const station::PuestoBloquedos& record);
-    void writeHeaderTally(RecordFile& file);
+    void writeHeaderTally(files::WorkstationFile& file);
     void announceConnections(); // the header's Tally: how many workstations are connected
 
     bool connect(Workstation& workstation, std::uint64_t record);
@@ -98,7 +99,7 @@ private:
     std::mt19937_64 random_;
     std::vector<std::uint8_t> image_;
     std::vector<Workstation> workstations_;
-    std::optional<RecordFile> headerHolder_;
+    std::optional<files::WorkstationFile> headerHolder_;
     Clock::time_point headerRelease_{};
     std::uint64_t maxRecords_;
     bool markerAtStart_;

@@ -15,8 +15,13 @@ using station::Event;
 using station::EventKind;
 using station::StationFields;
 
-constexpr wchar_t kSourceKey[] =
-    L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orvendal";
+std::wstring sourceKey(const std::wstring& service) {
+    return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + service;
+}
+
+std::string sourceName(const std::wstring& service) {
+    return "el origen de eventos " + toUtf8(std::u16string(service.begin(), service.end()));
+}
 
 // An insert as Event Viewer may show it: printable(), and '%' as the full-width percent sign,
 // since Event Viewer replaces %%N in inserts with parameter messages, and a station name is
@@ -36,7 +41,8 @@ std::string field(const std::optional<StationFields>& fields,
 
 } // namespace
 
-EventLog::EventLog() : source_(::RegisterEventSourceW(nullptr, kName)) {
+EventLog::EventLog(const std::wstring& service)
+    : source_(::RegisterEventSourceW(nullptr, service.c_str())) {
     if (source_ == nullptr) {
         throw files::lastWindowsError("RegisterEventSource");
     }
@@ -46,13 +52,12 @@ EventLog::~EventLog() {
     ::DeregisterEventSource(source_);
 }
 
-void EventLog::registerSource(const std::wstring& program) {
+void EventLog::registerSource(const std::wstring& service, const std::wstring& program) {
     HKEY key = nullptr;
-    LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_SET_VALUE,
-                                       nullptr, &key, nullptr);
+    LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, sourceKey(service).c_str(), 0, nullptr,
+                                       0, KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) {
-        throw Error(files::win32Code(status),
-                    managerFailure(status, "el origen de eventos Orvendal"));
+        throw Error(files::win32Code(status), managerFailure(status, sourceName(service)));
     }
     const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
     status = ::RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ,
@@ -64,16 +69,14 @@ void EventLog::registerSource(const std::wstring& program) {
     }
     ::RegCloseKey(key);
     if (status != ERROR_SUCCESS) {
-        throw Error(files::win32Code(status),
-                    managerFailure(status, "el origen de eventos Orvendal"));
+        throw Error(files::win32Code(status), managerFailure(status, sourceName(service)));
     }
 }
 
-void EventLog::removeSource() {
-    const LSTATUS status = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSourceKey);
+void EventLog::removeSource(const std::wstring& service) {
+    const LSTATUS status = ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, sourceKey(service).c_str());
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-        throw Error(files::win32Code(status),
-                    managerFailure(status, "el origen de eventos Orvendal"));
+        throw Error(files::win32Code(status), managerFailure(status, sourceName(service)));
     }
 }
 

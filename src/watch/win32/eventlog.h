@@ -7,22 +7,23 @@
 #include <string>
 #include <vector>
 
-// The watcher's events in the Windows Event Log (log Application, source Orvendal), each kind
+// The watcher's events in the Windows Event Log (log Application, source the service's name:
+// Orvendal, or Orvendal$NAME, as SQL Server's instances have theirs), each kind
 // with its own event ID and its Spanish text from the program's message table
 // (servicemessages.mc).
 namespace orvendal::watch::service {
 
 class EventLog {
 public:
-    EventLog();
+    explicit EventLog(const std::wstring& service);
     ~EventLog();
     EventLog(const EventLog&) = delete;
     EventLog& operator=(const EventLog&) = delete;
 
-    // Registers the source for the program at `program`, or removes it: what install and remove
-    // do. Throw Error with the registry's reason.
-    static void registerSource(const std::wstring& program);
-    static void removeSource();
+    // Registers the source of `service` for the program at `program`, or removes it: what install
+    // and remove do. Throw Error with the registry's reason.
+    static void registerSource(const std::wstring& service, const std::wstring& program);
+    static void removeSource(const std::wstring& service);
 
     void events(const std::string& stationFile, const std::vector<station::Event>& events);
     void started(const std::string& stationFile, const std::string& journal,

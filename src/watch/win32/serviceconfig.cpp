@@ -1,21 +1,20 @@
 #include "serviceconfig.h"
 
+#include "escape.h"
 #include "text.h"
 #include "usageerror.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <shellapi.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
 namespace orvendal::watch::service {
 namespace {
-
-std::string narrow(std::wstring_view text) {
-    return toUtf8(std::u16string(text.begin(), text.end()));
-}
 
 // CommandLineToArgvW's answer, freed with LocalFree.
 struct ArgvFree {
@@ -23,6 +22,36 @@ struct ArgvFree {
 };
 
 } // namespace
+
+std::wstring serviceName(const std::optional<std::string>& instance) {
+    if (!instance) {
+        return kName;
+    }
+    const bool plain = !instance->empty() && instance->size() <= 40 &&
+                       std::all_of(instance->begin(), instance->end(), [](char c) {
+                           return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                  (c >= '0' && c <= '9') || c == '_' || c == '-';
+                       });
+    if (!plain) {
+        throw UsageError("--name «" + printable(*instance) +
+                         "»: el nombre lleva de 1 a 40 letras sin acentos, cifras, _ o -");
+    }
+    return std::wstring(kName) + L"$" + std::wstring(instance->begin(), instance->end());
+}
+
+bool isWatcherService(std::wstring_view name) {
+    const std::wstring_view base = kName;
+    return name.size() >= base.size() &&
+           ::CompareStringOrdinal(name.data(), static_cast<int>(base.size()), base.data(),
+                                  static_cast<int>(base.size()), TRUE) == CSTR_EQUAL &&
+           (name.size() == base.size() || name[base.size()] == L'$');
+}
+
+std::wstring instanceOf(std::wstring_view service) {
+    const std::size_t dollar = service.find(L'$');
+    return dollar == std::wstring_view::npos ? std::wstring()
+                                             : std::wstring(service.substr(dollar + 1));
+}
 
 std::optional<std::wstring> quoteArgument(std::wstring_view argument) {
     if (argument.find(L'\0') != std::wstring_view::npos) {
@@ -53,14 +82,14 @@ std::wstring serviceCommandLine(std::wstring_view program,
     // The program's own name is read up to the next quote, with no escapes: Windows paths hold
     // no quote, and a path that did could not be named.
     if (program.find_first_of(L"\"%") != std::wstring_view::npos) {
-        throw UsageError("la ruta del programa " + narrow(program) +
+        throw UsageError("la ruta del programa " + files::narrow(program) +
                          " contiene \" o %, que la línea de órdenes de un servicio no admite");
     }
     std::wstring line = L"\"" + std::wstring(program) + L"\" service run";
     for (const std::wstring& argument : arguments) {
         const auto quoted = quoteArgument(argument);
         if (!quoted || argument.find(L'%') != std::wstring::npos) {
-            throw UsageError("«" + narrow(argument) +
+            throw UsageError("«" + files::narrow(argument) +
                              "» contiene %, que el Administrador de control de servicios "
                              "sustituiría por una variable de entorno al arrancar el servicio; en "
                              "--on-change lea las variables como !NOMBRE!");
@@ -72,6 +101,23 @@ std::wstring serviceCommandLine(std::wstring_view program,
         throw UsageError("la línea de órdenes del servicio pasaría de 32767 caracteres");
     }
     return line;
+}
+
+std::wstring withProgram(std::wstring_view commandLine, std::wstring_view program) {
+    // The program's own name ends at the closing quote, or at the first blank when unquoted.
+    std::size_t end = 0;
+    if (commandLine.starts_with(L'"')) {
+        const std::size_t quote = commandLine.find(L'"', 1);
+        end = quote == std::wstring_view::npos ? commandLine.size() : quote + 1;
+    } else {
+        end = std::min(commandLine.find_first_of(L" \t"), commandLine.size());
+    }
+    return L"\"" + std::wstring(program) + L"\"" + std::wstring(commandLine.substr(end));
+}
+
+std::wstring defaultTextfileName(std::wstring_view service) {
+    const std::wstring instance = instanceOf(service);
+    return instance.empty() ? L"orvendal.prom" : L"orvendal-" + instance + L".prom";
 }
 
 std::wstring serviceSid(std::wstring_view name) {

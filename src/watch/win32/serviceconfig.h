@@ -14,6 +14,16 @@ namespace orvendal::watch::service {
 
 inline constexpr wchar_t kName[] = L"Orvendal";
 
+// The service that watches one station file: Orvendal, or Orvendal$NAME for each further one, as
+// database servers name their instances. Throws UsageError for a NAME that is not a plain word
+// (ASCII letters, digits, '_', '-'; 1 to 40 of them): it becomes part of a service's, an event
+// source's and a folder's name.
+std::wstring serviceName(const std::optional<std::string>& instance);
+// Whether `name` is one of those services, Orvendal or Orvendal$NAME.
+bool isWatcherService(std::wstring_view name);
+// The NAME of Orvendal$NAME; empty for Orvendal.
+std::wstring instanceOf(std::wstring_view service);
+
 // `argument` quoted so that CommandLineToArgvW (and the C runtime) give it back unchanged: as
 // it is when it holds no blank or quote and is not empty, else between double quotes, a quote as
 // \", the backslashes before a quote or the closing quote doubled. None for what no command line
@@ -24,6 +34,14 @@ std::optional<std::wstring> quoteArgument(std::wstring_view argument);
 // each quoted. Throws UsageError for an argument the Service Control Manager would change: it
 // expands %NAME% in the command line (ImagePath is REG_EXPAND_SZ), so a '%' is refused.
 std::wstring serviceCommandLine(std::wstring_view program, std::span<const std::wstring> arguments);
+
+// `commandLine` (a service's ImagePath) with its program, the first argument, replaced by
+// `program`, and the rest as it was.
+std::wstring withProgram(std::wstring_view commandLine, std::wstring_view program);
+
+// The textfile's name in windows_exporter's folder: orvendal.prom, or orvendal-NAME.prom for
+// Orvendal$NAME (its series carry their station file's label, so the files never clash).
+std::wstring defaultTextfileName(std::wstring_view service);
 
 // The SID that Windows gives a service as "NT SERVICE\<name>": S-1-5-80- and the SHA-1 of the
 // name in capitals, UTF-16LE, as five 32-bit numbers.

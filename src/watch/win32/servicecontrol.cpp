@@ -2,9 +2,11 @@
 
 #include "error.h"
 #include "eventlog.h"
+#include "journalclaim.h"
+#include "plainfile.h"
 #include "serviceconfig.h"
-#include "text.h"
 #include "win32error.h"
+#include "win32text.h"
 
 #include <aclapi.h>
 #include <ntsecapi.h>
@@ -21,23 +23,19 @@
 namespace orvendal::watch::service {
 namespace {
 
-constexpr wchar_t kDisplayName[] = L"Orvendal: vigilante de estaciones";
+// A service's key, where it keeps its last failure under Parameters.
+constexpr wchar_t kServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services\\";
+constexpr wchar_t kFailureValue[] = L"LastFailure";
 constexpr wchar_t kDescription[] =
     L"Registra qué puestos están conectados al fichero de estaciones, y cuándo no se puede leer, "
     L"en su diario, en el Visor de eventos y en el fichero de texto de windows_exporter.";
 // What remove waits for the service to stop: its stop takes a few seconds at most.
 constexpr auto kStopLimit = std::chrono::seconds(30);
+// What start waits for the watcher to open its journal: a slow disk or a large prune.
+constexpr auto kStartLimit = std::chrono::seconds(60);
 // The SCM restarts a failed watcher after a minute, and forgets failures after a day.
 constexpr DWORD kRestartDelayMs = 60'000;
 constexpr DWORD kFailureResetSeconds = 86'400;
-
-std::wstring wide(const std::string& text) {
-    return files::widePath(text);
-}
-
-std::string narrow(std::wstring_view text) {
-    return toUtf8(std::u16string(text.begin(), text.end()));
-}
 
 struct LocalDelete {
     void operator()(void* memory) const { ::LocalFree(memory); }
@@ -68,7 +66,7 @@ void grantServiceLogon(const std::wstring& account) {
     SID_NAME_USE use;
     if (!::LookupAccountNameW(nullptr, account.c_str(), sid, &sidSize, domain, &domainSize, &use)) {
         throw Error(files::win32Code(::GetLastError()),
-                    "--account " + narrow(account) + ": " +
+                    "--account " + files::narrow(account) + ": " +
                         files::lastWindowsError().description());
     }
     LSA_OBJECT_ATTRIBUTES attributes{};
@@ -86,24 +84,24 @@ void grantServiceLogon(const std::wstring& account) {
         const DWORD error = ::LsaNtStatusToWinError(status);
         throw Error(files::win32Code(error),
                     managerFailure(error, "el derecho de iniciar sesión como servicio de " +
-                                              narrow(account)));
+                                              files::narrow(account)));
     }
 }
 
 // Gives the service's SID, or takes away from it, the right to add and replace files in a folder
 // it does not own (windows_exporter's, under Program Files): adding files and deleting them
 // there, and, inherited by the files it makes, full access to them.
-void setTextfileFolderAccess(const std::wstring& folder, bool grant) {
+void setTextfileFolderAccess(const std::wstring& folder, const std::wstring& service, bool grant) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     DWORD error = ::GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                                           nullptr, nullptr, &dacl, nullptr, &descriptor);
     if (error != ERROR_SUCCESS) {
-        throw files::windowsError(error, narrow(folder));
+        throw files::windowsError(error, files::narrow(folder));
     }
     const std::unique_ptr<void, LocalDelete> descriptorOwner(descriptor);
     PSID sid = nullptr;
-    if (!::ConvertStringSidToSidW(serviceSid(kName).c_str(), &sid)) {
+    if (!::ConvertStringSidToSidW(serviceSid(service).c_str(), &sid)) {
         throw files::lastWindowsError("ConvertStringSidToSid");
     }
     const std::unique_ptr<void, LocalDelete> sidOwner(sid);
@@ -127,8 +125,25 @@ void setTextfileFolderAccess(const std::wstring& folder, bool grant) {
         ::LocalFree(updated);
     }
     if (error != ERROR_SUCCESS) {
-        throw files::windowsError(error, narrow(folder));
+        throw files::windowsError(error, files::narrow(folder));
     }
+}
+
+// The service's Parameters key, where its watcher keeps its last failure: the service's own SID
+// may write there, whatever its account.
+void makeParametersKey(const std::wstring& service) {
+    const auto descriptor = securityDescriptor(
+        L"D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)(A;CI;KA;;;" + serviceSid(service) + L")");
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+    HKEY key = nullptr;
+    const LSTATUS status =
+        ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kServicesKey + service + L"\\Parameters").c_str(), 0,
+                          nullptr, 0, KEY_READ, &attributes, &key, nullptr);
+    if (status != ERROR_SUCCESS) {
+        throw Error(files::win32Code(status),
+                    managerFailure(status, "la clave del servicio " + files::narrow(service)));
+    }
+    ::RegCloseKey(key);
 }
 
 } // namespace
@@ -144,7 +159,7 @@ ScHandle openManager(DWORD access) {
 ScHandle openService(SC_HANDLE manager, const wchar_t* name, DWORD access) {
     ScHandle service(::OpenServiceW(manager, name, access));
     if (!service && ::GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) {
-        throwManagerFailure("el servicio " + narrow(name));
+        throwManagerFailure("el servicio " + files::narrow(name));
     }
     return service;
 }
@@ -199,7 +214,7 @@ std::wstring programPath() {
 
 // The service starts in System32: every path it is given must be absolute.
 std::wstring absolutePath(const std::string& path) {
-    const std::wstring given = wide(path);
+    const std::wstring given = files::wide(path);
     const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
     std::wstring full(needed, L'\0');
     const DWORD n = ::GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
@@ -225,32 +240,27 @@ bool needsNoPassword(std::wstring_view account) {
     return account.ends_with(L'$');
 }
 
-// %ProgramData%\Orvendal, for the administrators, SYSTEM and the service alone. Ordinary users
-// may create folders in ProgramData: one already there is taken only when it is a folder itself
-// (not a link to elsewhere), and gets this owner and these permissions again.
-std::wstring makeDataFolder() {
-    wchar_t* base = nullptr;
-    if (FAILED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &base))) {
-        throw Error(files::win32Code(ERROR_PATH_NOT_FOUND),
-                    "no se encuentra la carpeta ProgramData");
-    }
-    const std::wstring folder = std::wstring(base) + L"\\Orvendal";
-    ::CoTaskMemFree(base);
+namespace {
+
+// `folder` for the administrators, SYSTEM and `service` alone. Ordinary users may create folders
+// in ProgramData: one already there is taken only when it is a folder itself (not a link to
+// elsewhere), and gets this owner and these permissions again.
+std::wstring makeProtectedFolder(const std::wstring& folder, const std::wstring& service) {
     const auto descriptor = securityDescriptor(
-        L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + serviceSid(kName) + L")");
+        L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + serviceSid(service) + L")");
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
     if (::CreateDirectoryW(folder.c_str(), &attributes)) {
         return folder;
     }
     if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-        throw files::lastWindowsError(narrow(folder));
+        throw files::lastWindowsError(files::narrow(folder));
     }
     const HANDLE handle = ::CreateFileW(
         folder.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        throw files::lastWindowsError(narrow(folder));
+        throw files::lastWindowsError(files::narrow(folder));
     }
     BY_HANDLE_FILE_INFORMATION info{};
     const bool plainFolder = ::GetFileInformationByHandle(handle, &info) &&
@@ -271,13 +281,31 @@ std::wstring makeDataFolder() {
     ::CloseHandle(handle);
     if (!plainFolder) {
         throw Error(errc::NotRegularFile,
-                    narrow(folder) + " no es una carpeta, sino un enlace o un fichero: quítelo "
-                                     "antes de instalar el servicio");
+                    files::narrow(folder) +
+                        " no es una carpeta, sino un enlace o un fichero: quítelo "
+                        "antes de instalar el servicio");
     }
     if (error != ERROR_SUCCESS) {
-        throw files::windowsError(error, narrow(folder));
+        throw files::windowsError(error, files::narrow(folder));
     }
     return folder;
+}
+
+} // namespace
+
+std::wstring makeDataFolder(const std::wstring& service) {
+    wchar_t* base = nullptr;
+    if (FAILED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &base))) {
+        throw Error(files::win32Code(ERROR_PATH_NOT_FOUND),
+                    "no se encuentra la carpeta ProgramData");
+    }
+    const std::wstring folder = std::wstring(base) + L"\\Orvendal";
+    ::CoTaskMemFree(base);
+    makeProtectedFolder(folder, kName);
+    const std::wstring instance = instanceOf(service);
+    // Bypass traverse checking, which every account has, lets the service reach its own folder
+    // through one it may not read.
+    return instance.empty() ? folder : makeProtectedFolder(folder + L"\\" + instance, service);
 }
 
 std::optional<std::wstring> exporterFolder(SC_HANDLE manager) {
@@ -296,14 +324,57 @@ std::optional<std::wstring> exporterFolder(SC_HANDLE manager) {
     return folder;
 }
 
-void installService(SC_HANDLE manager, const std::wstring& program, const std::wstring& commandLine,
-                    const std::wstring& account, std::optional<std::wstring> password,
+bool onNetworkShare(const std::wstring& program) {
+    if (program.starts_with(L"\\\\") || program.starts_with(L"//")) {
+        return !program.starts_with(LR"(\\?\)") || program.starts_with(LR"(\\?\UNC\)");
+    }
+    // Wine answers GetModuleFileName from a share with UNC\server\...
+    if (program.starts_with(LR"(UNC\)")) {
+        return true;
+    }
+    const std::wstring root = program.substr(0, 3);
+    return root.size() == 3 && root[1] == L':' && ::GetDriveTypeW(root.c_str()) == DRIVE_REMOTE;
+}
+
+std::vector<std::wstring> watcherServices(SC_HANDLE manager) {
+    std::vector<std::wstring> names;
+    DWORD needed = 0;
+    DWORD count = 0;
+    DWORD resume = 0;
+    std::vector<unsigned char> buffer;
+    for (;;) {
+        const BOOL done = ::EnumServicesStatusExW(
+            manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, buffer.data(),
+            static_cast<DWORD>(buffer.size()), &needed, &count, &resume, nullptr);
+        if (!done && ::GetLastError() != ERROR_MORE_DATA) {
+            throwManagerFailure("la lista de servicios");
+        }
+        const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+        for (DWORD i = 0; i < count; ++i) {
+            if (isWatcherService(services[i].lpServiceName)) {
+                names.emplace_back(services[i].lpServiceName);
+            }
+        }
+        if (done) {
+            return names;
+        }
+        buffer.resize(std::max<std::size_t>(needed, buffer.size() * 2));
+    }
+}
+
+void installService(SC_HANDLE manager, const std::wstring& name, const std::wstring& program,
+                    const std::wstring& commandLine, const std::wstring& account,
+                    std::optional<std::wstring> password,
                     const std::optional<std::wstring>& exporter) {
     if (!sameText(account, kLocalService)) {
         grantServiceLogon(account);
     }
+    const std::wstring instance = instanceOf(name);
+    const std::wstring displayName =
+        (instance.empty() ? std::wstring(kName) : std::wstring(kName) + L" " + instance) +
+        L": vigilante de estaciones";
     const ScHandle service(::CreateServiceW(
-        manager, kName, kDisplayName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        manager, name.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
         SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, commandLine.c_str(), nullptr, nullptr, nullptr,
         account.c_str(), password ? password->c_str() : nullptr));
     if (password) {
@@ -312,10 +383,11 @@ void installService(SC_HANDLE manager, const std::wstring& program, const std::w
     if (!service) {
         if (::GetLastError() == ERROR_SERVICE_EXISTS) {
             throw Error(files::win32Code(ERROR_SERVICE_EXISTS),
-                        "el servicio Orvendal ya está instalado; quítelo "
-                        "antes con «stationctl service remove»");
+                        "el servicio " + files::narrow(name) +
+                            " ya está instalado; quítelo antes con «stationctl service remove" +
+                            (instance.empty() ? "" : " --name " + files::narrow(instance)) + "»");
         }
-        throwManagerFailure("el servicio Orvendal");
+        throwManagerFailure("el servicio " + files::narrow(name));
     }
     try {
         SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(kDescription)};
@@ -341,9 +413,10 @@ void installService(SC_HANDLE manager, const std::wstring& program, const std::w
                 throwManagerFailure("la configuración del servicio");
             }
         }
-        EventLog::registerSource(program);
+        makeParametersKey(name);
+        EventLog::registerSource(name, program);
         if (exporter) {
-            setTextfileFolderAccess(*exporter, true);
+            setTextfileFolderAccess(*exporter, name, true);
         }
     } catch (...) {
         ::DeleteService(service.get());
@@ -351,39 +424,140 @@ void installService(SC_HANDLE manager, const std::wstring& program, const std::w
     }
 }
 
-std::optional<Config> removeService(SC_HANDLE manager) {
-    const ScHandle service = openService(
-        manager, kName, SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG | DELETE);
+void startService(SC_HANDLE manager, const std::wstring& name) {
+    const ScHandle service =
+        openService(manager, name.c_str(), SERVICE_START | SERVICE_QUERY_STATUS);
     if (!service) {
-        EventLog::removeSource();
-        return std::nullopt;
+        throw Error(files::win32Code(ERROR_SERVICE_DOES_NOT_EXIST),
+                    "el servicio " + files::narrow(name) + " no está instalado");
     }
-    const Config config = queryConfig(service.get());
+    if (!::StartServiceW(service.get(), 0, nullptr) &&
+        ::GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+        throwManagerFailure("el arranque del servicio " + files::narrow(name));
+    }
+    // The service is RUNNING once its watcher has opened its outputs, or STOPPED with the reason.
+    const auto limit = std::chrono::steady_clock::now() + kStartLimit;
+    for (;;) {
+        const SERVICE_STATUS_PROCESS status = queryStatus(service.get());
+        if (status.dwCurrentState == SERVICE_RUNNING) {
+            return;
+        }
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            const auto reason = lastFailure(name);
+            throw Error(files::win32Code(ERROR_SERVICE_SPECIFIC_ERROR),
+                        "el servicio " + files::narrow(name) + " no arrancó: " +
+                            reason.value_or("terminó con el código " +
+                                            std::to_string(status.dwServiceSpecificExitCode)));
+        }
+        if (std::chrono::steady_clock::now() > limit) {
+            throw Error(files::win32Code(ERROR_SERVICE_REQUEST_TIMEOUT),
+                        "el servicio " + files::narrow(name) + " no ha arrancado en 60 s");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
+
+bool stopService(SC_HANDLE manager, const std::wstring& name) {
+    const ScHandle service =
+        openService(manager, name.c_str(), SERVICE_STOP | SERVICE_QUERY_STATUS);
+    if (!service) {
+        return false;
+    }
     SERVICE_STATUS status{};
-    if (!::ControlService(service.get(), SERVICE_CONTROL_STOP, &status) &&
-        ::GetLastError() != ERROR_SERVICE_NOT_ACTIVE) {
-        throwManagerFailure("la parada del servicio");
+    if (!::ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+        if (::GetLastError() == ERROR_SERVICE_NOT_ACTIVE) {
+            return false;
+        }
+        throwManagerFailure("la parada del servicio " + files::narrow(name));
     }
     // The SCM tells a service's stop by no event a caller can wait on: it is asked.
     const auto limit = std::chrono::steady_clock::now() + kStopLimit;
     while (queryStatus(service.get()).dwCurrentState != SERVICE_STOPPED) {
         if (std::chrono::steady_clock::now() > limit) {
             throw Error(files::win32Code(ERROR_SERVICE_REQUEST_TIMEOUT),
-                        "el servicio Orvendal no se ha detenido en 30 s; no se quita");
+                        "el servicio " + files::narrow(name) + " no se ha detenido en 30 s");
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    if (!::DeleteService(service.get())) {
-        throwManagerFailure("el servicio Orvendal");
+    return true;
+}
+
+std::optional<Config> removeService(SC_HANDLE manager, const std::wstring& name) {
+    const ScHandle service = openService(manager, name.c_str(), SERVICE_QUERY_CONFIG | DELETE);
+    if (!service) {
+        EventLog::removeSource(name);
+        return std::nullopt;
     }
-    EventLog::removeSource();
+    const Config config = queryConfig(service.get());
+    stopService(manager, name);
+    if (!::DeleteService(service.get())) {
+        throwManagerFailure("el servicio " + files::narrow(name));
+    }
+    EventLog::removeSource(name);
     if (const auto textfile = commandLineOption(config.commandLine, L"--prometheus")) {
         const auto exporter = exporterFolder(manager);
-        if (exporter && sameText(*textfile, *exporter + L"\\orvendal.prom")) {
-            setTextfileFolderAccess(*exporter, false);
+        if (exporter && (sameText(*textfile, *exporter + L"\\orvendal.prom") ||
+                         sameText(*textfile, *exporter + L"\\" + defaultTextfileName(name)))) {
+            setTextfileFolderAccess(*exporter, name, false);
+        }
+    }
+    // The watcher's claim on its journal lives in JOURNAL.lock; with the watcher gone it is
+    // nobody's. Deleted only when it is a plain file: the journal's folder may be anybody's.
+    if (const auto journal = commandLineOption(config.commandLine, L"--journal")) {
+        const std::string lock = journal::lockPath(files::narrow(*journal));
+        try {
+            files::requirePlainFileOrNothing(lock, files::Owner::Us);
+            ::DeleteFileW(files::wide(lock).c_str());
+        } catch (const Error&) {
         }
     }
     return config;
+}
+
+void pointServiceAt(SC_HANDLE manager, const std::wstring& name, const std::wstring& program) {
+    const ScHandle service =
+        openService(manager, name.c_str(), SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
+    if (!service) {
+        throw Error(files::win32Code(ERROR_SERVICE_DOES_NOT_EXIST),
+                    "el servicio " + files::narrow(name) + " no está instalado");
+    }
+    const Config config = queryConfig(service.get());
+    const std::wstring commandLine = withProgram(config.commandLine, program);
+    if (!::ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                SERVICE_NO_CHANGE, commandLine.c_str(), nullptr, nullptr, nullptr,
+                                nullptr, nullptr, nullptr)) {
+        throwManagerFailure("la configuración del servicio " + files::narrow(name));
+    }
+    makeParametersKey(name);
+    EventLog::registerSource(name, program);
+}
+
+void recordFailure(const std::wstring& service, const std::string& reason) {
+    const std::wstring text = files::wide(reason);
+    ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, (kServicesKey + service + L"\\Parameters").c_str(),
+                      kFailureValue, REG_SZ, text.c_str(),
+                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+void clearFailure(const std::wstring& service) {
+    ::RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, (kServicesKey + service + L"\\Parameters").c_str(),
+                         kFailureValue);
+}
+
+std::optional<std::string> lastFailure(const std::wstring& service) {
+    DWORD size = 0;
+    const std::wstring key = kServicesKey + service + L"\\Parameters";
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), kFailureValue, RRF_RT_REG_SZ, nullptr,
+                       nullptr, &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), kFailureValue, RRF_RT_REG_SZ, nullptr,
+                       text.data(), &size) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    return files::narrow(text);
 }
 
 } // namespace orvendal::watch::service

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 // The Service Control Manager and the system's access rules as the service's installation meets
 // them: the service's handles and configuration, the account's log-on right, the journal's
@@ -45,20 +46,43 @@ bool sameText(std::wstring_view a, std::wstring_view b);
 // (DOMAIN\name$), whose password the domain keeps.
 bool needsNoPassword(std::wstring_view account);
 
-// %ProgramData%\Orvendal, for the administrators, SYSTEM and the service alone.
-std::wstring makeDataFolder();
+// The default journal's folder of `service`: %ProgramData%\Orvendal, or %ProgramData%\Orvendal\NAME
+// for Orvendal$NAME, for the administrators, SYSTEM and that service alone.
+std::wstring makeDataFolder(const std::wstring& service);
 // windows_exporter's textfile folder, when its service is installed and the folder exists.
 std::optional<std::wstring> exporterFolder(SC_HANDLE manager);
+// Whether `program` is on a network share (a UNC path or a mapped drive): the service must run a
+// copy of this machine, which the share's owner cannot replace, and which is there at boot.
+bool onNetworkShare(const std::wstring& program);
 
-// Creates the service Orvendal running `commandLine` as `account` (with `password`, wiped here),
-// starting with Windows and restarted when it fails, registers its event source for `program`,
-// and lets it write in `exporter`, windows_exporter's folder, when there is one; all undone when
-// a step fails.
-void installService(SC_HANDLE manager, const std::wstring& program, const std::wstring& commandLine,
-                    const std::wstring& account, std::optional<std::wstring> password,
+// Every watcher service installed (Orvendal and each Orvendal$NAME), by name.
+std::vector<std::wstring> watcherServices(SC_HANDLE manager);
+
+// Creates `service` running `commandLine` as `account` (with `password`, wiped here), starting
+// with Windows and restarted when it fails, registers its event source for `program`, makes the
+// key where it keeps its last failure, and lets it write in `exporter`, windows_exporter's
+// folder, when there is one; all undone when a step fails.
+void installService(SC_HANDLE manager, const std::wstring& service, const std::wstring& program,
+                    const std::wstring& commandLine, const std::wstring& account,
+                    std::optional<std::wstring> password,
                     const std::optional<std::wstring>& exporter);
-// Stops the service (30 s at most), deletes it with its event source and takes back its access
-// to windows_exporter's folder; its configuration, or none when it was not installed.
-std::optional<Config> removeService(SC_HANDLE manager);
+// Stops `service` (30 s at most), deletes it with its event source, takes back its access to
+// windows_exporter's folder, and removes its journal's lock file, which only a watcher uses; its
+// configuration, or none when it was not installed.
+std::optional<Config> removeService(SC_HANDLE manager, const std::wstring& service);
+// Starts `service` and waits until its watcher runs (60 s at most); throws Error with the
+// reason it stopped instead.
+void startService(SC_HANDLE manager, const std::wstring& service);
+// Stops `service` and waits for it (30 s at most); whether it was running.
+bool stopService(SC_HANDLE manager, const std::wstring& service);
+// Has `service` run `program` with the arguments it had, and its event source name `program`'s
+// messages: after an upgrade moved the programs. Its account and password stay.
+void pointServiceAt(SC_HANDLE manager, const std::wstring& service, const std::wstring& program);
+
+// The reason the watcher of `service` stopped on an error, kept in the service's own key
+// (Parameters, value LastFailure) where `service status` reads it; cleared once it starts.
+void recordFailure(const std::wstring& service, const std::string& reason);
+void clearFailure(const std::wstring& service);
+std::optional<std::string> lastFailure(const std::wstring& service);
 
 } // namespace orvendal::watch::service

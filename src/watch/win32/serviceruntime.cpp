@@ -4,6 +4,8 @@
 #include "escape.h"
 #include "eventlog.h"
 #include "serviceconfig.h"
+#include "servicecontrol.h"
+#include "timetext.h"
 #include "usageerror.h"
 #include "waiter.h"
 #include "watcher.h"
@@ -25,6 +27,7 @@ constexpr DWORD kStartWaitHint = 5'000;
 // How long the hooks' last lines may take to reach the Event Log at the end.
 constexpr DWORD kReaderLimit = 2'000;
 
+const std::wstring* runningService = nullptr;
 const std::string* serviceStationFile = nullptr;
 const std::function<Options()>* serviceOptions = nullptr;
 int exitStatus = 0;
@@ -173,9 +176,6 @@ int watchAsService(EventLog& log, ServiceStop& stop) {
         int code = 0;
         {
             const HookOutput hookOutput(log);
-            setState(SERVICE_RUNNING);
-            log.started(file, options.journal.value_or("ninguno"),
-                        options.textfile.value_or("ninguno"));
             Sinks sinks;
             sinks.report = [&log](const std::string& line) {
                 log.warning("stationctl watch: " + printable(line));
@@ -188,12 +188,19 @@ int watchAsService(EventLog& log, ServiceStop& stop) {
             };
             const SystemClock clock;
             Watcher watcher(options, std::move(sinks), clock, stop);
+            clearFailure(*runningService);
+            setState(SERVICE_RUNNING);
+            log.started(file, options.journal.value_or("ninguno"),
+                        options.textfile.value_or("ninguno"));
             code = watcher.run();
         }
         log.stopped(file, closed);
         return code;
     } catch (...) {
-        log.failed(file, describe(std::current_exception()));
+        const std::string reason = describe(std::current_exception());
+        log.failed(file, reason);
+        recordFailure(*runningService,
+                      journal::isoLocalTime(std::chrono::system_clock::now()) + ": " + reason);
         return 1;
     }
 }
@@ -206,13 +213,13 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
     } catch (...) {
         return;
     }
-    statusHandle = ::RegisterServiceCtrlHandlerExW(kName, onControl, &*stop);
+    statusHandle = ::RegisterServiceCtrlHandlerExW(runningService->c_str(), onControl, &*stop);
     if (statusHandle == nullptr) {
         return;
     }
     setState(SERVICE_START_PENDING, 0, kStartWaitHint);
     try {
-        EventLog log;
+        EventLog log(*runningService);
         exitStatus = watchAsService(log, *stop);
     } catch (...) {
         exitStatus = 1;
@@ -223,10 +230,13 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
 
 } // namespace
 
-int runAsService(const std::string& stationFile, const std::function<Options()>& options) {
+int runAsService(const std::wstring& service, const std::string& stationFile,
+                 const std::function<Options()>& options) {
+    runningService = &service;
     serviceStationFile = &stationFile;
     serviceOptions = &options;
-    SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(kName), serviceMain}, {nullptr, nullptr}};
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(service.c_str()), serviceMain},
+                                    {nullptr, nullptr}};
     if (!::StartServiceCtrlDispatcherW(table)) {
         if (::GetLastError() == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT) {
             throw UsageError("service run solo lo arranca el Administrador de control de "

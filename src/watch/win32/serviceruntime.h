@@ -7,11 +7,13 @@
 
 namespace orvendal::watch::service {
 
-// Runs the watcher as the Windows service Orvendal, under the Service Control Manager, until a
-// stop or shut-down control; returns the process's exit status. `options` is asked once the
-// service has started, so that what it throws (UsageError, Error) reaches the Event Log as the
-// service's failure, named by `stationFile`. Throws UsageError when no Service Control Manager
-// started the program.
-int runAsService(const std::string& stationFile, const std::function<Options()>& options);
+// Runs the watcher as the Windows service `service` (Orvendal or Orvendal$NAME), under the Service
+// Control Manager, until a stop or shut-down control; returns the process's exit status. The
+// service is RUNNING only once the watcher has started: a watcher that cannot start fails the
+// start (`net start` says so). `options` is asked once the service is starting, so that what it
+// throws (UsageError, Error) reaches the Event Log and the service's last failure, named by
+// `stationFile`. Throws UsageError when no Service Control Manager started the program.
+int runAsService(const std::wstring& service, const std::string& stationFile,
+                 const std::function<Options()>& options);
 
 } // namespace orvendal::watch::service

@@ -48,7 +48,9 @@ TEST(ListKeysOnX11, TheRowAKeyMovedToIsTheOneRefreshesKeep) {
         const auto window = std::make_unique<frmOrvendal>();
         window->MLP_SetFileName(dir.file("MARLOVEN.SIT"));
         window->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        // The window maps once its first refresh has set the caption: on a busy machine Qt's
+        // default 5 s may pass before Xvfb and openbox expose it.
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 30000));
         auto& view = *window->findChild<QTreeView*>(QStringLiteral("ListView1"));
         const std::string id = std::to_string(window->windowHandle()->winId());
         xdotool("windowactivate --sync " + id);

@@ -25,6 +25,30 @@ std::vector<std::wstring> split(const std::wstring& line) {
     return arguments;
 }
 
+// A NAME becomes part of a service's, an event source's (a registry key's) and a folder's name:
+// only a plain word may.
+TEST(ServiceConfig, ServiceNamesAreOrvendalOrOrvendalDollarAPlainWord) {
+    EXPECT_EQ(serviceName(std::nullopt), L"Orvendal");
+    EXPECT_EQ(serviceName("empresa_2-b"), L"Orvendal$empresa_2-b");
+    for (const char* refused : {"", "a b", "a\\b", "..", "a/b", "ñandú", "a$", "a%b%",
+                                "12345678901234567890123456789012345678901"}) {
+        EXPECT_THROW(serviceName(std::string(refused)), UsageError) << refused;
+    }
+    EXPECT_TRUE(isWatcherService(L"orvendal$B"));
+    EXPECT_FALSE(isWatcherService(L"OrvendalX"));
+    EXPECT_EQ(defaultTextfileName(L"Orvendal$B"), L"orvendal-B.prom");
+}
+
+// An upgrade moves the program and keeps everything after it, quoted as it was.
+TEST(ServiceConfig, ProgramReplacedArgumentsKept) {
+    const std::wstring program = L"C:\\Program Files\\Orvendal\\stationctl.exe";
+    const std::wstring arguments = L" service run \"C:\\x y\\M.SIT\" --journal C:\\j.db";
+    for (const std::wstring old :
+         {L"\"D:\\zip folder\\stationctl.exe\"", L"D:\\zip\\stationctl.exe"}) {
+        EXPECT_EQ(withProgram(old + arguments, program), L"\"" + program + L"\"" + arguments);
+    }
+}
+
 TEST(ServiceConfig, CommandLineGivesEveryArgumentBack) {
     const std::vector<std::wstring> arguments = {
         L"C:\\Datos app\\MARLOVEN.SIT",

@@ -1,4 +1,4 @@
-#include "recordfile.h"
+#include "workstationfile.h"
 
 #include "error.h"
 
@@ -8,10 +8,10 @@
 #include <unistd.h>
 #include <utility>
 
-namespace orvendal::stationctl {
+namespace orvendal::files {
 namespace {
 
-// The descriptor a RecordFile keeps as its handle.
+// The descriptor a WorkstationFile keeps as its handle.
 int fd(std::intptr_t handle) {
     return static_cast<int>(handle);
 }
@@ -36,21 +36,21 @@ void requireRegularDescriptor(int fd, const std::string& path) {
     }
 }
 
-bool setLock(int fd, std::uint64_t number, short type) { // false when refused
+// F_OFD_SETLK, Linux's: the lock belongs to the open file, not to the process.
+bool setLock(int fd, ByteRange range, short type, const std::string& what) { // false when refused
     struct flock lock {};
     lock.l_type = type;
     lock.l_whence = SEEK_SET;
-    lock.l_start = static_cast<off_t>(recordOffset(number));
-    lock.l_len = static_cast<off_t>(station::kRecordLength);
+    lock.l_start = static_cast<off_t>(range.start);
+    lock.l_len = static_cast<off_t>(range.end - range.start);
     if (::fcntl(fd, F_OFD_SETLK, &lock) == 0) {
         return true;
     }
     if (errno == EAGAIN || errno == EACCES) {
         return false;
     }
-    throw Error::fromErrno(errno, (type == F_UNLCK ? "no se puede desbloquear el registro "
-                                                   : "no se puede bloquear el registro ") +
-                                      std::to_string(number));
+    throw Error::fromErrno(
+        errno, (type == F_UNLCK ? "no se puede desbloquear " : "no se puede bloquear ") + what);
 }
 
 } // namespace
@@ -68,7 +68,7 @@ void requireRegularFile(const std::string& path) {
     }
 }
 
-RecordFile RecordFile::open(const std::string& path, Access access) {
+WorkstationFile WorkstationFile::open(const std::string& path, Access access) {
     requireRegularFile(path);
     // O_NONBLOCK: should a FIFO take the file's place after the check, opening must not hang.
     const int flags =
@@ -77,12 +77,12 @@ RecordFile RecordFile::open(const std::string& path, Access access) {
     if (fd < 0) {
         throw Error::fromErrno(errno, path);
     }
-    RecordFile file(fd);
+    WorkstationFile file(fd);
     requireRegularDescriptor(fd, path);
     return file;
 }
 
-RecordFile RecordFile::create(const std::string& path) {
+WorkstationFile WorkstationFile::create(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {
         if (errno == EEXIST) {
@@ -90,12 +90,13 @@ RecordFile RecordFile::create(const std::string& path) {
         }
         throw Error::fromErrno(errno, path);
     }
-    return RecordFile(fd);
+    return WorkstationFile(fd);
 }
 
-RecordFile::RecordFile(RecordFile&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+WorkstationFile::WorkstationFile(WorkstationFile&& other) noexcept
+    : handle_(std::exchange(other.handle_, -1)) {}
 
-RecordFile& RecordFile::operator=(RecordFile&& other) noexcept {
+WorkstationFile& WorkstationFile::operator=(WorkstationFile&& other) noexcept {
     if (this != &other) {
         if (handle_ >= 0) {
             ::close(fd(handle_));
@@ -105,21 +106,21 @@ RecordFile& RecordFile::operator=(RecordFile&& other) noexcept {
     return *this;
 }
 
-RecordFile::~RecordFile() {
+WorkstationFile::~WorkstationFile() {
     if (handle_ >= 0) {
         ::close(fd(handle_)); // releases every lock of this open file
     }
 }
 
-bool RecordFile::tryLock(std::uint64_t number, LockKind kind) {
-    return setLock(fd(handle_), number, kind == LockKind::Write ? F_WRLCK : F_RDLCK);
+bool WorkstationFile::tryLock(ByteRange range, LockKind kind, const std::string& what) {
+    return setLock(fd(handle_), range, kind == LockKind::Write ? F_WRLCK : F_RDLCK, what);
 }
 
-void RecordFile::unlock(std::uint64_t number) {
-    setLock(fd(handle_), number, F_UNLCK); // never refused
+void WorkstationFile::unlock(ByteRange range, const std::string& what) {
+    setLock(fd(handle_), range, F_UNLCK, what); // never refused
 }
 
-std::uint64_t RecordFile::length() const {
+std::uint64_t WorkstationFile::length() const {
     struct stat st {};
     if (::fstat(fd(handle_), &st) != 0) {
         throw Error::fromErrno(errno);
@@ -127,13 +128,13 @@ std::uint64_t RecordFile::length() const {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-void RecordFile::resize(std::uint64_t length) {
+void WorkstationFile::resize(std::uint64_t length) {
     if (::ftruncate(fd(handle_), static_cast<off_t>(length)) != 0) {
         throw Error::fromErrno(errno);
     }
 }
 
-std::size_t RecordFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const {
+std::size_t WorkstationFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buffer) const {
     std::size_t done = 0;
     while (done < buffer.size()) {
         const ssize_t n = ::pread(fd(handle_), buffer.data() + done, buffer.size() - done,
@@ -152,7 +153,7 @@ std::size_t RecordFile::readAt(std::uint64_t offset, std::span<std::uint8_t> buf
     return done;
 }
 
-void RecordFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+void WorkstationFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::pwrite(fd(handle_), bytes.data() + done, bytes.size() - done,
@@ -167,4 +168,4 @@ void RecordFile::writeAt(std::uint64_t offset, std::span<const std::uint8_t> byt
     }
 }
 
-} // namespace orvendal::stationctl
+} // namespace orvendal::files

@@ -9,21 +9,26 @@
 #include <string_view>
 #include <vector>
 
-namespace orvendal::stationctl {
-
-// The commands' mistakes are the program's one kind of usage error.
-using orvendal::UsageError;
+namespace orvendal {
 
 struct OptionSpec {
     std::string_view name; // with its dashes: "--name"
     bool takesValue = false;
+    // What the option needs when its value is missing: "--name necesita un valor".
+    std::string_view valueWord = "un valor";
+    // An empty value ("--name=") is missing too.
+    bool refusesEmpty = false;
 };
 
-// One command's arguments: options (--opt VALUE, --opt=VALUE, flags) anywhere, positionals in
-// order, "--" ends the options. Unknown, repeated or value-less options are usage errors.
+// A program's arguments, or one command's: options (--opt VALUE, --opt=VALUE, flags) anywhere,
+// positionals in order, "--" ends the options. A dash and a digit begin a value, not an option, so
+// that a negative number reaches the check that says what is wrong with it. Unknown, repeated or
+// value-less options are usage errors.
 class Arguments {
 public:
-    Arguments(std::span<const std::string> args, std::span<const OptionSpec> options);
+    // `unknownOption` begins the message for an option not in `options`; its name follows.
+    Arguments(std::span<const std::string> args, std::span<const OptionSpec> options,
+              std::string_view unknownOption = "opción desconocida ");
 
     // --help or -h anywhere before "--", whatever else is wrong with the line.
     static bool wantsHelp(std::span<const std::string> args);
@@ -48,4 +53,4 @@ std::int64_t parseInteger(std::string_view text, std::int64_t min, std::int64_t 
 std::int64_t integerOption(const Arguments& args, std::string_view name, std::int64_t min,
                            std::int64_t max, std::int64_t fallback);
 
-} // namespace orvendal::stationctl
+} // namespace orvendal

@@ -1,47 +1,16 @@
 #include "arguments.h"
 
-#include "error.h"
-#include "smburl.h"
-
 #include <algorithm>
 #include <charconv>
 
-namespace orvendal::stationctl {
-namespace {
+namespace orvendal {
 
-// A password on the command line is anybody's to read (ps) while the command runs: refused before
-// anything connects, and before any other usage error, since those repeat arguments.
-void refusePassword(const std::string& arg) {
-    try {
-        files::refusePasswordInArgument(arg);
-    } catch (const Error& e) {
-        throw UsageError(e.description());
-    }
-}
-
-// An smb: address that cannot be read is the user's mistake, told at start rather than as an
-// outage of every refresh.
-void requireSmbForm(const std::string& positional) {
-    if (files::isSmbPath(positional)) {
-        try {
-            files::parseSmbPath(positional);
-        } catch (const Error& e) {
-            throw UsageError(e.description());
-        }
-    }
-}
-
-} // namespace
-
-Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSpec> options) {
-    for (const std::string& arg : args) {
-        refusePassword(arg);
-    }
+Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSpec> options,
+                     std::string_view unknownOption) {
     bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-' || (arg[1] >= '0' && arg[1] <= '9')) {
-            // A negative number is a value, so that "FILA debe ser ..." can say what is wrong.
             positionals_.push_back(arg);
             continue;
         }
@@ -54,7 +23,7 @@ Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSp
         const auto option = std::find_if(options.begin(), options.end(),
                                          [&](const OptionSpec& o) { return o.name == name; });
         if (option == options.end()) {
-            throw UsageError("opción desconocida " + name);
+            throw UsageError(std::string(unknownOption) + name);
         }
         if (has(name)) {
             throw UsageError(name + " aparece dos veces");
@@ -69,12 +38,12 @@ Arguments::Arguments(std::span<const std::string> args, std::span<const OptionSp
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            throw UsageError(name + " necesita un valor");
+            throw UsageError(name + " necesita " + std::string(option->valueWord));
+        }
+        if (option->refusesEmpty && option->takesValue && value.empty()) {
+            throw UsageError(name + " necesita " + std::string(option->valueWord));
         }
         given_.emplace_back(name, std::move(value));
-    }
-    for (const std::string& positional : positionals_) {
-        requireSmbForm(positional);
     }
 }
 
@@ -134,4 +103,4 @@ std::int64_t integerOption(const Arguments& args, std::string_view name, std::in
     return text ? parseInteger(*text, min, max, name) : fallback;
 }
 
-} // namespace orvendal::stationctl
+} // namespace orvendal

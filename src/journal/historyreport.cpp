@@ -1,0 +1,240 @@
+#include "historyreport.h"
+
+#include "escape.h"
+#include "text.h"
+#include "timetext.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace orvendal::journal {
+namespace {
+
+using Instant = std::optional<WallClock::time_point>;
+
+std::string seconds(const std::optional<double>& value) {
+    return value ? fixedDecimals(*value, 3) : "";
+}
+
+std::string isoOrEmpty(const Instant& t) {
+    return t ? isoLocalTime(*t) : "";
+}
+
+// A session that began or ended during an outage has no exact start or end: only the interval
+// it fell in.
+Instant exactStart(const Session& s) {
+    return s.startedAfter ? std::nullopt : s.start;
+}
+Instant exactEnd(const Session& s) {
+    return s.endedAfter ? std::nullopt : s.end;
+}
+
+// "A/B": an ISO 8601 interval, for CSV.
+std::string interval(const Instant& after, const Instant& before) {
+    return after ? isoOrEmpty(after) + "/" + isoOrEmpty(before) : "";
+}
+
+JsonWriter& time(JsonWriter& json, const Instant& t) {
+    return t ? json.string(isoLocalTime(*t)) : json.null();
+}
+
+// "[A, B]": the interval a start or end fell in, or null.
+JsonWriter& between(JsonWriter& json, const Instant& after, const Instant& before) {
+    if (!after) {
+        return json.null();
+    }
+    json.beginArray();
+    time(json, after);
+    time(json, before);
+    return json.endArray();
+}
+
+JsonWriter& text(JsonWriter& json, const Session& s, std::u16string station::StationFields::*m) {
+    return s.fields ? json.string(s.fields.value().*m) : json.null();
+}
+
+// "2026-12-09 08:01:02" in local time, for the table.
+std::string shortTime(WallClock::time_point t) {
+    const std::string iso = isoLocalTime(t);
+    return iso.substr(0, 10) + ' ' + iso.substr(11, 8);
+}
+
+std::string length(double total) {
+    const auto whole = static_cast<long long>(total);
+    char text[48];
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,
+                  whole % 60);
+    return text;
+}
+
+// "de A a B", "desde A", "hasta B" or nothing, for a gap's or outage's line.
+std::string span(const Blind& b) {
+    if (b.from && b.to) {
+        return " de " + shortTime(*b.from) + " a " + shortTime(*b.to);
+    }
+    if (b.from) {
+        return " desde " + shortTime(*b.from);
+    }
+    return b.to ? " hasta " + shortTime(*b.to) : "";
+}
+
+// How a session ended, in the table's words; JSON and CSV keep the journal's.
+std::string endedWord(const std::string& ended) {
+    if (ended == "disconnected") {
+        return "desconectado";
+    }
+    if (ended == "stopped") {
+        return "detenido";
+    }
+    if (ended == "unknown") {
+        return "desconocido";
+    }
+    return ended;
+}
+
+} // namespace
+
+void writeSessionJson(JsonWriter& json, const Session& s) {
+    json.beginObject();
+    json.key("rec").number(s.rec);
+    json.key("station");
+    s.fields ? json.number(s.fields->station) : json.null();
+    text(json.key("connection"), s, &station::StationFields::connection);
+    text(json.key("name"), s, &station::StationFields::name);
+    time(json.key("start"), exactStart(s));
+    between(json.key("started_between"), s.startedAfter, s.start);
+    time(json.key("seen"), s.seen);
+    json.key("at_start").boolean(s.atStart);
+    time(json.key("end"), exactEnd(s));
+    between(json.key("ended_between"), s.endedAfter, s.end);
+    json.key("ended");
+    s.ended.empty() ? json.null() : json.string(s.ended);
+    json.key("seconds");
+    s.seconds ? json.fixed(*s.seconds, 3) : json.null();
+    json.endObject();
+}
+
+void writeBlindJson(JsonWriter& json, const Blind& b, bool withError) {
+    json.beginObject();
+    time(json.key("from"), b.from);
+    time(json.key("to"), b.to);
+    if (withError) {
+        json.key("error").string(b.error);
+    }
+    json.endObject();
+}
+
+void writeHistoryJson(JsonWriter& json, const History& history) {
+    json.beginObject();
+    json.key("sessions").beginArray();
+    for (const Session& s : history.sessions) {
+        writeSessionJson(json, s);
+    }
+    json.endArray();
+    json.key("gaps").beginArray();
+    for (const Blind& b : history.gaps) {
+        writeBlindJson(json, b, false);
+    }
+    json.endArray();
+    json.key("outages").beginArray();
+    for (const Blind& b : history.outages) {
+        writeBlindJson(json, b, true);
+    }
+    json.endArray();
+    json.endObject();
+}
+
+std::vector<HistoryLine> inTimeOrder(const History& history) {
+    std::vector<HistoryLine> lines;
+    for (const Session& s : history.sessions) {
+        lines.push_back({s.seen, "session", &s, nullptr});
+    }
+    for (const Blind& b : history.gaps) {
+        lines.push_back({b.from, "gap", nullptr, &b});
+    }
+    for (const Blind& b : history.outages) {
+        lines.push_back({b.from, "outage", nullptr, &b});
+    }
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const HistoryLine& a, const HistoryLine& b) { return a.when < b.when; });
+    return lines;
+}
+
+// Columns after "seconds" came later and stay at the end, so that older readers keep theirs. A
+// gap's or outage's times are in start and end; started_between and ended_between are ISO 8601
+// intervals "A/B".
+const std::string_view kHistoryCsvHeading =
+    "rec,station,connection,name,start,at_start,end,ended,seconds,seen,"
+    "started_between,ended_between,error,kind\r\n";
+
+std::string historyCsvLine(const HistoryLine& l) {
+    std::array<std::string, 14> fields;
+    if (const Session* s = l.session) {
+        fields = {std::to_string(s->rec),
+                  s->fields ? std::to_string(s->fields->station) : "",
+                  s->fields ? toUtf8(s->fields->connection) : "",
+                  s->fields ? toUtf8(s->fields->name) : "",
+                  isoOrEmpty(exactStart(*s)),
+                  s->atStart ? "true" : "false",
+                  isoOrEmpty(exactEnd(*s)),
+                  s->ended,
+                  seconds(s->seconds),
+                  isoLocalTime(s->seen),
+                  interval(s->startedAfter, s->start),
+                  interval(s->endedAfter, s->end),
+                  "",
+                  l.kind};
+    } else {
+        // Its instants where a session's start and end are, its error before the kind.
+        fields[4] = isoOrEmpty(l.blind->from);
+        fields[6] = isoOrEmpty(l.blind->to);
+        fields[fields.size() - 2] = l.blind->error;
+        fields.back() = l.kind;
+    }
+    // The station's texts, how a session ended and the error are the journal's, which may come
+    // from elsewhere: neither a terminal that shows the file nor a spreadsheet may act on them.
+    constexpr std::array<bool, 14> kOutsideText = {false, false, true,  true,  false, false, false,
+                                                   true,  false, false, false, false, true,  false};
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i) {
+            line += ',';
+        }
+        line += kOutsideText[i] ? csvTextField(fields[i]) : csvField(fields[i]);
+    }
+    return line + "\r\n";
+}
+
+void writeHistoryCsv(std::ostream& out, const History& history) {
+    out << kHistoryCsvHeading;
+    for (const HistoryLine& line : inTimeOrder(history)) {
+        out << historyCsvLine(line);
+    }
+}
+
+std::array<std::string, 8> sessionCells(const Session& s) {
+    const auto between = [](WallClock::time_point after, WallClock::time_point before) {
+        return "(entre " + shortTime(after) + " y " + shortTime(before) + ")";
+    };
+    const std::string start = s.startedAfter ? between(*s.startedAfter, *s.start)
+                              : s.start      ? shortTime(*s.start)
+                                             : "(antes de " + shortTime(s.seen) + ")";
+    const std::string end = s.endedAfter ? between(*s.endedAfter, *s.end)
+                            : s.end      ? shortTime(*s.end)
+                                         : "(conectado)";
+    return {std::to_string(s.rec),
+            s.fields ? std::to_string(s.fields->station) : "?",
+            s.fields ? toUtf8(s.fields->connection) : "?",
+            s.fields ? toUtf8(s.fields->name) : "?",
+            start,
+            end,
+            endedWord(s.ended),
+            s.seconds ? length(*s.seconds) : ""};
+}
+
+std::string blindNote(const Blind& b) {
+    return b.error.empty() ? "(sin vigilancia" + span(b) + ")"
+                           : "(fallo de lectura" + span(b) + ": " + b.error + ")";
+}
+
+} // namespace orvendal::journal

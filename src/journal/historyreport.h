@@ -1,0 +1,59 @@
+#pragma once
+
+#include "journal.h"
+#include "json.h"
+
+#include <array>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What a range of the journal holds, as the history command prints it, for every front end to
+// give alike: one JSON object, CSV, or a table's rows. Texts leave as they are stored; each sink
+// escapes them for where they go.
+namespace orvendal::journal {
+
+// A range of the journal: its sessions, and the times it cannot speak for.
+struct History {
+    std::vector<Session> sessions;
+    std::vector<Blind> gaps;
+    std::vector<Blind> outages;
+};
+
+// {"sessions": [...], "gaps": [{"from", "to"}], "outages": [{"from", "to", "error"}]}; times in
+// local ISO 8601, null where unknown.
+void writeHistoryJson(JsonWriter& json, const History& history);
+// One session's object of the "sessions" array.
+void writeSessionJson(JsonWriter& json, const Session& session);
+// One gap's object, or with its error an outage's.
+void writeBlindJson(JsonWriter& json, const Blind& blind, bool withError);
+
+// The history's lines in time order: sessions by when they were seen, gaps and outages by their
+// start (an open start first). Each names what it is: "session", "gap" or "outage".
+struct HistoryLine {
+    std::optional<WallClock::time_point> when;
+    const char* kind;
+    const Session* session;
+    const Blind* blind;
+};
+std::vector<HistoryLine> inTimeOrder(const History& history);
+
+// The CSV's heading line and one line (RFC 4180, ended by CRLF) of a session, gap or outage,
+// its outside texts disarmed for spreadsheets.
+extern const std::string_view kHistoryCsvHeading;
+std::string historyCsvLine(const HistoryLine& line);
+// The heading, then every line in time order.
+void writeHistoryCsv(std::ostream& out, const History& history);
+
+// The table's columns; the row number, the station number and the length are numbers.
+inline constexpr std::array<std::string_view, 8> kHistoryHeadings = {
+    "Rec", "Puesto", "Conexión", "Nombre Puesto", "Desde", "Hasta", "Fin", "Duración"};
+// A session's cells under those headings.
+std::array<std::string, 8> sessionCells(const Session& session);
+// The line that stands for a gap or an outage among the sessions' rows: "(sin vigilancia de A a
+// B)", "(fallo de lectura desde A: ERROR)".
+std::string blindNote(const Blind& blind);
+
+} // namespace orvendal::journal
