@@ -30,7 +30,8 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${debian}/copyright
 # its links work in /usr/share/doc/orvendal as they do here (check-package.sh checks them).
 install(FILES ${PROJECT_SOURCE_DIR}/docs/user-guide.md ${PROJECT_SOURCE_DIR}/docs/performance.md
     ${PROJECT_SOURCE_DIR}/docs/reliability.md ${PROJECT_SOURCE_DIR}/docs/windows.md
-    ${PROJECT_SOURCE_DIR}/docs/screenshot.png DESTINATION share/doc/orvendal/docs)
+    ${PROJECT_SOURCE_DIR}/docs/screenshot.png ${PROJECT_SOURCE_DIR}/docs/web-estaciones.png
+    ${PROJECT_SOURCE_DIR}/docs/web-historia.png DESTINATION share/doc/orvendal/docs)
 install(FILES ${debian}/lintian-overrides DESTINATION share/lintian/overrides RENAME orvendal)
 
 # The watcher as a service (stationctl watch): its unit, its settings and its user, and a unit of

@@ -16,14 +16,17 @@ mkdir -p "$build"
 build=$(cd "$build" && pwd)
 
 bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine wine64 nsis sqlite3 unixodbc \
-    libsqliteodbc libsqlite3-dev tcl dpkg-dev
+    libsqliteodbc libsqlite3-dev tcl dpkg-dev libcpp-httplib-dev
 bash scripts/sqlite-for-windows.sh "$build"
 sqlite=$build/sqlite/$(dpkg-query -W -f '${source:Version}' libsqlite3-dev)
+bash scripts/httplib-for-windows.sh "$build"
+httplib=$build/httplib/$(dpkg-query -W -f '${source:Version}' libcpp-httplib-dev)
 
 ui=OFF
 [[ -f src/ui/win32/CMakeLists.txt ]] && ui=ON
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DORVENDAL_WITH_UI=$ui -DORVENDAL_SQLITE_WINDOWS="$sqlite" \
+    -DORVENDAL_HTTPLIB_WINDOWS="$httplib" \
     -Wno-dev >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
@@ -71,13 +74,15 @@ done
 cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/mingw-w64-runtime-and-winpthreads.txt"
 cp /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-libstdc++-libgcc.txt"
 cp "$sqlite/LICENSE.md" "$stage/licences/sqlite.txt"
+cp "$httplib/LICENSE" "$stage/licences/cpp-httplib.txt"
 cat >"$stage/licences/README.txt" <<'TXT'
 The programs are linked statically with parts of their compiler's runtime:
   mingw-w64-runtime-and-winpthreads.txt  the mingw-w64 C runtime and winpthreads
   gcc-libstdc++-libgcc.txt               libstdc++ and libgcc (GPL with the GCC Runtime
                                          Library Exception, which allows this use)
-stationctl.exe holds SQLite, for its journal:
+stationctl.exe holds SQLite, for its journal, and cpp-httplib, for its web page:
   sqlite.txt                             SQLite's notice: its authors put it in the public domain
+  cpp-httplib.txt                        cpp-httplib's MIT licence
 TXT
 
 # No folder of its own in the zip: unpacked into the folder of the shared MARLOVEN.SIT, the

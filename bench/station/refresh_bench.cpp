@@ -144,7 +144,8 @@ void lockStrategies(benchmark::State& state) {
     const testing::LockHolder a(path, odd);
     const testing::LockHolder b(path, even);
     const auto file = files::SharedFile::open(path);
-    if (!file.lockTable()) {
+    constexpr std::size_t kMaxLocks = 2 * (kStations + 1);
+    if (file.lockTable(kMaxLocks).outcome != files::LockTable::Outcome::Listed) {
         state.SkipWithError("no table of locks for the temporary folder's file system");
         return;
     }
@@ -164,7 +165,8 @@ void lockStrategies(benchmark::State& state) {
         probeCpu += threadCpuMilliseconds() - cpu;
         wall = Clock::now();
         cpu = threadCpuMilliseconds();
-        const auto listed = station::lockedRecordsIn(*file.lockTable(), 1, kStations + 1);
+        const auto listed =
+            station::lockedRecordsIn(file.lockTable(kMaxLocks).locks, 1, kStations + 1);
         tableWall += ms(Clock::now() - wall);
         tableCpu += threadCpuMilliseconds() - cpu;
         for (std::size_t k = 0; k < probed.size(); ++k) {

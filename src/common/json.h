@@ -39,6 +39,8 @@ public:
     JsonWriter& fixed(double value, int decimals);
     JsonWriter& boolean(bool value) { return value_(value ? "true" : "false"); }
     JsonWriter& null() { return value_("null"); }
+    // A value another JsonWriter wrote whole: a piece kept to be written again in many lines.
+    JsonWriter& written(std::string_view json) { return value_(json); }
 
 private:
     JsonWriter& open(char bracket);

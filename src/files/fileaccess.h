@@ -31,8 +31,8 @@ public:
                                             std::span<std::uint8_t> buffer) = 0;
     // Only for LockDetection::Probe.
     virtual std::optional<ByteRange> findLock(std::uint64_t start, std::uint64_t length) = 0;
-    // Where the kernel's table of locks lists every lock on the file; nothing elsewhere.
-    virtual std::optional<std::vector<ByteRange>> lockTable() { return std::nullopt; }
+    // Where the kernel's table of locks lists every lock on the file; NotHere elsewhere.
+    virtual LockTable lockTable(std::size_t /*maxOwnLocks*/) { return {}; }
     // Called after reads that failed as locks: throws Error unless the connection those reads
     // went over is still alive, so that a connection lost mid-refresh never reads as locked
     // records. Nothing to check where a failed read can only mean a lock.

@@ -39,23 +39,26 @@ bool sameFile(std::string_view word, unsigned major, unsigned minor, std::uint64
 
 } // namespace
 
-std::optional<std::vector<ByteRange>> recordLocksIn(std::string_view table, unsigned major,
-                                                    unsigned minor, std::uint64_t inode) {
-    std::vector<ByteRange> locks;
-    while (!table.empty()) {
-        const auto newline = std::min(table.find('\n'), table.size());
-        std::string_view line = table.substr(0, newline);
-        table.remove_prefix(std::min(newline + 1, table.size()));
+bool LockTableLines::add(std::string_view lines) {
+    while (!lines.empty()) {
+        const auto newline = std::min(lines.find('\n'), lines.size());
+        std::string_view line = lines.substr(0, newline);
+        lines.remove_prefix(std::min(newline + 1, lines.size()));
+        if (line.empty()) {
+            continue;
+        }
         // "ID: KIND ADVISORY MODE PID MAJOR:MINOR:INODE START END", END inclusive or EOF.
         nextWord(line);
         const std::string_view kind = nextWord(line);
         if (kind != "POSIX" && kind != "OFDLCK") {
+            ++otherLines_;
             continue;
         }
         nextWord(line);
         nextWord(line);
         nextWord(line);
-        if (!sameFile(nextWord(line), major, minor, inode)) {
+        if (!sameFile(nextWord(line), major_, minor_, inode_)) {
+            ++otherLines_;
             continue;
         }
         std::uint64_t start = 0;
@@ -63,14 +66,14 @@ std::optional<std::vector<ByteRange>> recordLocksIn(std::string_view table, unsi
         const bool started = parse(nextWord(line), start);
         const std::string_view end = nextWord(line);
         if (started && end == "EOF") {
-            locks.push_back({start, std::numeric_limits<std::uint64_t>::max()});
+            locks_.push_back({start, std::numeric_limits<std::uint64_t>::max()});
         } else if (started && parse(end, last) && last >= start) {
-            locks.push_back({start, last + 1});
+            locks_.push_back({start, last + 1});
         } else {
-            return std::nullopt;
+            return false;
         }
     }
-    return locks;
+    return true;
 }
 
 } // namespace orvendal::files

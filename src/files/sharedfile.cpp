@@ -82,12 +82,12 @@ std::optional<ByteRange> SharedFile::findLock(std::uint64_t start, std::uint64_t
     return access_->findLock(start, length);
 }
 
-std::optional<std::vector<ByteRange>> SharedFile::lockTable() const {
+LockTable SharedFile::lockTable(std::size_t maxOwnLocks) const {
     if (!access_) {
         throw Error::of(errc::BadFileNumber);
     }
     requireWorkerThread();
-    return access_->lockTable();
+    return access_->lockTable(maxOwnLocks);
 }
 
 void SharedFile::confirmLocksSeen() const {

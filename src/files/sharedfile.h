@@ -27,6 +27,27 @@ enum class LockDetection {
     ReadFailure,
 };
 
+// What one read of the kernel's table of locks gave.
+struct LockTable {
+    enum class Outcome {
+        // `locks` holds the locks of other owners on the file.
+        Listed,
+        // The table may not hold every holder's lock here: a network or FUSE file system, a /proc
+        // of another pid namespace, Windows. Only findLock() can tell.
+        NotHere,
+        // Given up: too many lines, of other files or of this one.
+        TooLarge,
+        // Given up: too long on pages that hold none of this file's locks.
+        TooSlow,
+        // /proc/locks could not be read, or said something of this file that makes no sense.
+        Unreadable,
+    };
+    Outcome outcome = Outcome::NotHere;
+    std::vector<ByteRange> locks;
+    // Why it was given up, for a person; empty when listed or not here.
+    std::string problem;
+};
+
 class FileAccess;
 
 // What opening does with a station file that does not exist.
@@ -72,12 +93,14 @@ public:
     std::optional<ByteRange> findLock(std::uint64_t start, std::uint64_t length) const;
 
     // Every lock another owner holds on the file, from one pass over the kernel's table of locks,
-    // which costs the same however many records are probed. Nothing where that table may not hold
-    // every holder's lock (a network or FUSE file system, Windows) or cannot be read: there only
-    // findLock() can tell. The kernel hands the table over a page at a time, so a lock held
-    // throughout may be missing from it when other locks went meanwhile; a lock it lists may have
-    // gone since, as after any probe.
-    std::optional<std::vector<ByteRange>> lockTable() const;
+    // which costs the same however many records are probed. The kernel hands the table over a
+    // page at a time, so a lock held throughout may be missing from it when other locks went
+    // meanwhile; a lock it lists may have gone since, as after any probe. The table lists every
+    // lock of the machine, any user's, so the read is bounded: it is given up once the lines of
+    // other files outnumber this file's by more than a few thousand, once this file has more than
+    // `maxOwnLocks` locks, or once the pages that hold none of them take more than a quarter of a
+    // second.
+    LockTable lockTable(std::size_t maxOwnLocks) const;
 
     // After tryReadAt() answered nothing for some ranges: throws Error unless those reads were
     // refused by locks on a connection that is still alive (a server that ended the session

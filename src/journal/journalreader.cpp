@@ -189,14 +189,17 @@ std::vector<Session> JournalReader::openAt(WallClock::time_point at,
 
 std::vector<Session> JournalReader::overlapping(std::optional<WallClock::time_point> since,
                                                 std::optional<WallClock::time_point> until,
-                                                std::optional<std::int32_t> station) {
+                                                std::optional<std::int32_t> station,
+                                                std::optional<std::size_t> limit) {
     Statement query(handle_->database,
                     sessionsQuery(*handle_) +
                         "WHERE (?2 IS NULL OR fin IS NULL OR fin >= ?2) "
                         "AND (?3 IS NULL OR seen_ms <= ?3) "
-                        "AND (?4 IS NULL OR station = ?4) ORDER BY seen_ms, rec");
+                        "AND (?4 IS NULL OR station = ?4) ORDER BY seen_ms, rec LIMIT ?5");
     query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
     query.bind(3, ms(until)).bind(4, station64(station));
+    // SQLite reads a negative LIMIT as none.
+    query.bind(5, limit ? static_cast<long long>(*limit) : -1LL);
     return readSessions(query);
 }
 

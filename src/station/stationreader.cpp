@@ -18,8 +18,20 @@ namespace {
 constexpr std::uint64_t kBlockRecords = 4096;
 
 // Stations locked at the last refresh from which one pass over the kernel's table of locks costs
-// less than the probes, each of which walks every lock on the file (docs/performance.md).
+// less than the probes, each of which walks every lock on the file (docs/performance.md). A
+// refresh with no earlier one reads the table first when the file has so many station records.
 constexpr std::size_t kLockTableFrom = 1000;
+// After a table given up (another user's locks can make it huge or slow): the refreshes that only
+// probe before it is read again, 8 at first and twice as many after each refusal in a row, at
+// most 256 (two minutes at the default interval). Another user's locks cost a read at most 4,096
+// lines beyond the station file's own, and 250 ms of pages without them
+// (files::SharedFile::lockTable): one such read every two minutes, not a core. A table that works
+// again is back within that time.
+constexpr std::uint64_t kTableWaitFirst = 8;
+constexpr std::uint64_t kTableWaitLongest = 256;
+// Locks of the station file a table may list: two a station record (one locked in two parts, or
+// by two readers) before the probes, whose memory does not grow with them, are better.
+constexpr std::uint64_t kTableLocksPerRecord = 2;
 
 } // namespace
 
@@ -62,22 +74,33 @@ void StationReader::readStations(StationReading& reading) {
     reading.records = recordCount(file.length());
     if (options_.limit.refuseLonger && reading.records > options_.limit.stations + 1) {
         throw Error(errnoCode(EFBIG), "el fichero tiene " + std::to_string(reading.records - 1) +
-                               " registros de estación y se leen como mucho " +
-                               std::to_string(options_.limit.stations));
+                                          " registros de estación y se leen como mucho " +
+                                          std::to_string(options_.limit.stations));
     }
     const std::uint64_t last = std::min(reading.records, options_.limit.stations + 1);
+    ++refreshes_;
     std::optional<std::vector<files::ByteRange>> table;
-    if (static_cast<std::size_t>(std::count(lastLocks_.begin(), lastLocks_.end(), true)) >=
+    // The locks the last refresh found; with none before, a first read of the table stands in for
+    // it where there may be many, so that a one-shot read is not left to probes that each walk
+    // every lock on the file, nor to one table read that may miss a lock held throughout.
+    std::vector<bool> firstRead;
+    if (lastLocks_.empty() && last > kLockTableFrom) {
+        if (const auto locks = readLockTable(file, last, reading)) {
+            firstRead = lockedRecordsIn(*locks, 1, last);
+        }
+    }
+    const std::vector<bool>& before = lastLocks_.empty() ? firstRead : lastLocks_;
+    if (static_cast<std::size_t>(std::count(before.begin(), before.end(), true)) >=
         kLockTableFrom) {
-        table = file.lockTable();
+        table = readLockTable(file, last, reading);
     }
     // Stations rarely change within a tick: each block starts from what the last refresh found.
     std::vector<bool> previous;
     const auto block = [&](std::uint64_t first, std::uint64_t count) {
-        const auto from = std::min<std::uint64_t>(first - 1, lastLocks_.size());
-        const auto to = std::min<std::uint64_t>(first - 1 + count, lastLocks_.size());
-        previous.assign(lastLocks_.begin() + static_cast<std::ptrdiff_t>(from),
-                        lastLocks_.begin() + static_cast<std::ptrdiff_t>(to));
+        const auto from = std::min<std::uint64_t>(first - 1, before.size());
+        const auto to = std::min<std::uint64_t>(first - 1 + count, before.size());
+        previous.assign(before.begin() + static_cast<std::ptrdiff_t>(from),
+                        before.begin() + static_cast<std::ptrdiff_t>(to));
         return RecordBlock(file, first, count, &previous, table ? &*table : nullptr);
     };
     // The header comes with the first block of station records: one read and one sweep of probes.
@@ -110,7 +133,7 @@ void StationReader::readStations(StationReading& reading) {
         bool locked = !records.tryRead(number, record);
         // The table may miss a lock held throughout when others went while it was read: a
         // station that seems to leave is probed before it counts as gone.
-        if (!locked && table && number - 1 < lastLocks_.size() && lastLocks_[number - 1] &&
+        if (!locked && table && number - 1 < before.size() && before[number - 1] &&
             file.findLock((number - 1) * kRecordLength, kRecordLength)) {
             ClearRecord(record);
             locked = true;
@@ -125,6 +148,31 @@ void StationReader::readStations(StationReading& reading) {
         file.confirmLocksSeen();
     }
     lastLocks_ = std::move(locks);
+}
+
+// The file's locks from the kernel's table, or nothing, when the table is given up or not read
+// (where it does not hold every lock, or while waiting after a refusal); the reading tells which.
+std::optional<std::vector<files::ByteRange>>
+StationReader::readLockTable(const files::SharedFile& file, std::uint64_t records,
+                             StationReading& reading) {
+    if (refreshes_ < tableAgainAt_) {
+        return std::nullopt;
+    }
+    files::LockTable table = file.lockTable(kTableLocksPerRecord * records);
+    using Outcome = files::LockTable::Outcome;
+    if (table.outcome == Outcome::NotHere) {
+        return std::nullopt;
+    }
+    reading.lockTable = StationReading::LockTableUse{table.outcome, table.problem};
+    if (table.outcome == Outcome::Listed) {
+        tableRefusals_ = 0;
+        return std::move(table.locks);
+    }
+    // 8 << 5 is already the longest wait: the shift stops there.
+    const std::uint64_t wait = kTableWaitFirst << std::min(tableRefusals_, 5u);
+    tableAgainAt_ = refreshes_ + 1 + std::min(wait, kTableWaitLongest);
+    ++tableRefusals_;
+    return std::nullopt;
 }
 
 void StationReader::CloseStationFile() {

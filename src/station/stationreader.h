@@ -30,6 +30,14 @@ struct StationReading {
     std::uint64_t records = 0;
     // Station records from record 2 on, as many as are listed; Connected tells the lock probe.
     std::vector<PuestoBloquedos> stations;
+    // What the refresh made of the kernel's table of locks: nothing when it did not read it (few
+    // stations locked, a file system where the table does not hold every lock, or a wait after
+    // one was given up); else whether it was listed or given up, and why (files::LockTable).
+    struct LockTableUse {
+        files::LockTable::Outcome outcome;
+        std::string problem;
+    };
+    std::optional<LockTableUse> lockTable;
 
     // Station records in the file, listed or not.
     std::uint64_t stationRecords() const { return records > 0 ? records - 1 : 0; }
@@ -90,6 +98,8 @@ public:
 private:
     void OpenStationFile(StationReading& reading);
     void readStations(StationReading& reading);
+    std::optional<std::vector<files::ByteRange>>
+    readLockTable(const files::SharedFile& file, std::uint64_t records, StationReading& reading);
 
     // 0 when no file is open. Keeps its number after a failed open although nothing is open then.
     std::atomic<int> StationFileNumber = 0;
@@ -97,6 +107,11 @@ private:
     std::optional<files::SharedFile> file_;
     // Bit k: record k + 1 was locked at the last refresh that read the file whole.
     std::vector<bool> lastLocks_;
+    // Refreshes that read the file so far, the one from which the kernel's table of locks may be
+    // read again after one was given up, and how many were given up in a row.
+    std::uint64_t refreshes_ = 0;
+    std::uint64_t tableAgainAt_ = 0;
+    unsigned tableRefusals_ = 0;
 };
 
 inline constexpr std::string_view kDefaultStationFileName = "MARLOVEN.SIT";

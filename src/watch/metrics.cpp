@@ -31,12 +31,11 @@ std::string labelValue(std::string_view text) {
     return escaped;
 }
 
-// The label every series carries: file="STATIONFILE".
+} // namespace
+
 std::string fileLabel(std::string_view stationFile) {
     return "file=\"" + labelValue(stationFile) + '"';
 }
-
-} // namespace
 
 std::string renderMetrics(const station::StationTracker& tracker, std::string_view stationFile,
                           WallClock::time_point lastRefresh, double refreshSeconds, bool running,

@@ -21,6 +21,9 @@ std::string renderMetrics(const station::StationTracker& tracker, std::string_vi
                           WallClock::time_point lastRefresh, double refreshSeconds, bool running,
                           std::uint64_t listedStations = station::kWindowReadLimit.stations);
 
+// The label every series carries, file="STATIONFILE", its value escaped as the format wants.
+std::string fileLabel(std::string_view stationFile);
+
 // Whether the watcher's journal has committed every transition so far, for a watcher that keeps
 // one: 0 while it fails and they wait in memory. Labelled with the station file as above.
 std::string renderJournalMetrics(std::string_view stationFile, bool up);

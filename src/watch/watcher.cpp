@@ -144,6 +144,7 @@ void Watcher::handle(station::StationReading reading) {
     Outputs& out = *outputs_;
     const auto now = clock_.wall();
     const auto monotonic = clock_.monotonic();
+    tellLockTable(reading);
     const station::StationTracker::Update update = state_.tracker.update(reading, now, monotonic);
     state_.reading = std::move(reading);
     state_.refreshed = now;
@@ -206,6 +207,25 @@ void Watcher::reportFolded(bool atStop) {
     out.flappingTold = tracker.flappingCount();
     out.foldedToldAt = now;
     out.foldedSince.reset();
+}
+
+// Once when the kernel's table of locks is given up and once when it is read again: between the
+// two, each refresh probes the file's locks, whose cost grows with their square.
+void Watcher::tellLockTable(const station::StationReading& reading) {
+    if (!reading.lockTable) {
+        return;
+    }
+    const bool givenUp = reading.lockTable->outcome != files::LockTable::Outcome::Listed;
+    if (givenUp && !lockTableGivenUp_) {
+        sinks_.report("se deja de leer la tabla de bloqueos del núcleo (" +
+                      reading.lockTable->problem +
+                      "): los bloqueos del fichero de estaciones se consultan registro a registro "
+                      "y la tabla se volverá a intentar más adelante");
+    } else if (!givenUp && lockTableGivenUp_) {
+        sinks_.report("la tabla de bloqueos del núcleo vuelve a leerse: los bloqueos del fichero "
+                      "de estaciones ya no se consultan registro a registro");
+    }
+    lockTableGivenUp_ = givenUp;
 }
 
 void Watcher::tellStates() {

@@ -48,6 +48,7 @@ public:
 private:
     struct Outputs;
     void handle(station::StationReading reading);
+    void tellLockTable(const station::StationReading& reading);
     void tellStates();
     void reportFolded(bool atStop);
     void pruneJournal();
@@ -60,6 +61,9 @@ private:
     std::unique_ptr<Outputs> outputs_;
     WatchState state_;
     std::atomic<bool> stopping_ = false;
+    // The last read of the kernel's table of locks was given up; told once, and once when one
+    // works again.
+    bool lockTableGivenUp_ = false;
 };
 
 } // namespace orvendal::watch

@@ -19,6 +19,8 @@ TEST(JsonWriter, PlacesCommasAndEscapesAsTheOutputsPrint) {
         std::string json;
     } cases[] = {
         {[](JsonWriter& j) { j.beginObject().endObject(); }, "{}"},
+        {[](JsonWriter& j) { j.beginArray().written("[1, 2]").number(3).endArray(); },
+         "[[1, 2], 3]"},
         {[](JsonWriter& j) { j.beginArray().null().boolean(false).number(-7).endArray(); },
          "[null, false, -7]"},
         {[](JsonWriter& j) {

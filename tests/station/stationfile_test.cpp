@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <random>
 
 namespace orvendal::station {
@@ -99,15 +101,21 @@ TEST(StationFile, LockedRecordsMatchOneProbePerRecordOnRandomLockSets) {
         // The kernel's table of locks gives the same answer. It is read a page at a time, and a
         // lock of ours can slip between two pages while other programs release theirs (CTest
         // runs lock tests side by side): a miss counts only when three reads in a row agree on it.
-        std::vector<bool> fromTable;
+        std::optional<std::vector<bool>> fromTable;
         for (int read = 0; read < 3 && fromTable != locked; ++read) {
-            const auto table = file.lockTable();
-            if (!table) {
+            const auto table = file.lockTable(2 * records + 2);
+            if (table.outcome == files::LockTable::Outcome::NotHere) {
                 GTEST_SKIP() << "no table of locks for the temporary folder's file system";
             }
-            fromTable = lockedRecordsIn(*table, from, count);
+            // Given up while other tests hold many locks of their own: the probes still count.
+            if (table.outcome != files::LockTable::Outcome::Listed) {
+                break;
+            }
+            fromTable = lockedRecordsIn(table.locks, from, count);
         }
-        EXPECT_EQ(fromTable, locked) << "trial " << trial;
+        if (fromTable) {
+            EXPECT_EQ(*fromTable, locked) << "trial " << trial;
+        }
         for (std::uint64_t n = from; n < from + count; ++n) {
             const bool probed = file.findLock((n - 1) * 81, 81).has_value();
             ASSERT_EQ(locked[n - from], probed) << "trial " << trial << ", record " << n;

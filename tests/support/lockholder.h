@@ -1,9 +1,11 @@
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <fcntl.h>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <sys/file.h>
@@ -24,7 +26,13 @@ public:
     };
 
     // Forks a child that opens `path` read-write, takes every lock, and holds them until destroyed.
-    LockHolder(const std::string& path, std::vector<Range> ranges, Kind kind = Kind::ClassicWrite) {
+    LockHolder(const std::string& path, const std::vector<Range>& ranges,
+               Kind kind = Kind::ClassicWrite)
+        : LockHolder([&] { return holdLocks(path, ranges, kind); }) {}
+
+    // Forks a child that runs `take`, which answers whether it took every lock it meant to, and
+    // holds what it took until destroyed.
+    explicit LockHolder(const std::function<bool()>& take) {
         // Close-on-exec: a program the test starts later must not hold these ends open.
         int ready[2];
         int release[2];
@@ -36,9 +44,13 @@ public:
             throw std::runtime_error("fork failed");
         }
         if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(release[1]);
-            const char status = holdLocks(path, ranges, kind) ? 'y' : 'n';
+            // Only its own two ends: one inherited from another holder would keep that holder
+            // from seeing its release while this one lives.
+            const auto [low, high] = std::minmax(ready[1], release[0]);
+            ::close_range(3, static_cast<unsigned>(low) - 1, 0);
+            ::close_range(static_cast<unsigned>(low) + 1, static_cast<unsigned>(high) - 1, 0);
+            ::close_range(static_cast<unsigned>(high) + 1, ~0U, 0);
+            const char status = take() ? 'y' : 'n';
             (void)!::write(ready[1], &status, 1);
             char byte;
             while (::read(release[0], &byte, 1) < 0 && errno == EINTR) {
@@ -53,7 +65,7 @@ public:
         ::close(ready[0]);
         if (!answered || status != 'y') {
             stop();
-            throw std::runtime_error("the lock holder could not take its locks on " + path);
+            throw std::runtime_error("the lock holder could not take its locks");
         }
     }
 

@@ -155,6 +155,8 @@ TEST(StatusCommand, RefusesWhatIsNotAStationFileAndCreatesNothing) {
     std::filesystem::create_directory(dir.file("folder"));
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
     std::filesystem::create_symlink(dir.file("nowhere"), dir.file("dangling"));
+    writeBytes(dir.file("empty.sit"), {});
+    writeBytes(dir.file("cut.sit"), std::vector<unsigned char>(kRecord - 1, ' '));
     const struct {
         std::string name;
         std::string message;
@@ -162,7 +164,10 @@ TEST(StatusCommand, RefusesWhatIsNotAStationFileAndCreatesNothing) {
                  {"dangling", "no existe"},
                  {"folder", "es una carpeta, no un fichero normal"},
                  // A FIFO must not hang it waiting for a writer.
-                 {"fifo", "es un FIFO, no un fichero normal"}};
+                 {"fifo", "es un FIFO, no un fichero normal"},
+                 // No count of stations, which an empty table would give as none.
+                 {"empty.sit", "es más corto que su cabecera (error 1009)"},
+                 {"cut.sit", "es más corto que su cabecera (error 1009)"}};
     for (const auto& c : cases) {
         for (const char* format : {"--json", ""}) {
             std::vector<std::string> args{"status", dir.file(c.name)};

@@ -112,7 +112,8 @@ void refuseProgramOnShare(const std::wstring& program) {
 
 // The options the service's watcher takes as `watch` does, passed as they are.
 constexpr std::array kPassedThrough = {"--on-change",   "--interval",     "--retain",
-                                       "--journal-max", "--hook-timeout", "--prometheus-stations"};
+                                       "--journal-max", "--hook-timeout", "--prometheus-stations",
+                                       "--listen"};
 
 int install(const Arguments& args) {
     args.expectPositionals(2, "install FICHERO");
@@ -176,6 +177,7 @@ int install(const Arguments& args) {
     }
     const watch::Options options = watchOptions(Arguments(watch, kWatchCommand.options));
     watch::checkStart(options);
+    watchWebOptions(Arguments(watch, kWatchCommand.options), options);
 
     std::vector<std::wstring> arguments;
     if (name != kName) {
@@ -297,8 +299,13 @@ int run(const Arguments& args) {
         }
     }
     // Read once the service is starting, so that a wrong one reaches the Event Log.
-    return runAsService(name, watch.front(),
-                        [&] { return watchOptions(Arguments(watch, kWatchCommand.options)); });
+    static const watch::SystemClock clock;
+    return runAsService(
+        name, watch.front(), [&] { return watchOptions(Arguments(watch, kWatchCommand.options)); },
+        [&](const watch::Options& options) -> std::unique_ptr<watch::StateSink> {
+            const auto page = watchWebOptions(Arguments(watch, kWatchCommand.options), options);
+            return page ? std::make_unique<web::WebServer>(*page, clock) : nullptr;
+        });
 }
 
 int runService(const Arguments& args) {
@@ -330,6 +337,7 @@ constexpr std::array kServiceOptions = {
     OptionSpec{"--journal-max", true},
     OptionSpec{"--prometheus-stations", true},
     OptionSpec{"--hook-timeout", true},
+    OptionSpec{"--listen", true},
     OptionSpec{"--name", true},
     OptionSpec{"--all", false},
     OptionSpec{"--password-stdin", false},
@@ -343,6 +351,7 @@ const Command kServiceCommand{
     "                                [--on-change ORDEN] [--account DOMINIO\\USUARIO]\n"
     "                                [--retain DÍAS] [--journal-max MB] [--hook-timeout S]\n"
     "                                [--interval MS] [--prometheus-stations N]\n"
+    "                                [--listen [DIRECCIÓN:]PUERTO]\n"
     "     stationctl service remove [--name NOMBRE | --all]\n"
     "     stationctl service status [--name NOMBRE]\n"
     "     stationctl service start [--name NOMBRE]\n"
@@ -368,7 +377,8 @@ const Command kServiceCommand{
     "                    administrada de grupo (DOMINIO\\nombre$) no la necesita\n"
     "  --password-stdin  lee la contraseña de la entrada estándar (la usa el instalador)\n"
     "  --on-change, --retain, --journal-max, --hook-timeout, --interval,\n"
-    "  --prometheus-stations: como en stationctl watch\n"
+    "  --prometheus-stations, --listen: como en stationctl watch; la página web sin TLS ni\n"
+    "                    contraseñas (docs/windows.md)\n"
     "remove detiene el servicio (espera 30 s como mucho) y lo quita con su origen de eventos;\n"
     "el diario se conserva. --all actúa sobre todos los servicios Orvendal. status dice su\n"
     "estado y el último fallo: 0 en marcha, 3 detenido, 4 no instalado. start lo arranca y\n"

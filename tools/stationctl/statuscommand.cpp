@@ -53,7 +53,10 @@ int runStatus(const Arguments& args) {
     // The monitor creates a missing file; status only looks.
     openForOneRefresh(args, path);
 
-    station::StationReader reader(station::ReaderOptions{.limit = station::kHeadlessReadLimit});
+    // A file shorter than its header is refused, as check refuses it: no count of stations can
+    // be read from it, and an empty table would read as a file without stations.
+    station::StationReader reader(
+        station::ReaderOptions{.requireHeader = true, .limit = station::kHeadlessReadLimit});
     const StationReading reading = reader.read(path);
     reader.CloseStationFile();
     if (const Error* error = reading.outage()) {
@@ -93,6 +96,9 @@ const Command kStatusCommand{
     "actual) y una fila por registro de puesto; un registro que otro proceso tiene bloqueado\n"
     "es un puesto conectado. Nunca escribe en FICHERO y, a diferencia del monitor, nunca lo\n"
     "crea si falta.\n"
+    "Estado de salida: 0 si lo ha leído; 1, sin escribir nada por la salida estándar, si\n"
+    "FICHERO falta, no es un fichero normal, no se puede leer o es más corto que su cabecera\n"
+    "de 81 bytes (uno vacío incluido).\n"
     "FICHERO puede ser smb://[DOMINIO;][USUARIO@]SERVIDOR[:PUERTO]/RECURSO/RUTA: el fichero\n"
     "en un servidor Windows o Samba, leído sin montarlo; allí un puesto conectado es un\n"
     "registro cuya lectura rechaza el servidor. La contraseña sale de un tique de Kerberos o\n"

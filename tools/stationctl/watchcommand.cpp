@@ -6,6 +6,7 @@
 #include "stopsignals.h"
 #include "watch.h"
 #include "watcher.h"
+#include "webserver.h"
 
 #include <array>
 #include <iostream>
@@ -36,10 +37,25 @@ watch::Options watchOptions(const Arguments& args) {
     return options;
 }
 
+std::optional<web::WebOptions> watchWebOptions(const Arguments& args,
+                                               const watch::Options& options) {
+    const auto listen = args.value("--listen");
+    const auto config = args.value("--web-config");
+    if (!listen) {
+        if (config) {
+            throw UsageError("--web-config va con --listen: sin página web no sirve de nada");
+        }
+        return std::nullopt;
+    }
+    return web::WebOptions{web::parseListenAddress(*listen), config, options.stationFile,
+                           options.journal};
+}
+
 namespace {
 
 int runWatch(const Arguments& args) {
     watch::Options options = watchOptions(args);
+    const std::optional<web::WebOptions> webOptions = watchWebOptions(args, options);
     // Before any thread starts, so that every thread blocks the stop signals it waits for.
     watch::StopSignals stops(watch::StopSignals::Hangup::Reopens);
     const watch::SystemClock clock;
@@ -62,6 +78,13 @@ int runWatch(const Arguments& args) {
             watcher->stop();
         }
     };
+    // Bound before the watcher opens anything: a port in use ends the command at once.
+    std::optional<web::WebServer> site;
+    if (webOptions) {
+        site.emplace(*webOptions, clock);
+        sinks.states.push_back(&*site);
+        std::cerr << "stationctl watch: página web en " << printable(site->url()) << std::endl;
+    }
     watch::Watcher watching(std::move(options), std::move(sinks), clock, stops);
     watcher = &watching;
     return watching.run();
@@ -77,6 +100,8 @@ constexpr std::array kWatchOptions = {
     OptionSpec{"--retain", true},
     OptionSpec{"--journal-max", true},
     OptionSpec{"--prometheus-stations", true},
+    OptionSpec{"--listen", true},
+    OptionSpec{"--web-config", true},
 };
 
 } // namespace
@@ -86,6 +111,7 @@ const Command kWatchCommand{
     "Uso: stationctl watch FICHERO [--credentials CREDENCIALES] [--journal DB] [--retain DÍAS]\n"
     "                          [--prometheus RUTA] [--on-change ORDEN] [--hook-timeout S]\n"
     "                          [--interval MS] [--journal-max MB] [--prometheus-stations N]\n"
+    "                          [--listen [DIRECCIÓN:]PUERTO [--web-config FICHERO]]\n"
     "Refresca FICHERO como el monitor cada MS milisegundos (500) hasta SIGINT, SIGTERM o el\n"
     "cierre de la salida estándar (watch | head -1), y escribe un objeto JSON por línea para\n"
     "cada cambio, con \"time\" en ISO 8601 local, con milisegundos y la diferencia con UTC:\n"
@@ -147,7 +173,23 @@ const Command kWatchCommand{
     "  --hook-timeout S    termina una orden que sigue en marcha tras S segundos, de 1 a 86400\n"
     "                      (60), con todo lo que lanzó; cuando el vigilante se detiene, se matan\n"
     "                      las que sigan en marcha\n"
-    "  --interval MS       milisegundos entre refrescos, de 10 a 3600000 (500)\n\n"
+    "  --interval MS       milisegundos entre refrescos, de 10 a 3600000 (500)\n"
+    "  --listen [DIRECCIÓN:]PUERTO\n"
+    "                      sirve además una página web de solo lectura: / la lista en\n"
+    "                      directo, /historia el día en dibujos (con --journal),\n"
+    "                      /metrics para Prometheus, /api/status y /api/history. Sin\n"
+    "                      DIRECCIÓN solo escucha en 127.0.0.1; [::1]:PUERTO y\n"
+    "                      0.0.0.0:PUERTO también valen (nunca un nombre). Use siempre el\n"
+    "                      mismo puerto (8468, por ejemplo): Prometheus lo guarda en la\n"
+    "                      etiqueta instance. Un puerto ocupado se rechaza al empezar\n"
+    "                      (estado 1). En 127.0.0.1 o [::1] solo responde a peticiones\n"
+    "                      para localhost, 127.0.0.1 o [::1]\n"
+    "  --web-config FICHERO\n"
+    "                      TLS y contraseñas en el formato de los exportadores de\n"
+    "                      Prometheus: tls_server_config (cert_file, key_file) y\n"
+    "                      basic_auth_users (nombre: hash bcrypt de htpasswd -nB); nada\n"
+    "                      más. Debe ser un fichero suyo que nadie más pueda cambiar, ni\n"
+    "                      leer si lleva contraseñas (chmod 600). No existe en Windows\n\n"
     "Las salidas nunca se escriben a través de un enlace simbólico: un enlace, FIFO,\n"
     "dispositivo o fichero de otro usuario en DB, DB-wal, DB-shm, DB-journal, DB.lock o RUTA\n"
     "se rechaza (estado 1), porque alguien lo puso ahí. Una salida que es FICHERO (también\n"

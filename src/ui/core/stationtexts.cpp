@@ -9,12 +9,16 @@ namespace orvendal::ui {
 using station::fieldText;
 
 std::u16string stationCaption(const station::StationReading& reading, bool lockMarker) {
+    return stationCaption(reading, lockMarker, reading.stations.size());
+}
+
+std::u16string stationCaption(const station::StationReading& reading, bool lockMarker,
+                              std::uint64_t listed) {
     std::u16string caption(kCaptionLabel);
     if (reading.outage()) {
         return caption + std::u16string(kOutageMark);
     }
     caption += DecimalText(reading.tally);
-    const std::uint64_t listed = reading.stations.size();
     if (listed < reading.stationRecords()) {
         caption += u" [" + decimal16(static_cast<long long>(listed)) + u" de " +
                    decimal16(static_cast<long long>(reading.stationRecords())) + u"]";

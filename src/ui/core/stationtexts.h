@@ -31,6 +31,10 @@ inline constexpr std::array<std::u16string_view, 7> kHeadings = {
 // leaves station records out, then " LOCK" when `lockMarker`. While the file cannot be read, the
 // label and "sin acceso" alone: the marker is not looked for then.
 std::u16string stationCaption(const station::StationReading& reading, bool lockMarker);
+// The same for a list that shows only the first `listed` of the reading's stations, as a web page
+// bounded like the window does.
+std::u16string stationCaption(const station::StationReading& reading, bool lockMarker,
+                              std::uint64_t listed);
 
 // Whether the marker file "out.vrl" is a regular file in the current folder.
 bool lockMarkerExists();

@@ -30,6 +30,7 @@ constexpr DWORD kReaderLimit = 2'000;
 const std::wstring* runningService = nullptr;
 const std::string* serviceStationFile = nullptr;
 const std::function<Options()>* serviceOptions = nullptr;
+const std::function<std::unique_ptr<StateSink>(const Options&)>* servicePage = nullptr;
 int exitStatus = 0;
 
 std::mutex statusLock;
@@ -172,11 +173,15 @@ int watchAsService(EventLog& log, ServiceStop& stop) {
     const std::string& file = *serviceStationFile;
     try {
         const Options options = (*serviceOptions)();
+        const std::unique_ptr<StateSink> page = (*servicePage)(options);
         std::size_t closed = 0;
         int code = 0;
         {
             const HookOutput hookOutput(log);
             Sinks sinks;
+            if (page) {
+                sinks.states.push_back(page.get());
+            }
             sinks.report = [&log](const std::string& line) {
                 log.warning("stationctl watch: " + printable(line));
             };
@@ -232,10 +237,12 @@ void WINAPI serviceMain(DWORD, wchar_t**) {
 } // namespace
 
 int runAsService(const std::wstring& service, const std::string& stationFile,
-                 const std::function<Options()>& options) {
+                 const std::function<Options()>& options,
+                 const std::function<std::unique_ptr<StateSink>(const Options&)>& page) {
     runningService = &service;
     serviceStationFile = &stationFile;
     serviceOptions = &options;
+    servicePage = &page;
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<wchar_t*>(service.c_str()), serviceMain},
                                     {nullptr, nullptr}};
     if (!::StartServiceCtrlDispatcherW(table)) {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "watchoptions.h"
+#include "watchstate.h"
 
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace orvendal::watch::service {
@@ -12,8 +14,11 @@ namespace orvendal::watch::service {
 // service is RUNNING only once the watcher has started: a watcher that cannot start fails the
 // start (`net start` says so). `options` is asked once the service is starting, so that what it
 // throws (UsageError, Error) reaches the Event Log and the service's last failure, named by
-// `stationFile`. Throws UsageError when no Service Control Manager started the program.
+// `stationFile`. `page`, asked with the options, gives the web page the service serves too, a
+// state sink of its watcher; none when it serves none. Throws UsageError when no Service Control
+// Manager started the program.
 int runAsService(const std::wstring& service, const std::string& stationFile,
-                 const std::function<Options()>& options);
+                 const std::function<Options()>& options,
+                 const std::function<std::unique_ptr<StateSink>(const Options&)>& page);
 
 } // namespace orvendal::watch::service

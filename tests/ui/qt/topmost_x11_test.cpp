@@ -223,7 +223,9 @@ TEST(TopmostX11, AltF4EndsTheProgramAtOnceWhileItsFileServerIsSilent) {
     ASSERT_EQ(::kill(-server.pid(), SIGSTOP), 0);
     ::usleep(800000);
     monitor.xdotool("windowactivate --sync " + monitor.window() + " key alt+F4");
-    EXPECT_TRUE(monitor.endsWithin(std::chrono::milliseconds(1000)))
+    // A program that waited would end only when the 5 s network time-out ran out, over 4 s
+    // after the key; half that leaves room for a loaded machine.
+    EXPECT_TRUE(monitor.endsWithin(std::chrono::milliseconds(2500)))
         << "the program waited for the silent server";
     ::kill(-server.pid(), SIGCONT);
 }

@@ -1,0 +1,22 @@
+# Writes OUTPUT, a C++ source that holds each of FILES (separated by "|") as bytes, for
+# assets.cpp to serve:
+#   cmake -DOUTPUT=embeddedassets.cpp -DFILES=a.css|b.js -P embed.cmake
+string(REPLACE "|" ";" FILES "${FILES}")
+set(code "// Made by embed.cmake from src/web/assets/: edit those files instead.\n")
+string(APPEND code "#include \"assets.h\"\n\nnamespace orvendal::web {\nnamespace {\n")
+set(table "")
+set(index 0)
+foreach(file IN LISTS FILES)
+    get_filename_component(name ${file} NAME)
+    file(READ ${file} hex HEX)
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
+    string(APPEND code "constexpr char kAsset${index}[] = {${bytes}};\n")
+    string(APPEND table "    {\"${name}\", {kAsset${index}, sizeof kAsset${index}}},\n")
+    math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND code "} // namespace\n\nconst std::vector<EmbeddedAsset>& embeddedAssets() {\n")
+string(APPEND code "    static const std::vector<EmbeddedAsset> assets = {\n${table}    };\n")
+string(APPEND code "    return assets;\n}\n\n} // namespace orvendal::web\n")
+file(WRITE ${OUTPUT}.new "${code}")
+file(COPY_FILE ${OUTPUT}.new ${OUTPUT} ONLY_IF_DIFFERENT)
+file(REMOVE ${OUTPUT}.new)
