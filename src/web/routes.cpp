@@ -137,9 +137,9 @@ void metricsRoute(httplib::Response& response, Site& site) {
     {
         const std::lock_guard lock(site.metricsMutex);
         if (site.metricsFor != snapshot) {
-            site.metricsText =
-                watch::renderMetrics(*snapshot->tracker, site.stationFile, snapshot->refreshed,
-                                     snapshot->refreshSeconds, snapshot->running);
+            site.metricsText = watch::renderMetrics(*snapshot->tracker, site.stationFile,
+                                                    snapshot->refreshed, snapshot->refreshSeconds,
+                                                    snapshot->running, site.listedStations);
             if (snapshot->journalUp) {
                 site.metricsText +=
                     watch::renderJournalMetrics(site.stationFile, *snapshot->journalUp);

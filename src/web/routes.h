@@ -5,9 +5,11 @@
 #include "httpserver.h"
 #include "listenaddress.h"
 #include "livepage.h"
+#include "stationreader.h"
 #include "webconfig.h"
 #include "weblimits.h"
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +30,7 @@ struct Site {
     WebSecurity security;
     std::string stationFile;
     std::optional<std::string> journal;
+    std::uint64_t listedStations = station::kWindowReadLimit.stations;
     Limits limits;
     Counters counters;
     Board& board;

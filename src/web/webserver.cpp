@@ -28,6 +28,7 @@ struct WebServer::Parts {
 WebServer::WebServer(const WebOptions& options, const watch::Clock& clock)
     : parts_(std::make_unique<Parts>(options, clock)) {
     Site& site = parts_->site;
+    site.listedStations = options.listedStations;
     site.port = parts_->server.bind(options.listen.host, options.listen.port);
     if (site.port < 0) {
         const Error failure = bindFailure();

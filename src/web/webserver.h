@@ -2,8 +2,10 @@
 
 #include "board.h"
 #include "listenaddress.h"
+#include "stationreader.h"
 #include "watchstate.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +20,8 @@ struct WebOptions {
     std::optional<std::string> webConfig;
     std::string stationFile;
     std::optional<std::string> journal;
+    // Stations with series of their own in /metrics, as in the textfile (renderMetrics).
+    std::uint64_t listedStations = station::kWindowReadLimit.stations;
 };
 
 // The watcher on the web, read-only: the live page, the history, /metrics and /api/*, served on

@@ -48,7 +48,7 @@ std::optional<web::WebOptions> watchWebOptions(const Arguments& args,
         return std::nullopt;
     }
     return web::WebOptions{web::parseListenAddress(*listen), config, options.stationFile,
-                           options.journal};
+                           options.journal, options.textfileStations};
 }
 
 namespace {
