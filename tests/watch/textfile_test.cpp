@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <optional>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -235,6 +236,55 @@ TEST(Textfile, IsNeverWrittenThroughALink) {
     for (const auto& entry : fs::directory_iterator(dir.path())) {
         const std::string name = entry.path().filename().string();
         EXPECT_FALSE(name.ends_with(".tmp") && name != ".orvendal.prom.tmp") << "left: " << name;
+    }
+}
+
+// One record written far into a sparse station file makes it a million stations of nothing: only
+// the first ones listed get series of their own, the totals count them all, and the rest are
+// counted as left out.
+TEST(Textfile, ASparseStationFileGetsSeriesForItsFirstStationsOnly) {
+    struct Case {
+        std::string name;
+        std::optional<std::uint64_t> listed; // none: the default
+        std::size_t series;                  // of orvendal_station_connected
+    };
+    const Case cases[] = {{"default", std::nullopt, 10'000}, {"100", 100, 100}, {"none", 0, 0}};
+    TempDir dir;
+    const std::string path = dir.file("MARLOVEN.SIT");
+    writeStationFile(path, 1, 0);
+    {
+        const std::string record = contents(path).substr(81, 81);
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(81'000'000);
+        file.write(record.data(), static_cast<std::streamsize>(record.size()));
+    }
+    constexpr std::uint64_t kStations = 1'000'000;
+    const std::string file = "{file=\"" + path + '"';
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string prom = dir.file(c.name + ".prom");
+        watch::Options options = watchOptions(path);
+        options.textfile = prom;
+        if (c.listed) {
+            options.textfileStations = *c.listed;
+        }
+        DrivenClock clock;
+        Recorded seen;
+        watch::Watcher watcher(options, seen.sinks(), clock, clock);
+        clock.then([] {});
+        EXPECT_EQ(watcher.run(), 0);
+        const std::string text = contents(prom);
+        std::size_t series = 0;
+        for (std::size_t at = 0;
+             (at = text.find("\norvendal_station_connected{", at)) != std::string::npos; ++at) {
+            ++series;
+        }
+        EXPECT_EQ(series, c.series);
+        expectLines(
+            text.substr(0, 4000),
+            {"orvendal_stations" + file + "} " + std::to_string(kStations),
+             "orvendal_stations_omitted" + file + "} " + std::to_string(kStations - c.series)});
+        EXPECT_LT(text.size(), 2 * 100 * (c.series + 100)) << "about 100 bytes a series";
     }
 }
 
