@@ -7,6 +7,7 @@
 
 #include <array>
 #include <ctime>
+#include <filesystem>
 #include <utility>
 
 namespace orvendal::journal {
@@ -106,19 +107,26 @@ std::string moveAside(const std::string& db, WallClock::time_point now) {
 std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db,
                                        const std::string& stationFile, WallClock::time_point now,
                                        Milliseconds interval) {
+    // A newer watcher's log left unfolded stays so when its journal is refused.
+    std::error_code none;
+    const std::string log = db + "-wal";
+    const bool logged = std::filesystem::file_size(std::u8string(log.begin(), log.end()), none) > 0;
     Database database(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    int version = 0;
+    try {
+        version = schema::checkedVersion(database, db);
+    } catch (const Error&) {
+        if (logged) {
+            sqlite3_db_config(database.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        }
+        throw;
+    }
     database.exec(
         "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON;");
     // Before the transaction, so that its rollback meets the connection still open.
     std::unique_ptr<Journal::Handle> handle;
     Transaction transaction(database);
-    database.exec(schema::kTables);
-    for (const schema::AddedColumn& column : schema::kAddedColumns) {
-        if (!database.hasColumn(column.table, column.name)) {
-            database.exec(std::string("ALTER TABLE ") + column.table + " ADD COLUMN " +
-                          column.name + " INTEGER");
-        }
-    }
+    schema::upgrade(database, version);
     int closed = 0;
     for (std::size_t i = 0; i < kCloseLeftovers.size(); ++i) {
         database.exec(kCloseLeftovers[i]);
