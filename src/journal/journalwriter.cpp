@@ -104,9 +104,12 @@ std::string moveAside(const std::string& db, WallClock::time_point now) {
 }
 
 // Sets the journal up for this watcher under `lock`, which it takes only once all is committed.
-std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db,
+std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db, Folder folder,
                                        const std::string& stationFile, WallClock::time_point now,
                                        Milliseconds interval) {
+    if (folder == Folder::Sticky) {
+        takeSideFiles(db);
+    }
     // A newer watcher's log left unfolded stays so when its journal is refused.
     std::error_code none;
     const std::string log = db + "-wal";
@@ -123,6 +126,12 @@ std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db
     }
     database.exec(
         "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON;");
+    if (folder == Folder::Sticky) {
+        // Closing keeps "-wal" and "-shm", emptied, so that their names stay ours.
+        int keep = 1;
+        sqlite3_file_control(database.handle(), "main", SQLITE_FCNTL_PERSIST_WAL, &keep);
+        database.exec("PRAGMA journal_size_limit = 0;");
+    }
     // Before the transaction, so that its rollback meets the connection still open.
     std::unique_ptr<Journal::Handle> handle;
     Transaction transaction(database);
@@ -154,9 +163,10 @@ std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db
 Journal Journal::open(const std::string& path, const std::string& stationFile,
                       WallClock::time_point now, Milliseconds interval) {
     const std::string db = checkedJournal(path, files::Owner::Us);
+    const Folder folder = checkedFolder(db);
     std::optional<WatcherClaim> lock(std::in_place, db);
     try {
-        return Journal(begin(*lock, db, stationFile, now, interval));
+        return Journal(begin(*lock, db, folder, stationFile, now, interval));
     } catch (const Error& error) {
         if (!corruptJournal(error.code())) {
             throw;
@@ -166,7 +176,7 @@ Journal Journal::open(const std::string& path, const std::string& stationFile,
     const std::string aside = moveAside(db, now);
     lock.reset();
     lock.emplace(db);
-    Journal journal(begin(*lock, db, stationFile, now, interval));
+    Journal journal(begin(*lock, db, folder, stationFile, now, interval));
     journal.handle_->movedAside = aside;
     return journal;
 }
