@@ -113,7 +113,8 @@ std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db
     // A newer watcher's log left unfolded stays so when its journal is refused.
     std::error_code none;
     const std::string log = db + "-wal";
-    const bool logged = std::filesystem::file_size(std::u8string(log.begin(), log.end()), none) > 0;
+    const auto logSize = std::filesystem::file_size(std::u8string(log.begin(), log.end()), none);
+    const bool logged = !none && logSize > 0;
     Database database(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     int version = 0;
     try {

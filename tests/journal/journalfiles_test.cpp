@@ -132,7 +132,10 @@ TEST(JournalVersions, AJournalThisVersionCannotKeepIsRefusedAndLeftAsItWas) {
             sqlite3_db_config(made.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, c.unfolded, nullptr);
         }
         ASSERT_EQ(fs::exists(db + "-wal"), c.unfolded);
-        const auto bytes = [&] { return std::pair(readBytes(db), readBytes(db + "-wal")); };
+        const auto bytes = [&] {
+            return std::tuple(readBytes(db), readBytes(db + "-wal"), fs::exists(db + "-wal"),
+                              fs::exists(db + "-shm"));
+        };
         const auto before = bytes();
         if (c.refused == errc::NewerJournal) {
             EXPECT_THROW(JournalReader{db}, Error) << "history";
