@@ -42,7 +42,6 @@ Error sqliteError(sqlite3* db, int code, const std::string& context) {
     return sqliteFailure(code, context + ": " + message);
 }
 
-
 Database::Database(const std::string& path, int flags) {
     const int code = sqlite3_open_v2(path.c_str(), &db_,
                                      flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
@@ -80,16 +79,6 @@ long long Database::changes() const {
 
 long long Database::lastInsertId() const {
     return sqlite3_last_insert_rowid(db_);
-}
-
-bool Database::hasColumn(const char* table, const char* column) const {
-    Statement query(*this, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2");
-    query.bind(1, std::string(table)).bind(2, std::string(column));
-    const bool found = query.step();
-    if (found) {
-        query.run();
-    }
-    return found;
 }
 
 std::optional<Error> Database::checkpoint() {
