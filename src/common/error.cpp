@@ -24,6 +24,10 @@ public:
             return "valor de propiedad no válido";
         case errc::NoHeader:
             return "el fichero de estaciones es más corto que su cabecera";
+        case errc::NewerJournal:
+            return "diario de una versión más nueva";
+        case errc::NotAJournal:
+            return "no es un diario de stationctl watch";
         case errc::Unexpected:
             break;
         }

@@ -23,6 +23,8 @@ enum class errc {
     Unencodable = 1007,    // a character that code page 1252 cannot store
     InvalidValue = 1008,   // a list row, column, mode or size a control refuses
     NoHeader = 1009,       // the station file ends before its header does
+    NewerJournal = 1010,   // a journal written by a newer version of the program
+    NotAJournal = 1011,    // a database that is no journal of the watcher's
     Unexpected = 1099,     // an exception that is not one of ours
 };
 

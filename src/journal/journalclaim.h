@@ -47,6 +47,22 @@ long long processId();
 // `from` does not exist. Throws Error.
 bool moveCorruptFile(const std::string& from, const std::string& to);
 
+// Who besides this user may change the names in the journal's folder. Private: nobody but this
+// user and root. Sticky: other users may create files there but not remove or rename this
+// user's, so the journal's side files are safe once they exist and are ours.
+enum class Folder { Private, Sticky };
+
+// The journal's folder, refused (EPERM) when another user owns it or may write it without the
+// sticky bit: the journal itself could be swapped there. Throws Error.
+Folder checkedFolder(const std::string& journal);
+
+// Makes "-wal", "-shm" and "-journal" exist as this user's files before SQLite needs them, in a
+// sticky folder, where a name not yet taken could be another user's by the time SQLite opens it
+// (it opens them without O_EXCL). A new journal is first given its WAL header with no side file,
+// since SQLite deletes and makes them again for an empty database. Another user's side file is
+// refused. Throws Error.
+void takeSideFiles(const std::string& journal);
+
 // Whether an open's failure is one that retrying cannot mend, as this OS reports it: a link at the
 // journal's place, another user's file, a folder that does not exist.
 bool lastingOpenFailure(const std::error_code& code);

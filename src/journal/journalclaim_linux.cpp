@@ -1,11 +1,13 @@
 #include "journalclaim.h"
 
 #include "plainfile.h"
+#include "sqlitedatabase.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -100,6 +102,44 @@ bool moveCorruptFile(const std::string& from, const std::string& to) {
         return false;
     }
     throw Error::fromErrno(errno, "no se puede mover el diario dañado " + from + " a " + to);
+}
+
+Folder checkedFolder(const std::string& journal) {
+    const std::string folder = std::filesystem::path(journal).parent_path().string();
+    struct stat st {};
+    if (::stat(folder.empty() ? "." : folder.c_str(), &st) != 0) {
+        throw Error::fromErrno(errno, folder);
+    }
+    if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+        throw Error(errnoCode(EPERM), "la carpeta del diario " + folder +
+                                          " es de otro usuario (uid " + std::to_string(st.st_uid) +
+                                          "), que podría cambiar o quitar el diario; use una "
+                                          "carpeta de este usuario");
+    }
+    // Group members are other users too.
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) {
+        return Folder::Private;
+    }
+    if ((st.st_mode & S_ISVTX) == 0) {
+        throw Error(errnoCode(EPERM), "otros usuarios pueden escribir en la carpeta del diario " +
+                                          folder +
+                                          " y no tiene el bit sticky: podrían cambiar o quitar "
+                                          "el diario; use una carpeta en la que solo escriba "
+                                          "este usuario");
+    }
+    return Folder::Sticky;
+}
+
+void takeSideFiles(const std::string& journal) {
+    std::error_code none;
+    if (std::filesystem::file_size(journal, none) == 0 && !none) {
+        // Journal mode OFF writes the header without a side file; WAL then needs none either.
+        Database(journal, SQLITE_OPEN_READWRITE)
+            .exec("PRAGMA journal_mode = OFF; PRAGMA user_version = 0; PRAGMA journal_mode = WAL;");
+    }
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+        files::PlainFile::openForWriting(journal + suffix);
+    }
 }
 
 bool lastingOpenFailure(const std::error_code& code) {

@@ -162,6 +162,14 @@ bool moveCorruptFile(const std::string& from, const std::string& to) {
     throw files::lastWindowsError("no se puede mover el diario dañado " + from + " a " + to);
 }
 
+// NTFS has no sticky bit, and who may add or replace files in a folder is its ACL's to say:
+// that is not read here, so every folder counts as private.
+Folder checkedFolder(const std::string&) {
+    return Folder::Private;
+}
+
+void takeSideFiles(const std::string&) {}
+
 bool lastingOpenFailure(const std::error_code& code) {
     using files::win32Code;
     return code == win32Code(ERROR_FILE_NOT_FOUND) || code == win32Code(ERROR_PATH_NOT_FOUND) ||

@@ -15,7 +15,8 @@ constexpr std::chrono::seconds kRetry{1};
 
 bool lastingFailure(const Error& error) {
     const std::error_code& code = error.code();
-    return code == errnoCode(EAGAIN) || code == errc::NotRegularFile || lastingOpenFailure(code);
+    return code == errnoCode(EAGAIN) || code == errc::NotRegularFile ||
+           code == errc::NewerJournal || code == errc::NotAJournal || lastingOpenFailure(code);
 }
 
 void JournalKeeper::OpenState::apply(const station::Event& event) {

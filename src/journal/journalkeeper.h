@@ -13,9 +13,10 @@
 namespace orvendal::journal {
 
 // Failures retrying cannot mend, refused at the start: another watcher holds the journal, a link,
-// special file or another user's file stands at its place, or its folder does not exist (a
-// mistyped path, which a watcher retrying for ever would hide). Anything else (a full disk, a
-// read-only file system, SQLite's errors) is retried.
+// special file or another user's file stands at its place, its folder does not exist (a
+// mistyped path, which a watcher retrying for ever would hide), or it is a newer version's
+// journal or another program's database. Anything else (a full disk, a read-only file system,
+// SQLite's errors) is retried.
 bool lastingFailure(const Error& error);
 
 // The watcher's journal, kept through its failures so that they never stop the watching: a full

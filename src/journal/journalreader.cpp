@@ -91,14 +91,9 @@ JournalReader::JournalReader(const std::string& path) {
     const std::string db = checkedJournal(path, files::Owner::Anyone);
     const bool alive = watcherRunning(db);
     handle_ = std::make_unique<Handle>(Handle{openForReading(db, alive), alive});
-    if (!handle_->database.hasColumn("watches", "interval_ms")) {
-        handle_->interval = "NULL";
-    }
-    if (!handle_->database.hasColumn("sessions", "ended_after_ms")) {
-        handle_->endedAfter = "NULL";
-    }
-    if (!handle_->database.hasColumn("sessions", "started_after_ms")) {
-        handle_->startedAfter = "NULL";
+    // Version 1 journals lack these columns, read as NULL there; the next watch adds them.
+    if (schema::checkedVersion(handle_->database, db) < 2) {
+        handle_->interval = handle_->endedAfter = handle_->startedAfter = "NULL";
     }
 }
 JournalReader::JournalReader(JournalReader&&) noexcept = default;

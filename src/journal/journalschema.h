@@ -4,21 +4,27 @@
 #include <string>
 #include <string_view>
 
+namespace orvendal::journal {
+class Database;
+}
+
 // The journal's tables, as the watcher writes them and history reads them.
 namespace orvendal::journal::schema {
 
-inline constexpr std::string_view kTables = R"sql(
-CREATE TABLE IF NOT EXISTS watches (
+// The journal's layout is numbered in its user_version: step N brings a journal of version N to
+// N + 1, and a new journal takes every step from 0. A schema change adds one step at the end.
+inline constexpr std::array<std::string_view, 3> kUpgrades = {
+    R"sql(
+CREATE TABLE watches (
     id           INTEGER PRIMARY KEY,
     station_file TEXT    NOT NULL,
     pid          INTEGER NOT NULL,
     started_ms   INTEGER NOT NULL,
     heartbeat_ms INTEGER NOT NULL,
     ended_ms     INTEGER,
-    ended        TEXT CHECK (ended IN ('stopped', 'unknown')),
-    interval_ms  INTEGER
+    ended        TEXT CHECK (ended IN ('stopped', 'unknown'))
 );
-CREATE TABLE IF NOT EXISTS sessions (
+CREATE TABLE sessions (
     id         INTEGER PRIMARY KEY,
     watch      INTEGER NOT NULL REFERENCES watches (id),
     rec        INTEGER NOT NULL,
@@ -31,13 +37,10 @@ CREATE TABLE IF NOT EXISTS sessions (
     seen_ms    INTEGER NOT NULL,
     end_ms     INTEGER,
     ended      TEXT CHECK (ended IN ('disconnected', 'stopped', 'unknown')),
-    seconds    REAL,
-    ended_after_ms INTEGER,
-    started_after_ms INTEGER
+    seconds    REAL
 );
-CREATE INDEX IF NOT EXISTS sessions_by_time ON sessions (seen_ms, end_ms);
-CREATE INDEX IF NOT EXISTS sessions_by_rec ON sessions (rec, id);
-CREATE TABLE IF NOT EXISTS outages (
+CREATE INDEX sessions_by_time ON sessions (seen_ms, end_ms);
+CREATE TABLE outages (
     id       INTEGER PRIMARY KEY,
     watch    INTEGER NOT NULL REFERENCES watches (id),
     start_ms INTEGER NOT NULL,
@@ -45,7 +48,17 @@ CREATE TABLE IF NOT EXISTS outages (
     error    TEXT    NOT NULL,
     ended    TEXT CHECK (ended IN ('recovered', 'stopped', 'unknown'))
 );
-CREATE TABLE IF NOT EXISTS flapping (
+)sql",
+    // The watch's interval, and the interval a session began or ended in during an outage.
+    R"sql(
+ALTER TABLE watches ADD COLUMN interval_ms INTEGER;
+ALTER TABLE sessions ADD COLUMN ended_after_ms INTEGER;
+ALTER TABLE sessions ADD COLUMN started_after_ms INTEGER;
+CREATE INDEX IF NOT EXISTS sessions_by_rec ON sessions (rec, id);
+)sql",
+    // Flapping periods: a station's changes folded into one row while it changes too often.
+    R"sql(
+CREATE TABLE flapping (
     id         INTEGER PRIMARY KEY,
     watch      INTEGER NOT NULL REFERENCES watches (id),
     rec        INTEGER NOT NULL,
@@ -59,17 +72,20 @@ CREATE TABLE IF NOT EXISTS flapping (
     changes    INTEGER,
     ended      TEXT CHECK (ended IN ('settled', 'stopped', 'unknown'))
 );
-CREATE INDEX IF NOT EXISTS flapping_by_time ON flapping (start_ms, end_ms);
-PRAGMA user_version = 2;
-)sql";
-
-// Columns that journals of user_version 1 lack: added in place, and read as NULL there.
-struct AddedColumn {
-    const char* table;
-    const char* name;
+CREATE INDEX flapping_by_time ON flapping (start_ms, end_ms);
+)sql",
 };
-inline constexpr std::array<AddedColumn, 3> kAddedColumns = {
-    {{"watches", "interval_ms"}, {"sessions", "ended_after_ms"}, {"sessions", "started_after_ms"}}};
+
+// The version this program writes, and the highest it reads.
+inline constexpr int kVersion = static_cast<int>(kUpgrades.size());
+
+// The journal's user_version, once it is found to be one this program knows: a newer one is
+// refused (errc::NewerJournal), since an older program would neither read nor keep what a newer
+// one writes; so is one of version 0 that holds anything, another program's database
+// (errc::NotAJournal). Asked before anything is written. Throws Error.
+int checkedVersion(const Database& database, const std::string& path);
+// Brings a journal of `version` up to kVersion, inside the caller's transaction. Throws Error.
+void upgrade(Database& database, int version);
 
 // Where a session a killed watcher left open ends: its watcher's last heartbeat, but never
 // before one refresh interval after the refresh that saw it, which stood for the station's state

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <ctime>
+#include <filesystem>
 #include <utility>
 
 namespace orvendal::journal {
@@ -134,22 +135,39 @@ std::string moveAside(const std::string& db, WallClock::time_point now) {
 }
 
 // Sets the journal up for this watcher under `lock`, which it takes only once all is committed.
-std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db,
+std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db, Folder folder,
                                        const std::string& stationFile, WallClock::time_point now,
                                        Milliseconds interval) {
+    if (folder == Folder::Sticky) {
+        takeSideFiles(db);
+    }
+    // A newer watcher's log left unfolded stays so when its journal is refused.
+    std::error_code none;
+    const std::string log = db + "-wal";
+    const auto logSize = std::filesystem::file_size(std::u8string(log.begin(), log.end()), none);
+    const bool logged = !none && logSize > 0;
     Database database(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    int version = 0;
+    try {
+        version = schema::checkedVersion(database, db);
+    } catch (const Error&) {
+        if (logged) {
+            sqlite3_db_config(database.handle(), SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        }
+        throw;
+    }
     database.exec(
         "PRAGMA journal_mode = WAL; PRAGMA synchronous = FULL; PRAGMA foreign_keys = ON;");
+    if (folder == Folder::Sticky) {
+        // Closing keeps "-wal" and "-shm", emptied, so that their names stay ours.
+        int keep = 1;
+        sqlite3_file_control(database.handle(), "main", SQLITE_FCNTL_PERSIST_WAL, &keep);
+        database.exec("PRAGMA journal_size_limit = 0;");
+    }
     // Before the transaction, so that its rollback meets the connection still open.
     std::unique_ptr<Journal::Handle> handle;
     Transaction transaction(database);
-    database.exec(schema::kTables);
-    for (const schema::AddedColumn& column : schema::kAddedColumns) {
-        if (!database.hasColumn(column.table, column.name)) {
-            database.exec(std::string("ALTER TABLE ") + column.table + " ADD COLUMN " +
-                          column.name + " INTEGER");
-        }
-    }
+    schema::upgrade(database, version);
     int closed = 0;
     for (std::size_t i = 0; i < kCloseLeftovers.size(); ++i) {
         database.exec(kCloseLeftovers[i]);
@@ -177,10 +195,11 @@ std::unique_ptr<Journal::Handle> begin(WatcherClaim& lock, const std::string& db
 Journal Journal::open(const std::string& path, const std::string& stationFile,
                       WallClock::time_point now, Milliseconds interval, std::int64_t maxBytes) {
     const std::string db = checkedJournal(path, files::Owner::Us);
+    const Folder folder = checkedFolder(db);
     std::optional<WatcherClaim> lock(std::in_place, db);
     std::optional<Journal> journal;
     try {
-        journal.emplace(Journal(begin(*lock, db, stationFile, now, interval)));
+        journal.emplace(Journal(begin(*lock, db, folder, stationFile, now, interval)));
     } catch (const Error& error) {
         if (!corruptJournal(error.code())) {
             throw;
@@ -191,7 +210,7 @@ Journal Journal::open(const std::string& path, const std::string& stationFile,
         const std::string aside = moveAside(db, now);
         lock.reset();
         lock.emplace(db);
-        journal.emplace(Journal(begin(*lock, db, stationFile, now, interval)));
+        journal.emplace(Journal(begin(*lock, db, folder, stationFile, now, interval)));
         journal->handle_->movedAside = aside;
     }
     // Only once the watch is begun: a journal at its bound still opens, so that retention can

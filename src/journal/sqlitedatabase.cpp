@@ -85,16 +85,6 @@ long long Database::lastInsertId() const {
     return sqlite3_last_insert_rowid(db_);
 }
 
-bool Database::hasColumn(const char* table, const char* column) const {
-    Statement query(*this, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2");
-    query.bind(1, std::string(table)).bind(2, std::string(column));
-    const bool found = query.step();
-    if (found) {
-        query.run();
-    }
-    return found;
-}
-
 std::optional<Error> Database::checkpoint() {
     // Unlike PRAGMA wal_checkpoint, which answers a row with busy = 1, this says SQLITE_BUSY when
     // a reader kept it from emptying the log.

@@ -31,7 +31,6 @@ public:
     // Rows the last INSERT, UPDATE or DELETE changed, and the row id of the last INSERT.
     long long changes() const;
     long long lastInsertId() const;
-    bool hasColumn(const char* table, const char* column) const;
     // Folds the write-ahead log into the database file and empties it. What it would fold in is
     // committed already, so its failure (a reader still in the log) is returned, never thrown.
     std::optional<Error> checkpoint();

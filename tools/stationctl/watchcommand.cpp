@@ -192,7 +192,9 @@ const Command kWatchCommand{
     "                      leer si lleva contraseñas (chmod 600). No existe en Windows\n\n"
     "Las salidas nunca se escriben a través de un enlace simbólico: un enlace, FIFO,\n"
     "dispositivo o fichero de otro usuario en DB, DB-wal, DB-shm, DB-journal, DB.lock o RUTA\n"
-    "se rechaza (estado 1), porque alguien lo puso ahí. Una salida que es FICHERO (también\n"
+    "se rechaza (estado 1), porque alguien lo puso ahí; también una carpeta de DB de otro\n"
+    "usuario o en la que otros pueden escribir sin el bit sticky, y un DB de una versión más\n"
+    "nueva de stationctl, que se deja como estaba. Una salida que es FICHERO (también\n"
     "por un enlace duro u otra ruta) u otra salida se rechaza con estado 2 antes de abrir\n"
     "nada para escribir.\n",
 
