@@ -49,8 +49,9 @@ JsonWriter& between(JsonWriter& json, const Instant& after, const Instant& befor
     return json.endArray();
 }
 
-JsonWriter& text(JsonWriter& json, const Session& s, std::u16string station::StationFields::*m) {
-    return s.fields ? json.string(s.fields.value().*m) : json.null();
+JsonWriter& text(JsonWriter& json, const std::optional<station::StationFields>& fields,
+                 std::u16string station::StationFields::*m) {
+    return fields ? json.string(fields.value().*m) : json.null();
 }
 
 // "2026-12-09 08:01:02" in local time, for the table.
@@ -99,8 +100,8 @@ void writeSessionJson(JsonWriter& json, const Session& s) {
     json.key("rec").number(s.rec);
     json.key("station");
     s.fields ? json.number(s.fields->station) : json.null();
-    text(json.key("connection"), s, &station::StationFields::connection);
-    text(json.key("name"), s, &station::StationFields::name);
+    text(json.key("connection"), s.fields, &station::StationFields::connection);
+    text(json.key("name"), s.fields, &station::StationFields::name);
     time(json.key("start"), exactStart(s));
     between(json.key("started_between"), s.startedAfter, s.start);
     time(json.key("seen"), s.seen);
@@ -124,6 +125,22 @@ void writeBlindJson(JsonWriter& json, const Blind& b, bool withError) {
     json.endObject();
 }
 
+void writeFlappingJson(JsonWriter& json, const Flapping& f) {
+    json.beginObject();
+    json.key("rec").number(f.rec);
+    json.key("station");
+    f.fields ? json.number(f.fields->station) : json.null();
+    text(json.key("connection"), f.fields, &station::StationFields::connection);
+    text(json.key("name"), f.fields, &station::StationFields::name);
+    time(json.key("from"), f.from);
+    time(json.key("to"), f.to);
+    json.key("changes");
+    f.changes ? json.number(*f.changes) : json.null();
+    json.key("ended");
+    f.ended.empty() ? json.null() : json.string(f.ended);
+    json.endObject();
+}
+
 void writeHistoryJson(JsonWriter& json, const History& history) {
     json.beginObject();
     json.key("sessions").beginArray();
@@ -141,19 +158,27 @@ void writeHistoryJson(JsonWriter& json, const History& history) {
         writeBlindJson(json, b, true);
     }
     json.endArray();
+    json.key("flapping").beginArray();
+    for (const Flapping& f : history.flapping) {
+        writeFlappingJson(json, f);
+    }
+    json.endArray();
     json.endObject();
 }
 
 std::vector<HistoryLine> inTimeOrder(const History& history) {
     std::vector<HistoryLine> lines;
     for (const Session& s : history.sessions) {
-        lines.push_back({s.seen, "session", &s, nullptr});
+        lines.push_back({s.seen, "session", &s, nullptr, nullptr});
     }
     for (const Blind& b : history.gaps) {
-        lines.push_back({b.from, "gap", nullptr, &b});
+        lines.push_back({b.from, "gap", nullptr, &b, nullptr});
     }
     for (const Blind& b : history.outages) {
-        lines.push_back({b.from, "outage", nullptr, &b});
+        lines.push_back({b.from, "outage", nullptr, &b, nullptr});
+    }
+    for (const Flapping& f : history.flapping) {
+        lines.push_back({f.from, "flapping", nullptr, nullptr, &f});
     }
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HistoryLine& a, const HistoryLine& b) { return a.when < b.when; });
@@ -182,6 +207,22 @@ std::string historyCsvLine(const HistoryLine& l) {
                   isoLocalTime(s->seen),
                   interval(s->startedAfter, s->start),
                   interval(s->endedAfter, s->end),
+                  "",
+                  l.kind};
+    } else if (const Flapping* f = l.flapping) {
+        // Where a session's are: its station, its first and last change, how it ended.
+        fields = {std::to_string(f->rec),
+                  f->fields ? std::to_string(f->fields->station) : "",
+                  f->fields ? toUtf8(f->fields->connection) : "",
+                  f->fields ? toUtf8(f->fields->name) : "",
+                  isoLocalTime(f->from),
+                  "false",
+                  isoOrEmpty(f->to),
+                  f->ended,
+                  "",
+                  isoLocalTime(f->from),
+                  "",
+                  "",
                   "",
                   l.kind};
     } else {
@@ -230,6 +271,15 @@ std::array<std::string, 8> sessionCells(const Session& s) {
             end,
             endedWord(s.ended),
             s.seconds ? length(*s.seconds) : ""};
+}
+
+std::string flappingNote(const Flapping& f) {
+    const std::string station = f.fields ? std::to_string(f.fields->station) : "?";
+    const std::string name = f.fields ? toUtf8(f.fields->name) : "?";
+    return "(fila " + std::to_string(f.rec) + ", puesto " + station + " «" + name +
+           "»: cambió de estado sin parar desde " + shortTime(f.from) +
+           (f.to ? " hasta " + shortTime(*f.to) : std::string(", y sigue")) +
+           (f.changes ? ", " + std::to_string(*f.changes) + " cambios" : std::string()) + ")";
 }
 
 std::string blindNote(const Blind& b) {

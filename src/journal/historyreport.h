@@ -20,10 +20,13 @@ struct History {
     std::vector<Session> sessions;
     std::vector<Blind> gaps;
     std::vector<Blind> outages;
+    // Stations whose changes were folded, each into one period.
+    std::vector<Flapping> flapping;
 };
 
-// {"sessions": [...], "gaps": [{"from", "to"}], "outages": [{"from", "to", "error"}]}; times in
-// local ISO 8601, null where unknown.
+// {"sessions": [...], "gaps": [{"from", "to"}], "outages": [{"from", "to", "error"}],
+// "flapping": [{"rec", "station", "connection", "name", "from", "to", "changes", "ended"}]}; times
+// in local ISO 8601, null where unknown.
 void writeHistoryJson(JsonWriter& json, const History& history);
 // One session's object of the "sessions" array.
 void writeSessionJson(JsonWriter& json, const Session& session);
@@ -31,12 +34,14 @@ void writeSessionJson(JsonWriter& json, const Session& session);
 void writeBlindJson(JsonWriter& json, const Blind& blind, bool withError);
 
 // The history's lines in time order: sessions by when they were seen, gaps and outages by their
-// start (an open start first). Each names what it is: "session", "gap" or "outage".
+// start (an open start first), flapping periods by their first change. Each names what it is:
+// "session", "gap", "outage" or "flapping".
 struct HistoryLine {
     std::optional<WallClock::time_point> when;
     const char* kind;
     const Session* session;
     const Blind* blind;
+    const Flapping* flapping;
 };
 std::vector<HistoryLine> inTimeOrder(const History& history);
 
@@ -55,5 +60,8 @@ std::array<std::string, 8> sessionCells(const Session& session);
 // The line that stands for a gap or an outage among the sessions' rows: "(sin vigilancia de A a
 // B)", "(fallo de lectura desde A: ERROR)".
 std::string blindNote(const Blind& blind);
+// The line that stands for a flapping period: "(fila R, puesto S «NOMBRE»: cambió de estado sin
+// parar desde A hasta B, N cambios)".
+std::string flappingNote(const Flapping& flapping);
 
 } // namespace orvendal::journal

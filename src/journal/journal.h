@@ -106,6 +106,19 @@ struct Blind {
     std::string error;
 };
 
+// A station's flapping period: its changes, too many to record one by one, as one row.
+struct Flapping {
+    std::int64_t rec = 0;
+    std::optional<station::StationFields> fields;
+    WallClock::time_point from;
+    // Its last change; none while it lasts.
+    std::optional<WallClock::time_point> to;
+    // How many changes, the first included; none when not known.
+    std::optional<long long> changes;
+    // "settled", "stopped" or "unknown"; empty while it lasts.
+    std::string ended;
+};
+
 // The files a journal at `path` is made of: the database, then SQLite's "-wal", "-shm" and
 // "-journal" beside it and the watcher's ".lock"; all of them are written by its watcher.
 std::vector<std::string> journalFiles(const std::string& path);
@@ -132,6 +145,10 @@ public:
                             std::optional<WallClock::time_point> until);
     std::vector<Blind> outages(std::optional<WallClock::time_point> since,
                                std::optional<WallClock::time_point> until);
+    // Flapping periods that overlap [since, until], either end open, by their start.
+    std::vector<Flapping> flapping(std::optional<WallClock::time_point> since,
+                                   std::optional<WallClock::time_point> until,
+                                   std::optional<std::int32_t> station);
 
     struct Handle;
 

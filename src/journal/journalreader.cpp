@@ -19,6 +19,7 @@ struct JournalReader::Handle {
     std::string interval = "watches.interval_ms";
     std::string endedAfter = "sessions.ended_after_ms";
     std::string startedAfter = "sessions.started_after_ms";
+    bool flapping = true;
 };
 
 namespace {
@@ -92,9 +93,12 @@ JournalReader::JournalReader(const std::string& path) {
     const bool alive = watcherRunning(db);
     handle_ = std::make_unique<Handle>(Handle{openForReading(db, alive), alive});
     // Version 1 journals lack these columns, read as NULL there; the next watch adds them.
-    if (schema::checkedVersion(handle_->database, db) < 2) {
+    const int version = schema::checkedVersion(handle_->database, db);
+    if (version < 2) {
         handle_->interval = handle_->endedAfter = handle_->startedAfter = "NULL";
     }
+    // Older journals have no flapping table: none were recorded there.
+    handle_->flapping = version >= 3;
 }
 JournalReader::JournalReader(JournalReader&&) noexcept = default;
 JournalReader::~JournalReader() = default;
@@ -131,17 +135,23 @@ std::optional<WallClock::time_point> instant(std::optional<long long> ms) {
     return ms ? std::optional(fromEpochMilliseconds(*ms)) : std::nullopt;
 }
 
+// A session's or flapping period's station fields; none when it was never seen unlocked.
+std::optional<station::StationFields> readFields(const Statement& query) {
+    if (query.isNull("station")) {
+        return std::nullopt;
+    }
+    return station::StationFields{fromUtf8(query.text("lc")),
+                                  static_cast<std::int32_t>(query.integer("station")),
+                                  fromUtf8(query.text("connection")), fromUtf8(query.text("name")),
+                                  static_cast<int>(query.integer("tally"))};
+}
+
 std::vector<Session> readSessions(Statement& query) {
     std::vector<Session> sessions;
     while (query.step()) {
         Session s;
         s.rec = query.integer("rec");
-        if (!query.isNull("station")) {
-            s.fields = station::StationFields{
-                fromUtf8(query.text("lc")), static_cast<std::int32_t>(query.integer("station")),
-                fromUtf8(query.text("connection")), fromUtf8(query.text("name")),
-                static_cast<int>(query.integer("tally"))};
-        }
+        s.fields = readFields(query);
         s.start = instant(query.optionalInteger("start_ms"));
         s.atStart = !s.start;
         s.seen = fromEpochMilliseconds(query.integer("seen_ms"));
@@ -251,6 +261,37 @@ std::vector<Blind> JournalReader::outages(std::optional<WallClock::time_point> s
     while (query.step()) {
         found.push_back({fromEpochMilliseconds(query.integer("start_ms")),
                          instant(query.optionalInteger("fin")), query.text("error")});
+    }
+    return found;
+}
+
+std::vector<Flapping> JournalReader::flapping(std::optional<WallClock::time_point> since,
+                                              std::optional<WallClock::time_point> until,
+                                              std::optional<std::int32_t> station) {
+    if (!handle_->flapping) {
+        return {};
+    }
+    // One a killed watcher left open ends, as the next watcher will close it, at its heartbeat.
+    Statement query(
+        handle_->database,
+        "WITH f AS (SELECT flapping.*, CASE WHEN flapping.end_ms IS NOT NULL THEN "
+        "flapping.end_ms WHEN ?1 THEN NULL ELSE max(flapping.start_ms, "
+        "watches.heartbeat_ms) END AS fin FROM flapping JOIN watches ON watches.id = "
+        "flapping.watch) SELECT * FROM f WHERE (?2 IS NULL OR fin IS NULL OR fin >= ?2) "
+        "AND (?3 IS NULL OR start_ms <= ?3) AND (?4 IS NULL OR station = ?4) "
+        "ORDER BY start_ms, rec");
+    query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
+    query.bind(3, ms(until)).bind(4, station64(station));
+    std::vector<Flapping> found;
+    while (query.step()) {
+        Flapping f;
+        f.rec = query.integer("rec");
+        f.fields = readFields(query);
+        f.from = fromEpochMilliseconds(query.integer("start_ms"));
+        f.to = instant(query.optionalInteger("fin"));
+        f.changes = query.optionalInteger("changes");
+        f.ended = !query.isNull("ended") ? query.text("ended") : f.to ? "unknown" : "";
+        found.push_back(std::move(f));
     }
     return found;
 }

@@ -193,8 +193,9 @@ void HistoryPages::api(const httplib::Request& request, httplib::Response& respo
     } release{drawing_};
     journal::JournalReader reader(*journal_);
     journal::History history{reader.overlapping(from, to, std::nullopt, kApiSessions + 1),
-                             reader.gaps(from, to), reader.outages(from, to)};
-    if (history.sessions.size() > kApiSessions) {
+                             reader.gaps(from, to), reader.outages(from, to),
+                             reader.flapping(from, to, std::nullopt)};
+    if (history.sessions.size() > kApiSessions || history.flapping.size() > kApiSessions) {
         return refuse("el intervalo tiene más de " + std::to_string(kApiSessions) +
                       " sesiones: acótelo con since y until, o léalo con stationctl history");
     }

@@ -325,4 +325,55 @@ TEST(HistoryCommand, AJournalOfTheFormerLayoutIsReadThenExtendedByTheNextWatch) 
     EXPECT_EQ(historyJson({db})["sessions"].size(), 3u);
 }
 
+// A flapping period is shown in each format as what it is, beside the sessions and never as one:
+// a note in the table, an object of "flapping" in the JSON, a line of kind flapping in the CSV,
+// its name disarmed there as a session's. An older journal has none and still reads.
+TEST(HistoryCommand, FlappingPeriodsAreShownBesideTheSessions) {
+    TempDir dir;
+    const auto path = dir.file("MARLOVEN.SIT");
+    const auto db = dir.file("journal.db");
+    writeStationFile(path, 1, 0);
+    {
+        Holding row1(path, {"1"});
+        Stationctl watch({"watch", path, "--journal", db, "--interval", "50"});
+        EXPECT_EQ(nextEvent(watch)["at_start"], true);
+        watch.signal(SIGTERM);
+        ASSERT_EQ(watch.finish().status, 0);
+    }
+    const std::string sql =
+        "INSERT INTO flapping (watch, rec, lc, station, connection, name, tally, start_ms, end_ms, "
+        "changes, ended) VALUES (1, 4, 'A', 104, 'T4', '=1+1', 0, 1796814662000, 1796814700000, "
+        "35, 'settled');";
+    ASSERT_EQ(Stationctl({db, sql}, {}, "/usr/bin/sqlite3").finish().status, 0);
+    const auto from = journal::fromEpochMilliseconds(1796814662000);
+    const auto to = journal::fromEpochMilliseconds(1796814700000);
+
+    const Outcome table = stationctl({"history", db});
+    EXPECT_NE(table.out.find("(fila 4, puesto 104 «=1+1»: cambió de estado sin parar desde " +
+                             iso(from).substr(0, 10) + " " + iso(from).substr(11, 8)),
+              std::string::npos)
+        << table.out;
+    EXPECT_NE(table.out.find(", 35 cambios)"), std::string::npos) << table.out;
+    const json all = json::parse(stationctl({"history", db, "--json"}).out);
+    ASSERT_EQ(all["sessions"].size(), 1u) << "the period is no session";
+    ASSERT_EQ(all["flapping"].size(), 1u) << all;
+    const json& period = all["flapping"][0];
+    EXPECT_EQ(period["rec"], 4);
+    EXPECT_EQ(period["name"], "=1+1");
+    EXPECT_EQ(period["from"], iso(from));
+    EXPECT_EQ(period["to"], iso(to));
+    EXPECT_EQ(period["changes"], 35);
+    EXPECT_EQ(period["ended"], "settled");
+    const Outcome csv = stationctl({"history", db, "--csv"});
+    EXPECT_NE(csv.out.find("\r\n4,104,T4,'=1+1," + iso(from) + ",false," + iso(to) + ",settled,,"),
+              std::string::npos)
+        << csv.out;
+    EXPECT_NE(csv.out.find(",flapping\r\n"), std::string::npos) << csv.out;
+
+    const auto former = dir.file("former.db");
+    ASSERT_EQ(Stationctl({former, kFormerJournal}, {}, "/usr/bin/sqlite3").finish().status, 0);
+    EXPECT_EQ(json::parse(stationctl({"history", former, "--json"}).out)["flapping"],
+              json::array());
+}
+
 } // namespace

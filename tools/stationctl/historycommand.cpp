@@ -28,7 +28,9 @@ void printTable(const History& history) {
     }
     if (history.sessions.empty()) {
         for (const HistoryLine& l : lines) {
-            std::cout << printable(journal::blindNote(*l.blind)) << '\n';
+            std::cout << printable(l.flapping ? journal::flappingNote(*l.flapping)
+                                              : journal::blindNote(*l.blind))
+                      << '\n';
         }
         return;
     }
@@ -36,7 +38,9 @@ void printTable(const History& history) {
     Columns table({headings.begin(), headings.end()},
                   {true, true, false, false, false, false, false, true});
     for (const HistoryLine& l : lines) {
-        if (l.blind) {
+        if (l.flapping) {
+            table.addNote(journal::flappingNote(*l.flapping));
+        } else if (l.blind) {
             table.addNote(journal::blindNote(*l.blind));
         } else {
             const auto cells = journal::sessionCells(*l.session);
@@ -79,10 +83,11 @@ int runHistory(const Arguments& args) {
                          std::numeric_limits<std::int32_t>::max(), "--station"));
     }
     journal::JournalReader reader(args.positionals()[0]);
-    const History history{instant ? reader.openAt(*instant, station)
-                                  : reader.overlapping(from, to, station),
-                          reader.gaps(instant ? instant : from, instant ? instant : to),
-                          reader.outages(instant ? instant : from, instant ? instant : to)};
+    const History history{
+        instant ? reader.openAt(*instant, station) : reader.overlapping(from, to, station),
+        reader.gaps(instant ? instant : from, instant ? instant : to),
+        reader.outages(instant ? instant : from, instant ? instant : to),
+        reader.flapping(instant ? instant : from, instant ? instant : to, station)};
     if (args.has("--json")) {
         JsonWriter json(std::cout);
         journal::writeHistoryJson(json, history);
@@ -127,15 +132,18 @@ const Command kHistoryCommand{
     "                \"end\": HORA, \"ended_between\": [HORA, HORA],\n"
     "                \"ended\": \"disconnected\"|\"stopped\"|\"unknown\", \"seconds\": S}],\n"
     "                \"gaps\": [{\"from\": HORA, \"to\": HORA}],\n"
-    "                \"outages\": [{\"from\": HORA, \"to\": HORA, \"error\": TEXTO}]};\n"
+    "                \"outages\": [{\"from\": HORA, \"to\": HORA, \"error\": TEXTO}],\n"
+    "                \"flapping\": [{\"rec\": FILA, \"station\": N, \"connection\": TEXTO,\n"
+    "                \"name\": TEXTO, \"from\": HORA, \"to\": HORA, \"changes\": N,\n"
+    "                \"ended\": \"settled\"|\"stopped\"|\"unknown\"}]};\n"
     "                start es null con at_start; end y ended, mientras sigue conectada;\n"
     "                start o end, si empezó o terminó durante un fallo de lectura, y\n"
     "                entonces started_between o ended_between dan el intervalo (null en\n"
     "                otro caso); seconds, si no se midió; y el extremo abierto de un tramo\n"
     "                sin vigilancia o de un fallo de lectura\n"
     "  --csv         lo mismo en CSV (RFC 4180) con una fila de títulos; las columnas seen,\n"
-    "                started_between y ended_between (A/B), error y kind (session, gap u\n"
-    "                outage) van tras las nueve primeras; en una conexión, nombre, fin o\n"
+    "                started_between y ended_between (A/B), error y kind (session, gap,\n"
+    "                outage o flapping) van tras las nueve primeras; en una conexión, nombre, fin o\n"
     "                error, los caracteres de control salen como �, como en la tabla, y\n"
     "                uno que empieza por =, +, - o @, aunque sea tras blancos o caracteres\n"
     "                invisibles, lleva delante un ' para que una hoja de cálculo no lo\n"
