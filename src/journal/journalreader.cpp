@@ -121,7 +121,7 @@ void distrust(Database& database) {
 // allows kCallsAtLeast calls and one more for every kBytesPerCall bytes of the journal.
 constexpr int kStepsPerCall = 1000;
 constexpr long long kCallsAtLeast = 10'000;
-constexpr long long kBytesPerCall = 4;
+constexpr long long kBytesPerCall = 32;
 
 long long fileSize(const std::string& path) {
     std::error_code missing;
