@@ -6,6 +6,7 @@
 #include "historyreport.h"
 #include "journal.h"
 #include "json.h"
+#include "process.h"
 
 #include <array>
 #include <iostream>
@@ -88,6 +89,7 @@ int runHistory(const Arguments& args) {
         journal::writeHistoryJson(json, history);
         std::cout << '\n';
     } else if (args.has("--csv")) {
+        startCsvOutput(std::cout);
         journal::writeHistoryCsv(std::cout, history);
     } else {
         printTable(history);
@@ -139,7 +141,8 @@ const Command kHistoryCommand{
     "                error, los caracteres de control salen como �, como en la tabla, y\n"
     "                uno que empieza por =, +, - o @, aunque sea tras blancos o caracteres\n"
     "                invisibles, lleva delante un ' para que una hoja de cálculo no lo\n"
-    "                ejecute como fórmula\n",
+    "                ejecute como fórmula; en Windows empieza por la marca de orden de\n"
+    "                bytes de UTF-8, para que Excel lea bien los acentos\n",
 
     kHistoryOptions, runHistory};
 
