@@ -251,7 +251,11 @@ Blind outageAt(const Statement& query) {
 template <typename Row>
 RowSource<Row> rowsOf(JournalReader::Handle& h, std::shared_ptr<Statement> query,
                       Row (*read)(const Statement&)) {
-    return [&h, query, read]() -> std::optional<Row> {
+    // A statement stepped past its end starts again: a source that ended stays ended.
+    return [&h, query, read, ended = false]() mutable -> std::optional<Row> {
+        if (ended) {
+            return std::nullopt;
+        }
         bool row = false;
         try {
             row = query->step();
@@ -264,6 +268,7 @@ RowSource<Row> rowsOf(JournalReader::Handle& h, std::shared_ptr<Statement> query
                                     " pide más trabajo del que cabe en su tamaño: está dañado o "
                                     "hecho para no acabar nunca, y no se lee");
         }
+        ended = !row;
         return row ? std::optional<Row>(read(*query)) : std::nullopt;
     };
 }
