@@ -129,21 +129,33 @@ long long fileSize(const std::string& path) {
     return missing ? 0 : static_cast<long long>(size);
 }
 
+// `db` opened read-only through its URI with `parameters`, named by its path when it fails.
+Database openUri(const std::string& db, const std::string& parameters) {
+    const std::string uri = uriPath(db) + parameters;
+    try {
+        return Database(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, readOnlyVfs());
+    } catch (const Error& e) {
+        std::string said = e.description();
+        if (const auto at = said.find(uri); at != std::string::npos) {
+            said.replace(at, uri.size(), db);
+        }
+        throw Error(e.code(), said);
+    }
+}
+
 // SQLite reads a journal in WAL mode through its "-shm" index. When there is no "-wal" to index
 // (a watcher that stops folds it into the database and removes both) and no watcher runs, the
 // database is all there is and nobody changes it, so it is read as immutable, without SQLite's
 // side files. Otherwise the watcher's "-wal" and "-shm" are read as they are, never made: without
 // them the reader refuses.
 Database openForReading(const std::string& db, bool watcherAlive) {
-    const char* vfs = readOnlyVfs();
-    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
     if (!watcherAlive && fileSize(db + "-wal") == 0) {
-        Database immutable(uriPath(db) + "?immutable=1", flags, vfs);
+        Database immutable = openUri(db, "?immutable=1");
         distrust(immutable);
         requireTables(immutable, db);
         return immutable;
     }
-    Database database(uriPath(db) + "?readonly_shm=1", flags, vfs);
+    Database database = openUri(db, "?readonly_shm=1");
     distrust(database);
     try {
         requireTables(database, db);
