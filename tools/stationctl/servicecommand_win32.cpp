@@ -166,13 +166,12 @@ int install(const Arguments& args) {
         openManager(SC_MANAGER_CREATE_SERVICE | SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
     std::optional<std::wstring> exporter;
     if (!args.has("--prometheus") && (exporter = exporterFolder(manager.get()))) {
-        watch.insert(watch.end(), {"--prometheus",
-                                   files::narrow(*exporter + L"\\" + defaultTextfileName(name))});
+        watch.insert(watch.end(),
+                     {"--prometheus", files::narrow(*exporter + L"\\" + defaultTextfileName(name))});
     }
     if (!args.has("--journal")) {
         // The default journal's folder, made for this service alone.
-        watch.insert(watch.end(),
-                     {"--journal", files::narrow(makeDataFolder(name) + L"\\journal.db")});
+        watch.insert(watch.end(), {"--journal", files::narrow(makeDataFolder(name) + L"\\journal.db")});
     }
     const watch::Options options = watchOptions(Arguments(watch, kWatchCommand.options));
     watch::checkStart(options);
@@ -192,9 +191,9 @@ int install(const Arguments& args) {
     }
     installService(manager.get(), name, program, commandLine, account, std::move(password),
                    exporter);
-    std::cout << "Servicio " << files::narrow(name) << " instalado: vigila "
-              << printable(files::narrow(station)) << " con la cuenta "
-              << printable(files::narrow(account)) << ".\nDiario: " << printable(*options.journal)
+    std::cout << "Servicio " << files::narrow(name) << " instalado: vigila " << printable(files::narrow(station))
+              << " con la cuenta " << printable(files::narrow(account))
+              << ".\nDiario: " << printable(*options.journal)
               << "\nFichero de texto de Prometheus: "
               << (options.textfile ? printable(*options.textfile)
                                    : "ninguno (windows_exporter no está instalado)")
@@ -259,8 +258,7 @@ int update(const Arguments& args) {
     refuseProgramOnShare(program);
     const ScHandle manager = openManager(SC_MANAGER_CONNECT);
     pointServiceAt(manager.get(), name, program);
-    std::cout << "El servicio " << files::narrow(name) << " ejecuta "
-              << printable(files::narrow(program))
+    std::cout << "El servicio " << files::narrow(name) << " ejecuta " << printable(files::narrow(program))
               << " con las mismas opciones y la misma cuenta.\n";
     return 0;
 }

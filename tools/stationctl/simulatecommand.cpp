@@ -36,8 +36,8 @@ int runSimulate(const Arguments& args) {
     WorkstationSimulator sim(args.positionals()[0], seed, churn);
     if (!churn && sim.stationRecords() == 0) {
         throw Error(errnoCode(EINVAL), args.positionals()[0] +
-                                           " no tiene registros de puesto; créelos con stationctl "
-                                           "create FICHERO --stations N");
+                                " no tiene registros de puesto; créelos con stationctl "
+                                "create FICHERO --stations N");
     }
     const auto end = seconds ? start + std::chrono::seconds(seconds) : Clock::time_point::max();
 
