@@ -136,10 +136,12 @@ public:
 
     // Sessions connected at `at`; only sessions the watcher saw connected by then.
     std::vector<Session> openAt(WallClock::time_point at, std::optional<std::int32_t> station);
-    // Sessions that overlap [since, until], either end open.
+    // Sessions that overlap [since, until], either end open; the first `limit` of them, by
+    // when they were seen, when one is given.
     std::vector<Session> overlapping(std::optional<WallClock::time_point> since,
                                      std::optional<WallClock::time_point> until,
-                                     std::optional<std::int32_t> station);
+                                     std::optional<std::int32_t> station,
+                                     std::optional<std::size_t> limit = std::nullopt);
     // Times no watcher covered that overlap [since, until] (either end open): between two
     // watches, after a killed watcher's last heartbeat, after the last watch stopped, and before
     // the first one when `since` is given.

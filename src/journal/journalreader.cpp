@@ -285,9 +285,14 @@ RowSource<Row> rowsOf(JournalReader::Handle& h, std::shared_ptr<Statement> query
     };
 }
 
-template <typename Row> std::vector<Row> all(RowSource<Row> rows) {
+template <typename Row>
+std::vector<Row> all(RowSource<Row> rows, std::optional<std::size_t> limit = std::nullopt) {
     std::vector<Row> found;
-    while (auto row = rows()) {
+    while (!limit || found.size() < *limit) {
+        auto row = rows();
+        if (!row) {
+            break;
+        }
         found.push_back(std::move(*row));
     }
     return found;
@@ -340,8 +345,9 @@ std::vector<Session> JournalReader::openAt(WallClock::time_point at,
 
 std::vector<Session> JournalReader::overlapping(std::optional<WallClock::time_point> since,
                                                 std::optional<WallClock::time_point> until,
-                                                std::optional<std::int32_t> station) {
-    return all(sessionsOverlapping(since, until, station));
+                                                std::optional<std::int32_t> station,
+                                                std::optional<std::size_t> limit) {
+    return all(sessionsOverlapping(since, until, station), limit);
 }
 
 std::vector<Blind> JournalReader::gaps(std::optional<WallClock::time_point> since,
