@@ -7,8 +7,8 @@
 set -euo pipefail
 build=$(realpath -m "${1:?usage: $0 BUILD_DIR [SESSIONS...]}")
 shift
-counts=("${@:-100000}")
-[[ $# -gt 0 ]] || counts=(100000 1000000)
+counts=(100000 1000000)
+[[ $# -eq 0 ]] || counts=("$@")
 cmake --build "$build" --target stationctl >/dev/null
 stationctl=$build/tools/stationctl/stationctl
 out=$(mktemp -d "${TMPDIR:-/tmp}/orvendal-history-bench.XXXXXX")
@@ -55,7 +55,7 @@ SQL
     json=$(peak --json)
     csv=$(peak --csv)
     mb() { echo "scale=1; $1 / 1024" | bc; }
-    size=$(echo "scale=1; $(stat -c %s "$db") / 1048576" | bc)
+    size=$(printf "%.1f" "$(echo "$(stat -c %s "$db") / 1048576" | bc -l)")
     printf '| %s | %s | %s | %s | %s | %.1f |\n' "$n" "$size" "$(mb "$table")" "$(mb "$json")" \
         "$(mb "$csv")" "$seconds"
     rm -f "$db"
