@@ -48,7 +48,7 @@ void requireTables(const Database& database, const std::string& db) {
                                 "el diario " + db + " no se lee: " + table +
                                     " no es una tabla sino " +
                                     (type == "view" ? "una vista" : "una tabla virtual") +
-                                    ", que haría otras consultas que las suyas");
+                                    ": un diario de stationctl watch solo tiene tablas");
         }
     }
 }
@@ -183,8 +183,8 @@ JournalReader::JournalReader(const std::string& path) {
     handle_ = std::make_unique<Handle>(Handle{openForReading(db, alive), alive});
     handle_->path = db;
     // Every query of a journal of ours reads each row a few times at most, through an index:
-    // its work grows with its size. A journal made to be slow (a self join without its index,
-    // a huge expression) is stopped at a bound of that size, not left to run for ever.
+    // its work grows with its size. One made to be slow (thousands of blank sessions of one
+    // record, each looking back over all the earlier ones) is stopped at a bound of that size.
     handle_->callsLeft = kCallsAtLeast + (fileSize(db) + fileSize(db + "-wal")) / kBytesPerCall;
     sqlite3_progress_handler(
         handle_->database.handle(), kStepsPerCall,
