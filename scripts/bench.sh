@@ -37,5 +37,7 @@ bash scripts/measure-idle.sh "$build" "$idle_seconds" >"$out/idle.json" 2>/dev/n
 python3 scripts/bench-table.py "$out"
 echo "the headless watcher left running for ${idle_seconds} s, and a transition with its journal..." >&2
 bash scripts/bench-watch.sh "$build" "$idle_seconds"
+echo "history over journals of 100,000 and 1,000,000 sessions..." >&2
+bash scripts/bench-history.sh "$build"
 echo "a flood: a lock over 20,000 records toggled every 0.5 s for 14 s..." >&2
 bash scripts/bench-flood.sh "$build"

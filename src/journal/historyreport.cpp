@@ -125,6 +125,15 @@ void writeBlindJson(JsonWriter& json, const Blind& b, bool withError) {
     json.endObject();
 }
 
+HistoryRows rowsOf(const History& history) {
+    const auto each = [](const auto& all) {
+        return [&all, next = std::size_t{0}]() mutable {
+            return next < all.size() ? std::optional(all[next++]) : std::nullopt;
+        };
+    };
+    return {each(history.sessions), history.gaps, each(history.outages), each(history.flapping)};
+}
+
 void writeFlappingJson(JsonWriter& json, const Flapping& f) {
     json.beginObject();
     json.key("rec").number(f.rec);
@@ -142,25 +151,33 @@ void writeFlappingJson(JsonWriter& json, const Flapping& f) {
 }
 
 void writeHistoryJson(JsonWriter& json, const History& history) {
+    writeHistoryJson(json, rowsOf(history));
+}
+
+void writeHistoryJson(JsonWriter& json, HistoryRows rows) {
     json.beginObject();
     json.key("sessions").beginArray();
-    for (const Session& s : history.sessions) {
-        writeSessionJson(json, s);
+    while (const auto s = rows.sessions()) {
+        writeSessionJson(json, *s);
     }
     json.endArray();
     json.key("gaps").beginArray();
-    for (const Blind& b : history.gaps) {
+    for (const Blind& b : rows.gaps) {
         writeBlindJson(json, b, false);
     }
     json.endArray();
     json.key("outages").beginArray();
-    for (const Blind& b : history.outages) {
-        writeBlindJson(json, b, true);
+    while (const auto b = rows.outages()) {
+        writeBlindJson(json, *b, true);
     }
     json.endArray();
     json.key("flapping").beginArray();
-    for (const Flapping& f : history.flapping) {
-        writeFlappingJson(json, f);
+    while (rows.flapping) {
+        const auto f = rows.flapping();
+        if (!f) {
+            break;
+        }
+        writeFlappingJson(json, *f);
     }
     json.endArray();
     json.endObject();
@@ -169,13 +186,13 @@ void writeHistoryJson(JsonWriter& json, const History& history) {
 std::vector<HistoryLine> inTimeOrder(const History& history) {
     std::vector<HistoryLine> lines;
     for (const Session& s : history.sessions) {
-        lines.push_back({s.seen, "session", &s, nullptr, nullptr});
+        lines.push_back({s.seen, "session", &s, nullptr});
     }
     for (const Blind& b : history.gaps) {
-        lines.push_back({b.from, "gap", nullptr, &b, nullptr});
+        lines.push_back({b.from, "gap", nullptr, &b});
     }
     for (const Blind& b : history.outages) {
-        lines.push_back({b.from, "outage", nullptr, &b, nullptr});
+        lines.push_back({b.from, "outage", nullptr, &b});
     }
     for (const Flapping& f : history.flapping) {
         lines.push_back({f.from, "flapping", nullptr, nullptr, &f});
@@ -183,6 +200,48 @@ std::vector<HistoryLine> inTimeOrder(const History& history) {
     std::stable_sort(lines.begin(), lines.end(),
                      [](const HistoryLine& a, const HistoryLine& b) { return a.when < b.when; });
     return lines;
+}
+
+void forEachInTimeOrder(HistoryRows& rows, const std::function<void(const HistoryLine&)>& each) {
+    std::optional<Session> session = rows.sessions();
+    std::optional<Blind> outage = rows.outages();
+    // A source the caller left empty has no periods.
+    std::optional<Flapping> flapping = rows.flapping ? rows.flapping() : std::nullopt;
+    std::size_t gap = 0;
+    while (true) {
+        // On a tie a session comes first, then a gap, then an outage, as in inTimeOrder().
+        std::optional<HistoryLine> first;
+        const auto consider = [&](const HistoryLine& line) {
+            if (!first || line.when < first->when) {
+                first = line;
+            }
+        };
+        if (session) {
+            consider({session->seen, "session", &*session, nullptr});
+        }
+        if (gap < rows.gaps.size()) {
+            consider({rows.gaps[gap].from, "gap", nullptr, &rows.gaps[gap]});
+        }
+        if (outage) {
+            consider({outage->from, "outage", nullptr, &*outage});
+        }
+        if (flapping) {
+            consider({flapping->from, "flapping", nullptr, nullptr, &*flapping});
+        }
+        if (!first) {
+            return;
+        }
+        each(*first);
+        if (first->session) {
+            session = rows.sessions();
+        } else if (first->flapping) {
+            flapping = rows.flapping();
+        } else if (std::string_view(first->kind) == "outage") {
+            outage = rows.outages();
+        } else {
+            ++gap;
+        }
+    }
 }
 
 // Columns after "seconds" came later and stay at the end, so that older readers keep theirs. A
@@ -247,10 +306,12 @@ std::string historyCsvLine(const HistoryLine& l) {
 }
 
 void writeHistoryCsv(std::ostream& out, const History& history) {
+    writeHistoryCsv(out, rowsOf(history));
+}
+
+void writeHistoryCsv(std::ostream& out, HistoryRows rows) {
     out << kHistoryCsvHeading;
-    for (const HistoryLine& line : inTimeOrder(history)) {
-        out << historyCsvLine(line);
-    }
+    forEachInTimeOrder(rows, [&](const HistoryLine& line) { out << historyCsvLine(line); });
 }
 
 std::array<std::string, 8> sessionCells(const Session& s) {

@@ -4,6 +4,7 @@
 #include "json.h"
 
 #include <array>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -24,10 +25,22 @@ struct History {
     std::vector<Flapping> flapping;
 };
 
+// A range of the journal as it is read, so that none of its sessions or outages is kept once
+// written: sessions by when they were seen, gaps and outages by their start.
+struct HistoryRows {
+    RowSource<Session> sessions;
+    std::vector<Blind> gaps;
+    RowSource<Blind> outages;
+    RowSource<Flapping> flapping;
+};
+// Rows that read `history`, for the writers below.
+HistoryRows rowsOf(const History& history);
+
 // {"sessions": [...], "gaps": [{"from", "to"}], "outages": [{"from", "to", "error"}],
 // "flapping": [{"rec", "station", "connection", "name", "from", "to", "changes", "ended"}]}; times
 // in local ISO 8601, null where unknown.
 void writeHistoryJson(JsonWriter& json, const History& history);
+void writeHistoryJson(JsonWriter& json, HistoryRows rows);
 // One session's object of the "sessions" array.
 void writeSessionJson(JsonWriter& json, const Session& session);
 // One gap's object, or with its error an outage's.
@@ -41,9 +54,11 @@ struct HistoryLine {
     const char* kind;
     const Session* session;
     const Blind* blind;
-    const Flapping* flapping;
+    const Flapping* flapping = nullptr;
 };
 std::vector<HistoryLine> inTimeOrder(const History& history);
+// The same order as the rows are read; each line lasts until `each` returns.
+void forEachInTimeOrder(HistoryRows& rows, const std::function<void(const HistoryLine&)>& each);
 
 // The CSV's heading line and one line (RFC 4180, ended by CRLF) of a session, gap or outage,
 // its outside texts disarmed for spreadsheets.
@@ -51,6 +66,7 @@ extern const std::string_view kHistoryCsvHeading;
 std::string historyCsvLine(const HistoryLine& line);
 // The heading, then every line in time order.
 void writeHistoryCsv(std::ostream& out, const History& history);
+void writeHistoryCsv(std::ostream& out, HistoryRows rows);
 
 // The table's columns; the row number, the station number and the length are numbers.
 inline constexpr std::array<std::string_view, 8> kHistoryHeadings = {

@@ -5,6 +5,7 @@
 #include "timetext.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -123,12 +124,42 @@ struct Flapping {
 // "-journal" beside it and the watcher's ".lock"; all of them are written by its watcher.
 std::vector<std::string> journalFiles(const std::string& path);
 
-// Read-only queries of a journal, while a watcher writes it or not.
+// Rows read one at a time, none kept once returned; none when there are no more. It reads its
+// reader's connection: use it while the reader lives.
+template <typename Row> using RowSource = std::function<std::optional<Row>()>;
+
+// Read-only queries of a journal, while a watcher writes it or not. The reader writes nothing,
+// not even SQLite's side files; a journal from elsewhere is refused when its tables are not
+// tables, and any query of it stops at a bound of work proportional to its size.
 class JournalReader {
 public:
     explicit JournalReader(const std::string& path);
     JournalReader(JournalReader&&) noexcept;
     ~JournalReader();
+
+    // While it lives, every query reads the journal as it was at the first one.
+    class Snapshot {
+    public:
+        explicit Snapshot(JournalReader& reader);
+        Snapshot(const Snapshot&) = delete;
+        Snapshot& operator=(const Snapshot&) = delete;
+        ~Snapshot();
+
+    private:
+        JournalReader& reader_;
+    };
+
+    // openAt, overlapping and outages as they are read, in their order.
+    RowSource<Session> sessionsAt(WallClock::time_point at, std::optional<std::int32_t> station);
+    RowSource<Session> sessionsOverlapping(std::optional<WallClock::time_point> since,
+                                           std::optional<WallClock::time_point> until,
+                                           std::optional<std::int32_t> station);
+    RowSource<Blind> outagesOverlapping(std::optional<WallClock::time_point> since,
+                                        std::optional<WallClock::time_point> until);
+    // Flapping periods that overlap [since, until], either end open, by their start.
+    RowSource<Flapping> flappingOverlapping(std::optional<WallClock::time_point> since,
+                                            std::optional<WallClock::time_point> until,
+                                            std::optional<std::int32_t> station);
 
     // Sessions connected at `at`; only sessions the watcher saw connected by then.
     std::vector<Session> openAt(WallClock::time_point at, std::optional<std::int32_t> station);
@@ -145,7 +176,6 @@ public:
                             std::optional<WallClock::time_point> until);
     std::vector<Blind> outages(std::optional<WallClock::time_point> since,
                                std::optional<WallClock::time_point> until);
-    // Flapping periods that overlap [since, until], either end open, by their start.
     std::vector<Flapping> flapping(std::optional<WallClock::time_point> since,
                                    std::optional<WallClock::time_point> until,
                                    std::optional<std::int32_t> station);

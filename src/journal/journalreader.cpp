@@ -5,9 +5,11 @@
 #include "text.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <span>
 #include <system_error>
 
 namespace orvendal::journal {
@@ -20,19 +22,38 @@ struct JournalReader::Handle {
     std::string endedAfter = "sessions.ended_after_ms";
     std::string startedAfter = "sessions.started_after_ms";
     bool flapping = true;
+    // SQLite's progress calls left before the reader gives up (see kStepsPerCall).
+    long long callsLeft = 0;
+    std::string path = {};
 };
 
 namespace {
 
-int probeJournal(sqlite3* db) {
-    sqlite3_stmt* stmt = nullptr;
-    int code =
-        sqlite3_prepare_v2(db, "SELECT 1 FROM sessions, watches LIMIT 0", -1, &stmt, nullptr);
-    if (code == SQLITE_OK) {
-        code = sqlite3_step(stmt) == SQLITE_DONE ? SQLITE_OK : sqlite3_errcode(db);
+// The tables history reads, which must be tables: a view or a virtual table of a journal from
+// elsewhere would run whatever query it holds.
+constexpr std::array<const char*, 3> kTablesRead = {"watches", "sessions", "outages"};
+
+void requireTables(const Database& database, const std::string& db,
+                   std::span<const char* const> tables = kTablesRead) {
+    Statement query(database,
+                    "SELECT type FROM pragma_table_list WHERE schema = 'main' AND name = ?1");
+    for (const char* table : tables) {
+        query.bind(1, std::string(table));
+        if (!query.step()) {
+            throw sqliteFailure(SQLITE_ERROR, "el diario " + db +
+                                                  " no es de stationctl watch: le falta la tabla " +
+                                                  table);
+        }
+        const std::string type = query.text("type");
+        query.run();
+        if (type != "table") {
+            throw sqliteFailure(SQLITE_ERROR,
+                                "el diario " + db + " no se lee: " + table +
+                                    " no es una tabla sino " +
+                                    (type == "view" ? "una vista" : "una tabla virtual") +
+                                    ": un diario de stationctl watch solo tiene tablas");
+        }
     }
-    sqlite3_finalize(stmt);
-    return code;
 }
 
 // `path` as an SQLite URI's path: every byte but letters, digits, "/", "-", "." and "_" as %HH,
@@ -51,39 +72,110 @@ std::string uriPath(const std::string& path) {
     return out;
 }
 
-// SQLite reads a WAL journal through its "-shm" index, which a reader that cannot write the
-// folder can neither create nor rebuild. When there is no "-wal" to index (a watcher that stops
-// folds it into the database and removes both) and no watcher runs, the database is all there is
-// and nobody changes it, so it is read as immutable; with a "-wal" that would silently miss its
-// changes, so the reader refuses.
-Database openForReading(const std::string& db, bool watcherAlive) {
-    Database database(db, SQLITE_OPEN_READONLY);
-    const int code = probeJournal(database.handle());
-    if (code == SQLITE_OK) {
-        return database;
+// SQLite's own files, opened read-only whatever SQLite asks, never created nor deleted: a reader
+// neither makes a "-wal" of its own beside a journal (a watcher of another user would then find
+// it and refuse to start), nor writes one it happens to be able to write. Temporary files are
+// refused, so that no query of a hostile journal spills into the temporary folder.
+int openReadOnly(sqlite3_vfs* self, const char* name, sqlite3_file* file, int flags,
+                 int* outFlags) {
+    auto* base = static_cast<sqlite3_vfs*>(self->pAppData);
+    file->pMethods = nullptr;
+    if ((flags & (SQLITE_OPEN_MAIN_DB | SQLITE_OPEN_MAIN_JOURNAL | SQLITE_OPEN_WAL)) == 0) {
+        return SQLITE_CANTOPEN;
     }
-    const int primary = code & 0xFF;
-    if (primary != SQLITE_READONLY && primary != SQLITE_CANTOPEN) {
-        throw sqliteError(database.handle(), code, "diario");
+    flags &= ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_DELETEONCLOSE |
+               SQLITE_OPEN_EXCLUSIVE);
+    return base->xOpen(base, name, file, flags | SQLITE_OPEN_READONLY, outFlags);
+}
+
+int deleteNothing(sqlite3_vfs*, const char*, int) {
+    return SQLITE_IOERR_DELETE;
+}
+
+const char* readOnlyVfs() {
+    static sqlite3_vfs vfs = [] {
+        sqlite3_vfs* base = sqlite3_vfs_find(nullptr);
+        sqlite3_vfs made = *base;
+        made.pNext = nullptr;
+        made.zName = "orvendal-readonly";
+        made.pAppData = base;
+        made.xOpen = openReadOnly;
+        made.xDelete = deleteNothing;
+        return made;
+    }();
+    static const int registered = sqlite3_vfs_register(&vfs, 0);
+    if (registered != SQLITE_OK) {
+        throw sqliteFailure(registered, "diario: no se puede preparar su lectura");
     }
+    return vfs.zName;
+}
+
+// What a reader allows a journal: no function of its schema that is not harmless, no write to
+// it even through a pragma, temporary tables in memory only.
+void distrust(Database& database) {
+    sqlite3* db = database.handle();
+    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    database.exec("PRAGMA query_only = 1; PRAGMA temp_store = MEMORY");
+}
+
+// The reader's bound: SQLite calls back every kStepsPerCall of its instructions, and the reader
+// allows kCallsAtLeast calls and one more for every kBytesPerCall bytes of the journal.
+constexpr int kStepsPerCall = 1000;
+constexpr long long kCallsAtLeast = 10'000;
+constexpr long long kBytesPerCall = 32;
+
+long long fileSize(const std::string& path) {
     std::error_code missing;
-    const std::string wal = db + "-wal";
-    const bool walEmpty =
-        std::filesystem::file_size(std::u8string(wal.begin(), wal.end()), missing) == 0 || missing;
-    if (watcherAlive || !walEmpty) {
-        throw sqliteFailure(primary,
-                            "no se puede leer el diario " + db +
-                                " sin escribir en su carpeta: tiene cambios en " + db +
-                                "-wal y falta su índice " + db +
-                                "-shm, o un vigilante lo está escribiendo; léalo con permiso de "
-                                "escritura en la carpeta o copie el diario con su -wal a una "
-                                "carpeta suya");
+    const auto size = std::filesystem::file_size(std::u8string(path.begin(), path.end()), missing);
+    return missing ? 0 : static_cast<long long>(size);
+}
+
+// `db` opened read-only through its URI with `parameters`, named by its path when it fails.
+Database openUri(const std::string& db, const std::string& parameters) {
+    const std::string uri = uriPath(db) + parameters;
+    try {
+        return Database(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, readOnlyVfs());
+    } catch (const Error& e) {
+        std::string said = e.description();
+        if (const auto at = said.find(uri); at != std::string::npos) {
+            said.replace(at, uri.size(), db);
+        }
+        throw Error(e.code(), said);
     }
-    Database immutable(uriPath(db) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
-    if (const int again = probeJournal(immutable.handle()); again != SQLITE_OK) {
-        throw sqliteError(immutable.handle(), again, "diario");
+}
+
+// SQLite reads a journal in WAL mode through its "-shm" index. When there is no "-wal" to index
+// (a watcher that stops folds it into the database and removes both) and no watcher runs, the
+// database is all there is and nobody changes it, so it is read as immutable, without SQLite's
+// side files. Otherwise the watcher's "-wal" and "-shm" are read as they are, never made: without
+// them the reader refuses.
+Database openForReading(const std::string& db, bool watcherAlive) {
+    if (!watcherAlive && fileSize(db + "-wal") == 0) {
+        Database immutable = openUri(db, "?immutable=1");
+        distrust(immutable);
+        requireTables(immutable, db);
+        return immutable;
     }
-    return immutable;
+    Database database = openUri(db, "?readonly_shm=1");
+    distrust(database);
+    try {
+        requireTables(database, db);
+    } catch (const Error& e) {
+        const int primary = e.code().value();
+        if (e.code().category() != sqliteCategory() ||
+            (primary != SQLITE_READONLY && primary != SQLITE_CANTOPEN)) {
+            throw;
+        }
+        throw sqliteFailure(
+            primary, "no se puede leer el diario " + db +
+                         " sin escribir en su carpeta: le falta su " + db + "-wal o su " + db +
+                         "-shm mientras un vigilante lo escribe o tiene cambios sin "
+                         "pasar al diario; léalo cuando el vigilante se detenga, o "
+                         "copie el diario con su -wal y su -shm a una carpeta suya");
+    }
+    return database;
 }
 
 } // namespace
@@ -92,6 +184,14 @@ JournalReader::JournalReader(const std::string& path) {
     const std::string db = checkedJournal(path, files::Owner::Anyone);
     const bool alive = watcherRunning(db);
     handle_ = std::make_unique<Handle>(Handle{openForReading(db, alive), alive});
+    handle_->path = db;
+    // Every query of a journal of ours reads each row a few times at most, through an index:
+    // its work grows with its size. One made to be slow (thousands of blank sessions of one
+    // record, each looking back over all the earlier ones) is stopped at a bound of that size.
+    handle_->callsLeft = kCallsAtLeast + (fileSize(db) + fileSize(db + "-wal")) / kBytesPerCall;
+    sqlite3_progress_handler(
+        handle_->database.handle(), kStepsPerCall,
+        [](void* h) { return --static_cast<Handle*>(h)->callsLeft < 0 ? 1 : 0; }, handle_.get());
     // Version 1 journals lack these columns, read as NULL there; the next watch adds them.
     const int version = schema::checkedVersion(handle_->database, db);
     if (version < 2) {
@@ -99,6 +199,10 @@ JournalReader::JournalReader(const std::string& path) {
     }
     // Older journals have no flapping table: none were recorded there.
     handle_->flapping = version >= 3;
+    if (handle_->flapping) {
+        constexpr std::array<const char*, 1> kFlapping = {"flapping"};
+        requireTables(handle_->database, db, kFlapping);
+    }
 }
 JournalReader::JournalReader(JournalReader&&) noexcept = default;
 JournalReader::~JournalReader() = default;
@@ -136,7 +240,7 @@ std::optional<WallClock::time_point> instant(std::optional<long long> ms) {
 }
 
 // A session's or flapping period's station fields; none when it was never seen unlocked.
-std::optional<station::StationFields> readFields(const Statement& query) {
+std::optional<station::StationFields> fieldsAt(const Statement& query) {
     if (query.isNull("station")) {
         return std::nullopt;
     }
@@ -146,23 +250,74 @@ std::optional<station::StationFields> readFields(const Statement& query) {
                                   static_cast<int>(query.integer("tally"))};
 }
 
-std::vector<Session> readSessions(Statement& query) {
-    std::vector<Session> sessions;
-    while (query.step()) {
-        Session s;
-        s.rec = query.integer("rec");
-        s.fields = readFields(query);
-        s.start = instant(query.optionalInteger("start_ms"));
-        s.atStart = !s.start;
-        s.seen = fromEpochMilliseconds(query.integer("seen_ms"));
-        s.end = instant(query.optionalInteger("fin"));
-        s.ended = query.text("how");
-        s.seconds = query.optionalReal("seconds");
-        s.endedAfter = instant(query.optionalInteger("after_ms"));
-        s.startedAfter = instant(query.optionalInteger("began_after_ms"));
-        sessions.push_back(std::move(s));
+Session sessionAt(const Statement& query) {
+    Session s;
+    s.rec = query.integer("rec");
+    s.fields = fieldsAt(query);
+    s.start = instant(query.optionalInteger("start_ms"));
+    s.atStart = !s.start;
+    s.seen = fromEpochMilliseconds(query.integer("seen_ms"));
+    s.end = instant(query.optionalInteger("fin"));
+    s.ended = query.text("how");
+    s.seconds = query.optionalReal("seconds");
+    s.endedAfter = instant(query.optionalInteger("after_ms"));
+    s.startedAfter = instant(query.optionalInteger("began_after_ms"));
+    return s;
+}
+
+Flapping flappingAt(const Statement& query) {
+    Flapping f;
+    f.rec = query.integer("rec");
+    f.fields = fieldsAt(query);
+    f.from = fromEpochMilliseconds(query.integer("start_ms"));
+    f.to = instant(query.optionalInteger("fin"));
+    f.changes = query.optionalInteger("changes");
+    f.ended = !query.isNull("ended") ? query.text("ended") : f.to ? "unknown" : "";
+    return f;
+}
+
+Blind outageAt(const Statement& query) {
+    return {fromEpochMilliseconds(query.integer("start_ms")), instant(query.optionalInteger("fin")),
+            query.text("error")};
+}
+
+// A query's rows, read as they are asked for.
+template <typename Row>
+RowSource<Row> rowsOf(JournalReader::Handle& h, std::shared_ptr<Statement> query,
+                      Row (*read)(const Statement&)) {
+    // A statement stepped past its end starts again: a source that ended stays ended.
+    return [&h, query, read, ended = false]() mutable -> std::optional<Row> {
+        if (ended) {
+            return std::nullopt;
+        }
+        bool row = false;
+        try {
+            row = query->step();
+        } catch (const Error&) {
+            if (h.callsLeft >= 0) {
+                throw;
+            }
+            throw sqliteFailure(SQLITE_INTERRUPT,
+                                "el diario " + h.path +
+                                    " pide más trabajo del que cabe en su tamaño: está dañado o "
+                                    "hecho para no acabar nunca, y no se lee");
+        }
+        ended = !row;
+        return row ? std::optional<Row>(read(*query)) : std::nullopt;
+    };
+}
+
+template <typename Row>
+std::vector<Row> all(RowSource<Row> rows, std::optional<std::size_t> limit = std::nullopt) {
+    std::vector<Row> found;
+    while (!limit || found.size() < *limit) {
+        auto row = rows();
+        if (!row) {
+            break;
+        }
+        found.push_back(std::move(*row));
     }
-    return sessions;
+    return found;
 }
 
 std::optional<long long> station64(std::optional<std::int32_t> station) {
@@ -181,31 +336,40 @@ bool overlaps(const Blind& b, std::optional<WallClock::time_point> since,
 
 } // namespace
 
+RowSource<Session> JournalReader::sessionsAt(WallClock::time_point at,
+                                             std::optional<std::int32_t> station) {
+    auto query = std::make_shared<Statement>(
+        handle_->database, sessionsQuery(*handle_) +
+                               "WHERE seen_ms <= ?2 AND (fin IS NULL OR fin > ?2) "
+                               "AND (?3 IS NULL OR station = ?3) ORDER BY seen_ms, rec");
+    query->bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, epochMilliseconds(at));
+    query->bind(3, station64(station));
+    return rowsOf(*handle_, query, sessionAt);
+}
+
+RowSource<Session> JournalReader::sessionsOverlapping(std::optional<WallClock::time_point> since,
+                                                      std::optional<WallClock::time_point> until,
+                                                      std::optional<std::int32_t> station) {
+    auto query = std::make_shared<Statement>(
+        handle_->database, sessionsQuery(*handle_) +
+                               "WHERE (?2 IS NULL OR fin IS NULL OR fin >= ?2) "
+                               "AND (?3 IS NULL OR seen_ms <= ?3) "
+                               "AND (?4 IS NULL OR station = ?4) ORDER BY seen_ms, rec");
+    query->bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
+    query->bind(3, ms(until)).bind(4, station64(station));
+    return rowsOf(*handle_, query, sessionAt);
+}
+
 std::vector<Session> JournalReader::openAt(WallClock::time_point at,
                                            std::optional<std::int32_t> station) {
-    Statement query(handle_->database,
-                    sessionsQuery(*handle_) +
-                        "WHERE seen_ms <= ?2 AND (fin IS NULL OR fin > ?2) "
-                        "AND (?3 IS NULL OR station = ?3) ORDER BY seen_ms, rec");
-    query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, epochMilliseconds(at));
-    query.bind(3, station64(station));
-    return readSessions(query);
+    return all(sessionsAt(at, station));
 }
 
 std::vector<Session> JournalReader::overlapping(std::optional<WallClock::time_point> since,
                                                 std::optional<WallClock::time_point> until,
                                                 std::optional<std::int32_t> station,
                                                 std::optional<std::size_t> limit) {
-    Statement query(handle_->database,
-                    sessionsQuery(*handle_) +
-                        "WHERE (?2 IS NULL OR fin IS NULL OR fin >= ?2) "
-                        "AND (?3 IS NULL OR seen_ms <= ?3) "
-                        "AND (?4 IS NULL OR station = ?4) ORDER BY seen_ms, rec LIMIT ?5");
-    query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
-    query.bind(3, ms(until)).bind(4, station64(station));
-    // SQLite reads a negative LIMIT as none.
-    query.bind(5, limit ? static_cast<long long>(*limit) : -1LL);
-    return readSessions(query);
+    return all(sessionsOverlapping(since, until, station), limit);
 }
 
 std::vector<Blind> JournalReader::gaps(std::optional<WallClock::time_point> since,
@@ -244,10 +408,10 @@ std::vector<Blind> JournalReader::gaps(std::optional<WallClock::time_point> sinc
     return all;
 }
 
-std::vector<Blind> JournalReader::outages(std::optional<WallClock::time_point> since,
-                                          std::optional<WallClock::time_point> until) {
+RowSource<Blind> JournalReader::outagesOverlapping(std::optional<WallClock::time_point> since,
+                                                   std::optional<WallClock::time_point> until) {
     // One a killed watcher left open ends, as the next watcher will close it, at its heartbeat.
-    Statement query(
+    auto query = std::make_shared<Statement>(
         handle_->database,
         "WITH o AS (SELECT outages.start_ms, outages.error, "
         "CASE WHEN outages.end_ms IS NOT NULL THEN outages.end_ms WHEN ?1 THEN NULL "
@@ -255,45 +419,51 @@ std::vector<Blind> JournalReader::outages(std::optional<WallClock::time_point> s
         "FROM outages JOIN watches ON watches.id = outages.watch) "
         "SELECT start_ms, fin, error FROM o WHERE (?2 IS NULL OR fin IS NULL OR fin > ?2) "
         "AND (?3 IS NULL OR start_ms <= ?3) ORDER BY start_ms");
-    query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
-    query.bind(3, ms(until));
-    std::vector<Blind> found;
-    while (query.step()) {
-        found.push_back({fromEpochMilliseconds(query.integer("start_ms")),
-                         instant(query.optionalInteger("fin")), query.text("error")});
+    query->bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
+    query->bind(3, ms(until));
+    return rowsOf(*handle_, query, outageAt);
+}
+
+RowSource<Flapping> JournalReader::flappingOverlapping(std::optional<WallClock::time_point> since,
+                                                       std::optional<WallClock::time_point> until,
+                                                       std::optional<std::int32_t> station) {
+    if (!handle_->flapping) {
+        return [] { return std::optional<Flapping>(); };
     }
-    return found;
+    // One a killed watcher left open ends, as the next watcher will close it, at its heartbeat.
+    auto query = std::make_shared<Statement>(
+        handle_->database,
+        "WITH f AS (SELECT flapping.rec, flapping.lc, flapping.station, flapping.connection, "
+        "flapping.name, flapping.tally, flapping.start_ms, flapping.changes, flapping.ended, "
+        "CASE WHEN flapping.end_ms IS NOT NULL THEN flapping.end_ms WHEN ?1 THEN NULL "
+        "ELSE max(flapping.start_ms, watches.heartbeat_ms) END AS fin "
+        "FROM flapping JOIN watches ON watches.id = flapping.watch) "
+        "SELECT * FROM f WHERE (?2 IS NULL OR fin IS NULL OR fin >= ?2) "
+        "AND (?3 IS NULL OR start_ms <= ?3) AND (?4 IS NULL OR station = ?4) "
+        "ORDER BY start_ms, rec");
+    query->bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
+    query->bind(3, ms(until)).bind(4, station64(station));
+    return rowsOf(*handle_, query, flappingAt);
 }
 
 std::vector<Flapping> JournalReader::flapping(std::optional<WallClock::time_point> since,
                                               std::optional<WallClock::time_point> until,
                                               std::optional<std::int32_t> station) {
-    if (!handle_->flapping) {
-        return {};
-    }
-    // One a killed watcher left open ends, as the next watcher will close it, at its heartbeat.
-    Statement query(
-        handle_->database,
-        "WITH f AS (SELECT flapping.*, CASE WHEN flapping.end_ms IS NOT NULL THEN "
-        "flapping.end_ms WHEN ?1 THEN NULL ELSE max(flapping.start_ms, "
-        "watches.heartbeat_ms) END AS fin FROM flapping JOIN watches ON watches.id = "
-        "flapping.watch) SELECT * FROM f WHERE (?2 IS NULL OR fin IS NULL OR fin >= ?2) "
-        "AND (?3 IS NULL OR start_ms <= ?3) AND (?4 IS NULL OR station = ?4) "
-        "ORDER BY start_ms, rec");
-    query.bind(1, static_cast<long long>(handle_->watcherAlive)).bind(2, ms(since));
-    query.bind(3, ms(until)).bind(4, station64(station));
-    std::vector<Flapping> found;
-    while (query.step()) {
-        Flapping f;
-        f.rec = query.integer("rec");
-        f.fields = readFields(query);
-        f.from = fromEpochMilliseconds(query.integer("start_ms"));
-        f.to = instant(query.optionalInteger("fin"));
-        f.changes = query.optionalInteger("changes");
-        f.ended = !query.isNull("ended") ? query.text("ended") : f.to ? "unknown" : "";
-        found.push_back(std::move(f));
-    }
-    return found;
+    return all(flappingOverlapping(since, until, station));
+}
+
+std::vector<Blind> JournalReader::outages(std::optional<WallClock::time_point> since,
+                                          std::optional<WallClock::time_point> until) {
+    return all(outagesOverlapping(since, until));
+}
+
+JournalReader::Snapshot::Snapshot(JournalReader& reader) : reader_(reader) {
+    reader_.handle_->database.exec("BEGIN");
+}
+
+JournalReader::Snapshot::~Snapshot() {
+    // A read transaction: its end cannot lose anything, nor fail in a way worth telling.
+    sqlite3_exec(reader_.handle_->database.handle(), "COMMIT", nullptr, nullptr, nullptr);
 }
 
 } // namespace orvendal::journal

@@ -46,9 +46,9 @@ Error sqliteError(sqlite3* db, int code, const std::string& context) {
     return sqliteFailure(code, context + ": " + message);
 }
 
-Database::Database(const std::string& path, int flags) {
+Database::Database(const std::string& path, int flags, const char* vfs) {
     const int code = sqlite3_open_v2(path.c_str(), &db_,
-                                     flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
+                                     flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, vfs);
     if (code != SQLITE_OK) {
         const Error error = sqliteError(db_, code, "no se puede abrir el diario " + path);
         sqlite3_close(db_);

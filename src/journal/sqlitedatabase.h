@@ -19,10 +19,11 @@ Error sqliteFailure(int code, const std::string& description);
 // `context` and the message SQLite holds for `db` (or the one of `code` when there is no `db`).
 Error sqliteError(sqlite3* db, int code, const std::string& context);
 
-// One connection to a journal, closed with its owner. Throws Error.
+// One connection to a journal, closed with its owner, through SQLite's own files or, with `vfs`,
+// through that registered VFS. Throws Error.
 class Database {
 public:
-    Database(const std::string& path, int flags);
+    Database(const std::string& path, int flags, const char* vfs = nullptr);
     Database(Database&& other) noexcept;
     Database& operator=(Database&& other) noexcept;
     ~Database();

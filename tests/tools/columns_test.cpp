@@ -9,7 +9,7 @@ namespace {
 
 // Widths count characters, not UTF-8 bytes: an accented heading or name must not push its
 // column's neighbours out of line. A note leaves the widths alone, a control character in a cell
-// never reaches the terminal, and no line ends in blanks.
+// never reaches the terminal, and no line ends in blanks, whether the rows are kept or streamed.
 TEST(Columns, AlignsByCharactersAndKeepsNotesOutOfTheWidths) {
     const struct {
         std::vector<std::vector<std::string>> rows;
@@ -43,6 +43,21 @@ TEST(Columns, AlignsByCharactersAndKeepsNotesOutOfTheWidths) {
         std::ostringstream out;
         table.print(out);
         EXPECT_EQ(out.str(), c.printed);
+
+        // Rows too many to keep, widened first and printed as they come, print the same.
+        Columns streamed({"Nº", "Nombre", "Total"}, {true, false, true});
+        for (const auto& row : c.rows) {
+            streamed.widen(row);
+        }
+        std::ostringstream again;
+        streamed.print(again);
+        for (const auto& row : c.rows) {
+            streamed.printRow(again, row);
+        }
+        for (const auto& note : c.notes) {
+            Columns::printNote(again, note);
+        }
+        EXPECT_EQ(again.str(), c.printed) << "streamed";
     }
 }
 

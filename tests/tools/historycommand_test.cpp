@@ -1,6 +1,7 @@
 // What history tells of the times its journal cannot speak for: between two watches, after a
 // kill -9, during an outage; that it reads a journal it may not write; and how it shows the
 // hostile texts a journal may hold.
+#include "filebytes.h"
 #include "hooks.h"
 #include "stationctlrun.h"
 #include "stationfiles.h"
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 using namespace orvendal;
@@ -188,30 +190,59 @@ TEST(HistoryCommand, ReadsAJournalItCannotWrite) {
         const char* what;
         std::string journal;
         std::vector<std::string> files; // suffixes copied beside it
+        fs::perms folder;
         int status;
         const char* says;
     };
+    // In a folder nobody may write, and in a sticky one everybody may, where SQLite would make
+    // a -wal and -shm of nobody's that the owner's next watch refuses.
+    const fs::perms shared = fs::perms(01777);
     const std::vector<Case> cases = {
-        {"a stopped watcher's journal", stopped, {""}, 0, ""},
-        {"a killed watcher's, with its -wal and -shm", killed, {"", "-wal", "-shm"}, 0, ""},
-        {"a killed watcher's -wal without its -shm", killed, {"", "-wal"}, 1, "no se puede leer"},
+        {"a stopped watcher's journal", stopped, {""}, fs::perms(0755), 0, ""},
+        {"a killed watcher's, with its -wal and -shm",
+         killed,
+         {"", "-wal", "-shm"},
+         fs::perms(0755),
+         0,
+         ""},
+        {"a killed watcher's -wal without its -shm",
+         killed,
+         {"", "-wal"},
+         fs::perms(0755),
+         1,
+         "no se puede leer"},
+        {"a stopped watcher's journal, shared folder", stopped, {""}, shared, 0, ""},
+        {"a killed watcher's, shared folder", killed, {"", "-wal", "-shm"}, shared, 0, ""},
+        {"a -wal without its -shm, shared folder",
+         killed,
+         {"", "-wal"},
+         shared,
+         1,
+         "no se puede leer"},
     };
     int n = 0;
     for (const Case& c : cases) {
-        // A root-owned folder and files that nobody may read but not write.
+        // Root-owned files that nobody may read but not write.
         const fs::path folder = dir.path() / ("copy" + std::to_string(n++));
         fs::create_directory(folder);
-        fs::permissions(folder, fs::perms(0755));
+        fs::permissions(folder, c.folder);
         const std::string copy = (folder / "journal.db").string();
+        std::map<std::string, std::vector<unsigned char>> before;
         for (const std::string& suffix : c.files) {
             fs::copy_file(c.journal + suffix, copy + suffix);
             fs::permissions(copy + suffix, fs::perms(0644));
+            before[copy + suffix] = readBytes(copy + suffix);
         }
         const Outcome run = Stationctl({"--reuid=nobody", "--regid=nogroup", "--clear-groups",
                                         STATIONCTL_PATH, "history", copy, "--json"},
                                        {}, "/usr/bin/setpriv")
                                 .finish();
         EXPECT_EQ(run.status, c.status) << c.what << ": " << run.err;
+        std::map<std::string, std::vector<unsigned char>> after;
+        for (const auto& file : fs::directory_iterator(folder)) {
+            after[file.path().string()] = readBytes(file.path().string());
+        }
+        EXPECT_EQ(after, before) << c.what << ": history made or changed a file";
         if (c.status == 0) {
             EXPECT_EQ(json::parse(run.out)["sessions"].size(), 1u) << c.what << run.out;
         } else {
@@ -287,6 +318,51 @@ TEST(HistoryCommand, HostileNamesLeaveTheTableTheCsvAndHooksDisarmed) {
         const auto hook = watch::eventEnvironment(event);
         const std::pair<std::string, std::string> name("ORVENDAL_NAME", cases[i].shown);
         EXPECT_NE(std::ranges::find(hook, name), hook.end());
+    }
+}
+
+// A journal copied from elsewhere, made to keep history busy for ever: refused for what it is,
+// or stopped at the bound of work its size allows, which an honest journal of that size is far
+// from.
+TEST(HistoryCommand, AJournalMadeToRunForEverIsRefused) {
+    // 10000 sessions of record 1; each one whose record read blank looks back over all the
+    // earlier ones for the fields it last had.
+    const auto sessionsOfRecord1 = [](const char* station) {
+        return std::string("WITH RECURSIVE i(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM i "
+                           "WHERE n < 10000) INSERT INTO sessions (watch, rec, station, seen_ms) "
+                           "SELECT 1, 1, ") +
+               station + ", 1000 + n FROM i;";
+    };
+    const struct {
+        const char* what;
+        std::string sql;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"sessions as an endless recursive view",
+         "DROP TABLE sessions; CREATE VIEW sessions AS WITH RECURSIVE r(n) AS (SELECT 1 UNION "
+         "ALL SELECT n + 1 FROM r) SELECT n AS id, 1 AS watch, n AS rec, 'A' AS lc, 1 AS station, "
+         "'T' AS connection, 'N' AS name, 0 AS tally, n AS start_ms, n AS seen_ms, NULL AS "
+         "end_ms, NULL AS ended, NULL AS seconds FROM r;",
+         1, "sessions no es una tabla sino una vista"},
+        {"watches as a virtual table",
+         "DROP TABLE watches; CREATE VIRTUAL TABLE watches USING "
+         "fts5(station_file);",
+         1, "watches no es una tabla sino una tabla virtual"},
+        {"blank sessions that look back over each other", sessionsOfRecord1("NULL"), 1,
+         "pide más trabajo del que cabe en su tamaño"},
+        {"the same sessions with their fields", sessionsOfRecord1("101"), 0, ""},
+    };
+    TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        const auto db = dir.file("journal" + std::to_string(n++) + ".db");
+        const Outcome made =
+            Stationctl({db, kFormerJournal + c.sql}, {}, "/usr/bin/sqlite3").finish();
+        ASSERT_EQ(made.status, 0) << c.what << ": " << made.err;
+        const Outcome run = stationctl({"history", db, "--csv"});
+        EXPECT_EQ(run.status, c.status) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << c.what << ": " << run.err;
     }
 }
 

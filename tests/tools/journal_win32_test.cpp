@@ -14,6 +14,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -144,6 +145,22 @@ TEST(JournalOnWindows, WatchJournalsAnOutageAndItsClaimEndsWithIt) {
     EXPECT_TRUE(all["sessions"].empty()) << all;
     ASSERT_EQ(all["gaps"].size(), 1u) << all;
     EXPECT_TRUE(all["gaps"][0]["to"].is_null()) << all;
+
+    // For Excel: a byte-order mark first, and CR LF as written, not CR CR LF from text mode.
+    const auto [csv, csvStatus] = stationctl({"history", db, "--csv"});
+    EXPECT_EQ(csvStatus, 0u) << csv;
+    EXPECT_EQ(csv.rfind("\xEF\xBB\xBFrec,station,", 0), 0u) << csv;
+    const auto count = [&](std::string_view what) {
+        std::size_t n = 0;
+        for (auto at = csv.find(what); at != std::string::npos; at = csv.find(what, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(count("\r\n"), 3u) << "heading, outage, gap: " << csv;
+    EXPECT_EQ(count("\r"), count("\r\n")) << csv;
+    EXPECT_EQ(count("\n"), count("\r\n")) << csv;
+    EXPECT_TRUE(csv.ends_with("\r\n")) << csv;
 }
 
 // Needs Windows: under Wine the watcher cannot see the records locked.
@@ -187,7 +204,7 @@ TEST(JournalOnWindows, WatchJournalsRealLocksAndHistoryReadsThem) {
     }
     const auto [csv, csvStatus] = stationctl({"history", db, "--csv"});
     EXPECT_EQ(csvStatus, 0u) << csv;
-    EXPECT_EQ(csv.rfind("rec,station,connection,name,start,", 0), 0u) << csv;
+    EXPECT_EQ(csv.rfind("\xEF\xBB\xBFrec,station,connection,name,start,", 0), 0u) << csv;
 }
 
 TEST(JournalOnWindows, AWatcherEndedByTerminateProcessLeavesItsSessionsToTheNext) {

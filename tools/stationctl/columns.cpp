@@ -22,10 +22,10 @@ Columns::Columns(std::vector<std::string> headings, std::vector<bool> rightAlign
 }
 
 void Columns::addRow(std::vector<std::string> cells) {
-    for (std::size_t c = 0; c < cells.size(); ++c) {
-        cells[c] = printable(cells[c]);
-        widths_[c] = std::max(widths_[c], characters(cells[c]));
+    for (std::string& cell : cells) {
+        cell = printable(cell);
     }
+    widen(cells);
     lines_.push_back({std::move(cells), {}});
 }
 
@@ -37,17 +37,41 @@ void Columns::print(std::ostream& out) const {
     for (const Line& l : lines_) {
         if (l.cells.empty()) {
             out << l.note << '\n';
-            continue;
+        } else {
+            printPrintable(out, l.cells);
         }
-        std::string line;
-        for (std::size_t c = 0; c < l.cells.size(); ++c) {
-            const std::string pad(widths_[c] - characters(l.cells[c]), ' ');
-            line += rightAligned_[c] ? pad + l.cells[c] : l.cells[c] + pad;
-            line += c + 1 < l.cells.size() ? "  " : "";
-        }
-        line.erase(line.find_last_not_of(' ') + 1);
-        out << line << '\n';
     }
+}
+
+void Columns::widen(const std::vector<std::string>& cells) {
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        widths_[c] = std::max(widths_[c], characters(printable(cells[c])));
+    }
+}
+
+void Columns::printRow(std::ostream& out, const std::vector<std::string>& cells) const {
+    std::vector<std::string> shown;
+    for (const std::string& cell : cells) {
+        shown.push_back(printable(cell));
+    }
+    printPrintable(out, shown);
+}
+
+void Columns::printNote(std::ostream& out, const std::string& note) {
+    out << printable(note) << '\n';
+}
+
+void Columns::printPrintable(std::ostream& out, const std::vector<std::string>& cells) const {
+    std::string line;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+        // A row never widened overflows its column rather than pad it.
+        const std::size_t length = characters(cells[c]);
+        const std::string pad(std::max(widths_[c], length) - length, ' ');
+        line += rightAligned_[c] ? pad + cells[c] : cells[c] + pad;
+        line += c + 1 < cells.size() ? "  " : "";
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    out << line << '\n';
 }
 
 } // namespace orvendal::stationctl

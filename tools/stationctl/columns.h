@@ -20,7 +20,15 @@ public:
     // Every line without the blanks at its end.
     void print(std::ostream& out) const;
 
+    // For rows too many to keep: widen() with each row first, then print() the headings, then
+    // each line as it comes, printed as print() would.
+    void widen(const std::vector<std::string>& cells);
+    void printRow(std::ostream& out, const std::vector<std::string>& cells) const;
+    static void printNote(std::ostream& out, const std::string& note);
+
 private:
+    void printPrintable(std::ostream& out, const std::vector<std::string>& cells) const;
+
     struct Line {
         std::vector<std::string> cells; // printable
         std::string note;

@@ -6,8 +6,10 @@
 #include "historyreport.h"
 #include "journal.h"
 #include "json.h"
+#include "process.h"
 
 #include <array>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <optional>
@@ -16,38 +18,45 @@
 namespace orvendal::stationctl {
 namespace {
 
-using journal::History;
 using journal::HistoryLine;
 
-// A gap's or outage's line stands alone, between the sessions' rows in time order.
-void printTable(const History& history) {
-    const std::vector<HistoryLine> lines = journal::inTimeOrder(history);
-    if (lines.empty()) {
-        std::cout << "(sin sesiones)\n";
-        return;
-    }
-    if (history.sessions.empty()) {
-        for (const HistoryLine& l : lines) {
-            std::cout << printable(l.flapping ? journal::flappingNote(*l.flapping)
-                                              : journal::blindNote(*l.blind))
-                      << '\n';
-        }
-        return;
-    }
+// A gap's or outage's line stands alone, between the sessions' rows in time order. The columns'
+// widths come from a first reading of the sessions, without keeping them; the second prints.
+void printTable(const std::function<journal::HistoryRows()>& read) {
     const auto& headings = journal::kHistoryHeadings;
     Columns table({headings.begin(), headings.end()},
                   {true, true, false, false, false, false, false, true});
-    for (const HistoryLine& l : lines) {
-        if (l.flapping) {
-            table.addNote(journal::flappingNote(*l.flapping));
-        } else if (l.blind) {
-            table.addNote(journal::blindNote(*l.blind));
-        } else {
-            const auto cells = journal::sessionCells(*l.session);
-            table.addRow({cells.begin(), cells.end()});
+    journal::HistoryRows first = read();
+    bool sessions = false;
+    while (const auto s = first.sessions()) {
+        const auto cells = journal::sessionCells(*s);
+        table.widen({cells.begin(), cells.end()});
+        sessions = true;
+    }
+    if (!sessions) {
+        bool blind = false;
+        journal::forEachInTimeOrder(first, [&](const HistoryLine& l) {
+            Columns::printNote(std::cout, l.flapping ? journal::flappingNote(*l.flapping)
+                                                     : journal::blindNote(*l.blind));
+            blind = true;
+        });
+        if (!blind) {
+            std::cout << "(sin sesiones)\n";
         }
+        return;
     }
     table.print(std::cout);
+    journal::HistoryRows second = read();
+    journal::forEachInTimeOrder(second, [&](const HistoryLine& l) {
+        if (l.flapping) {
+            Columns::printNote(std::cout, journal::flappingNote(*l.flapping));
+        } else if (l.blind) {
+            Columns::printNote(std::cout, journal::blindNote(*l.blind));
+        } else {
+            const auto cells = journal::sessionCells(*l.session);
+            table.printRow(std::cout, {cells.begin(), cells.end()});
+        }
+    });
 }
 
 int runHistory(const Arguments& args) {
@@ -83,19 +92,26 @@ int runHistory(const Arguments& args) {
                          std::numeric_limits<std::int32_t>::max(), "--station"));
     }
     journal::JournalReader reader(args.positionals()[0]);
-    const History history{
-        instant ? reader.openAt(*instant, station) : reader.overlapping(from, to, station),
-        reader.gaps(instant ? instant : from, instant ? instant : to),
-        reader.outages(instant ? instant : from, instant ? instant : to),
-        reader.flapping(instant ? instant : from, instant ? instant : to, station)};
+    // The table reads the journal twice: both times as it was at the first.
+    const journal::JournalReader::Snapshot snapshot(reader);
+    const auto begin = instant ? instant : from;
+    const auto end = instant ? instant : to;
+    const std::vector<journal::Blind> gaps = reader.gaps(begin, end);
+    const auto read = [&] {
+        return journal::HistoryRows{instant ? reader.sessionsAt(*instant, station)
+                                            : reader.sessionsOverlapping(from, to, station),
+                                    gaps, reader.outagesOverlapping(begin, end),
+                                    reader.flappingOverlapping(begin, end, station)};
+    };
     if (args.has("--json")) {
         JsonWriter json(std::cout);
-        journal::writeHistoryJson(json, history);
+        journal::writeHistoryJson(json, read());
         std::cout << '\n';
     } else if (args.has("--csv")) {
-        journal::writeHistoryCsv(std::cout, history);
+        startCsvOutput(std::cout);
+        journal::writeHistoryCsv(std::cout, read());
     } else {
-        printTable(history);
+        printTable(read);
     }
     return 0;
 }
@@ -132,22 +148,20 @@ const Command kHistoryCommand{
     "                \"end\": HORA, \"ended_between\": [HORA, HORA],\n"
     "                \"ended\": \"disconnected\"|\"stopped\"|\"unknown\", \"seconds\": S}],\n"
     "                \"gaps\": [{\"from\": HORA, \"to\": HORA}],\n"
-    "                \"outages\": [{\"from\": HORA, \"to\": HORA, \"error\": TEXTO}],\n"
-    "                \"flapping\": [{\"rec\": FILA, \"station\": N, \"connection\": TEXTO,\n"
-    "                \"name\": TEXTO, \"from\": HORA, \"to\": HORA, \"changes\": N,\n"
-    "                \"ended\": \"settled\"|\"stopped\"|\"unknown\"}]};\n"
+    "                \"outages\": [{\"from\": HORA, \"to\": HORA, \"error\": TEXTO}]};\n"
     "                start es null con at_start; end y ended, mientras sigue conectada;\n"
     "                start o end, si empezó o terminó durante un fallo de lectura, y\n"
     "                entonces started_between o ended_between dan el intervalo (null en\n"
     "                otro caso); seconds, si no se midió; y el extremo abierto de un tramo\n"
     "                sin vigilancia o de un fallo de lectura\n"
     "  --csv         lo mismo en CSV (RFC 4180) con una fila de títulos; las columnas seen,\n"
-    "                started_between y ended_between (A/B), error y kind (session, gap,\n"
-    "                outage o flapping) van tras las nueve primeras; en una conexión, nombre, fin o\n"
+    "                started_between y ended_between (A/B), error y kind (session, gap u\n"
+    "                outage) van tras las nueve primeras; en una conexión, nombre, fin o\n"
     "                error, los caracteres de control salen como �, como en la tabla, y\n"
     "                uno que empieza por =, +, - o @, aunque sea tras blancos o caracteres\n"
     "                invisibles, lleva delante un ' para que una hoja de cálculo no lo\n"
-    "                ejecute como fórmula\n",
+    "                ejecute como fórmula; en Windows empieza por la marca de orden de\n"
+    "                bytes de UTF-8, para que Excel lea bien los acentos\n",
 
     kHistoryOptions, runHistory};
 

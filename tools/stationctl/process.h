@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -9,5 +10,10 @@ namespace orvendal::stationctl {
 // output that goes away (stationctl status | head) ends the output, not the program. Returns
 // the command line, the program's name first.
 std::vector<std::string> startProcess(int argc, char** argv);
+
+// Standard output made ready for a CSV file that a spreadsheet opens. On Windows its bytes go out
+// as written (text mode would make the CSV's CR LF a CR CR LF) after a UTF-8 byte-order mark,
+// without which Excel reads UTF-8 in the ANSI code page; elsewhere nothing changes.
+void startCsvOutput(std::ostream& out);
 
 } // namespace orvendal::stationctl

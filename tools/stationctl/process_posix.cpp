@@ -14,4 +14,6 @@ std::vector<std::string> startProcess(int argc, char** argv) {
     return {argv, argv + argc};
 }
 
+void startCsvOutput(std::ostream&) {}
+
 } // namespace orvendal::stationctl

@@ -4,6 +4,11 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+
 #include <shellapi.h>
 
 namespace orvendal::stationctl {
@@ -23,6 +28,13 @@ std::vector<std::string> startProcess(int argc, char** argv) {
     }
     ::LocalFree(wide);
     return arguments;
+}
+
+void startCsvOutput(std::ostream& out) {
+    out.flush();
+    std::fflush(stdout);
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    out << "\xEF\xBB\xBF";
 }
 
 } // namespace orvendal::stationctl
