@@ -22,7 +22,7 @@ APPLIED = {"User", "Group", "UMask", "Environment", "EnvironmentFile", "ExecStar
 LEFT = re.compile(r"Description|Documentation|Wants|After|StartLimit\w+|WantedBy|ExecReload|"
                   r"Restart\w*|Timeout\w+|Protect\w+|Private\w+|NoNewPrivileges|Limit\w+|"
                   r"\w*Capabilit\w+|Restrict\w+|LockPersonality|MemoryDenyWriteExecute|"
-                  r"RemoveIPC|SystemCall\w+|Type")
+                  r"RemoveIPC|SystemCall\w+|SocketBind\w+|Type")
 
 
 def main(unit_file, instance):
