@@ -87,8 +87,10 @@ for unit in orvendal-watch.service orvendal-watch@contabilidad.service; do
     verify=$(systemd-analyze verify --man=no "$root/$unit" 2>&1) && [[ -z $verify ]] ||
         fail "systemd-analyze verify rejects $unit: $verify"
 done
+# Each unit's own web ports apart: the single watcher's 8468, the instances' 8469-8479.
 sandbox() {
-    sed -n '/^User=/,$p' "$units/$1" | grep -v -e '^#' -e '^$' -e '^StateDirectory='
+    sed -n '/^User=/,$p' "$units/$1" |
+        grep -v -e '^#' -e '^$' -e '^StateDirectory=' -e '^SocketBindAllow='
 }
 [[ $(sandbox orvendal-watch.service) == "$(sandbox orvendal-watch@.service)" ]] ||
     fail "the units' sandboxes differ: $(diff <(sandbox orvendal-watch.service) <(sandbox orvendal-watch@.service))"
