@@ -144,7 +144,7 @@ std::vector<Event> StationTracker::changes(const StationReading& reading, WallCl
     return events;
 }
 
-Event StationTracker::periodEvent(EventKind kind, std::int64_t rec, const Changing::Period& period,
+Event StationTracker::periodEvent(EventKind kind, std::int64_t rec, const FlappingPeriod& period,
                                   WallClock::time_point now) const {
     const auto index = static_cast<std::size_t>(rec - 1);
     Event event = makeEvent(kind, now, rec,

@@ -85,6 +85,17 @@ std::string_view eventName(EventKind kind);
 // `text` without the blanks and NULs that pad it to its stored width.
 std::u16string trimmed(std::u16string_view text);
 
+// A flapping station's period so far. Declared outside StationTracker: nested in it, clang cannot
+// make one in an std::optional, since its defaults are not known until the tracker is complete.
+struct FlappingPeriod {
+    WallClock::time_point since;
+    std::uint64_t changes = 0;
+    // Its last change, and whether it was a connection (during an outage: after when).
+    WallClock::time_point last;
+    std::optional<WallClock::time_point> lastAfter;
+    bool connected = false;
+};
+
 // Turns successive readings of the station file into connections, disconnections and outages. A
 // reading that failed is an outage, never a run of disconnections: the stations' state is kept
 // through it, and the first good reading after it compares with the last good one before.
@@ -143,15 +154,7 @@ private:
     // A station that changed lately: its changes for the rule, and its period while it flaps.
     struct Changing {
         FlapRule rule;
-        struct Period {
-            WallClock::time_point since;
-            std::uint64_t changes = 0;
-            // Its last change, and whether it was a connection (during an outage: after when).
-            WallClock::time_point last;
-            std::optional<WallClock::time_point> lastAfter;
-            bool connected = false;
-        };
-        std::optional<Period> period;
+        std::optional<FlappingPeriod> period;
     };
 
     // Connections, disconnections and outages, as the reading shows them.
@@ -164,7 +167,7 @@ private:
     Event sessionEnd(EventKind kind, std::size_t index, WallClock::time_point now,
                      SteadyClock::time_point monotonic,
                      std::optional<WallClock::time_point> after = std::nullopt);
-    Event periodEvent(EventKind kind, std::int64_t rec, const Changing::Period& period,
+    Event periodEvent(EventKind kind, std::int64_t rec, const FlappingPeriod& period,
                       WallClock::time_point now) const;
 
     std::vector<Station> stations_;

@@ -1,8 +1,8 @@
 // Fuzzes the thresholds of check: an accepted range has numeric, ordered ends, and only the
 // guidelines' open ends are infinite.
-#include "arguments.h"
 #include "fuzzcheck.h"
 #include "thresholdrange.h"
+#include "usageerror.h"
 
 #include <cmath>
 #include <cstdint>
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Range range;
     try {
         range = parseRange(text);
-    } catch (const UsageError&) {
+    } catch (const orvendal::UsageError&) {
         return 0;
     }
     check(!std::isnan(range.low) && !std::isnan(range.high), "an end is not a number");
