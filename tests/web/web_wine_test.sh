@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # stationctl.exe watch --listen under Wine, read from the host with curl as a browser on the
-# same computer would: /api/status follows a record locked by another Wine process (LockFileEx)
-# and released, methods other than GET are refused, a foreign Host is refused on loopback, and
+# same computer would: /api/status follows a record another Wine process writes (a lock it would
+# not show: Wine's ReadFile does not fail on a range another process holds), methods other than
+# GET are refused, a foreign Host is refused on loopback, and
 # --web-config is refused at start, since the Windows build has no TLS. Every step waits for what
 # it expects to see, within a bound. Runs in the started prefix of WINEPREFIX.
 #   web_wine_test.sh STATIONCTL_EXE
@@ -59,13 +60,8 @@ wait_status() {
 }
 
 wait_status 'len(s["rows"]) == 3 and not any(r["connected"] for r in s["rows"])'
-mkfifo "$scratch/hold"
-wine "$exe" connect "$file" 2 <"$scratch/hold" >"$scratch/connect.txt" 2>&1 &
-pids+=($!)
-exec 3>"$scratch/hold"
-wait_status '[r["connected"] for r in s["rows"]] == [False, True, False]'
-exec 3>&-
-wait_status 'not any(r["connected"] for r in s["rows"])'
+wine "$exe" set "$file" 2 --station 7 --name 'Caja <7>' </dev/null >/dev/null 2>&1
+wait_status '[(r["station"], r["name"].rstrip()) for r in s["rows"]] == [(0, ""), (7, "Caja <7>"), (0, "")]'
 
 code=$(curl -s -o /dev/null -w '%{http_code}' -X POST "$url")
 [[ $code == 405 ]] || fail "POST answered $code"

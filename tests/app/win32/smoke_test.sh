@@ -255,7 +255,7 @@ default-file)
 usage)
     # A window program has no console: help and command line errors come in a box.
     run_with_box 0 'L"Uso: orvendal.exe [FICHERO-DE-ESTACIONES]\n' --help
-    run_with_box 0 "L\"orvendal ${ORVENDAL_VERSION:?the project's version}\\n" --version
+    run_with_box 0 "L\"orvendal ${ORVENDAL_VERSION:?ORVENDAL_VERSION is the version of the build}\\n" --version
     run_with_box 2 'L"orvendal: opci\00f3n desconocida: --bogus-\00f1\n\nUso: orvendal.exe ' --bogus-ñ
     # Windows reaches a server's file by its UNC path: a credentials file is refused.
     printf 'username=ana\npassword=secreta\n' >"$scratch/credentials"
